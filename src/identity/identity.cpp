@@ -1,0 +1,63 @@
+#include "identity.h"
+
+#include "buildconfig.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+namespace identity {
+
+QString applicationTitle() { return QStringLiteral("Dornavel"); }
+
+Version version() { return {build::versionMajor, build::versionMinor, build::versionRevision}; }
+
+QString executableName() { return QStringLiteral("Quelvix"); }
+
+QIcon applicationIcon()
+{
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 72, 96, 128}) {
+        icon.addFile(QStringLiteral(":/identity/icons/quelvix-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
+
+QString lookupSite() { return QString::fromLatin1(build::lookupSite); }
+QString searchSite() { return QString::fromLatin1(build::searchSite); }
+QString forumSite() { return QString::fromLatin1(build::forumSite); }
+
+QFont dialogFont()
+{
+    // A monospaced CJK face at 12 px gives the 12 px CJK and 6 px ASCII
+    // advances that every control size and the label texts were laid out for.
+    QFont font(QStringLiteral("Noto Sans Mono CJK SC"));
+    font.setStyleHint(QFont::TypeWriter);
+    font.setPixelSize(12);
+    return font;
+}
+
+void applyLanguage(QApplication& app)
+{
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+
+    const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    // Owned by the application so it lives exactly as long as the texts it translates.
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), dir)) {
+        QApplication::installTranslator(translator);
+    }
+
+    QApplication::setApplicationName(QStringLiteral("quelvix"));
+    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                            .arg(version().major)
+                                            .arg(version().minor)
+                                            .arg(version().revision));
+    QApplication::setDesktopFileName(QStringLiteral("net.zorv.Quelvix"));
+    QApplication::setWindowIcon(applicationIcon());
+    QApplication::setFont(dialogFont());
+}
+
+} // namespace identity

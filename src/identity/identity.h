@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <QString>
+
+class QApplication;
+
+// Who the application is: its title, version, icon, language and the web
+// addresses it was built for. Everything here is constant for the process.
+namespace identity {
+
+struct Version {
+    int major;
+    int minor;
+    int revision;
+};
+
+QString applicationTitle();
+Version version();
+QString executableName();
+QIcon applicationIcon();
+
+// Roots of the three sites, "http://host[:port]" without a final slash.
+QString lookupSite();
+QString searchSite();
+QString forumSite();
+
+// Simplified Chinese everywhere: locale, Qt's own dialog texts and the font
+// the window geometry was laid out for. Call once, right after QApplication.
+void applyLanguage(QApplication& app);
+
+// The font every window uses unless a control says otherwise.
+QFont dialogFont();
+
+} // namespace identity

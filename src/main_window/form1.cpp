@@ -1,0 +1,128 @@
+#include "form1.h"
+
+#include "identity.h"
+#include "lookup.h"
+#include "ui_form1.h"
+#include "windowplacement.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+
+namespace {
+
+constexpr QSize clientSize{561, 393};
+
+const QString emptyInputMessage = QStringLiteral("请输入文件格式！");
+const QString emptyInputTitle = QStringLiteral("错误");
+
+bool isEnterKey(const QKeyEvent* event)
+{
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
+} // namespace
+
+Form1::Form1(Form1Services services, QWidget* parent)
+    : QMainWindow(parent)
+    , m_ui(std::make_unique<Ui::Form1>())
+    , m_services(std::move(services))
+{
+    m_ui->setupUi(this);
+    setWindowIcon(identity::applicationIcon());
+    // The client area is measured below the menu bar.
+    platform::makeFixedWindow(
+        this, clientSize + QSize(0, m_ui->menubar->sizeHint().height()));
+    platform::centreOnScreen(this);
+
+    m_web = m_services.attachWebPane(m_ui->WEB1,
+                                     [this](const QString& reason) { reportFailure(reason); });
+    m_ui->Text1->installEventFilter(this);
+    m_ui->Text1->setFocus();
+    connectHandlers();
+}
+
+Form1::~Form1() = default;
+
+void Form1::connectHandlers()
+{
+    connect(m_ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(m_ui->Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(m_ui->Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
+    connect(m_ui->so, &QAction::triggered, this, &Form1::so_Click);
+    connect(m_ui->toURL, &QAction::triggered, this, &Form1::toURL_Click);
+    connect(m_ui->exit, &QAction::triggered, this, &Form1::exit_Click);
+}
+
+void Form1::Command1_Click()
+{
+    const QString text = m_ui->Text1->text();
+    if (text.isEmpty()) {
+        m_services.messenger.show(
+            this, {emptyInputMessage, emptyInputTitle, platform::MessageIcon::Critical});
+        return;
+    }
+    m_web->navigate(lookup::embeddedAddress(identity::lookupSite(), text));
+}
+
+void Form1::Text1_KeyPress(char16_t& keyAscii)
+{
+    if (keyAscii == 13) {
+        Command1_Click();
+        keyAscii = 0;
+    }
+}
+
+void Form1::so_Click()
+{
+    const QString text = m_ui->Text1->text();
+    if (text.isEmpty()) {
+        m_services.messenger.show(this, {emptyInputMessage, {}, platform::MessageIcon::None});
+        return;
+    }
+    openInBrowser(lookup::externalAddress(identity::searchSite(), text));
+}
+
+void Form1::Command4_Click() { openInBrowser(lookup::forumAddress(identity::forumSite())); }
+
+void Form1::toURL_Click() { Command4_Click(); }
+
+void Form1::Command3_Click() { m_services.exitProcess(); }
+
+void Form1::exit_Click() { m_services.exitProcess(); }
+
+void Form1::Form_Unload() { m_services.exitProcess(); }
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    Form_Unload();
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_ui->Text1 && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        char16_t keyAscii = isEnterKey(key) ? u'\r' : (key->text().isEmpty() ? u'\0' : key->text()[0].unicode());
+        if (keyAscii != 0) {
+            Text1_KeyPress(keyAscii);
+            if (keyAscii == 0) {
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Form1::openInBrowser(const QUrl& address)
+{
+    if (const auto error = m_services.browser.open(address)) {
+        reportFailure(*error);
+    }
+}
+
+void Form1::reportFailure(const QString& reason)
+{
+    // Failures of the platform are reported and survived: the typed text and
+    // the pane stay as they are and the next command works.
+    m_services.messenger.show(this, {reason, {}, platform::MessageIcon::Critical});
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "browserlauncher.h"
+#include "messenger.h"
+#include "webpane.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class Form1;
+}
+class QKeyEvent;
+
+// What the main window needs from the outside world.
+struct Form1Services {
+    platform::Messenger& messenger;
+    platform::BrowserLauncher& browser;
+    platform::WebPaneFactory attachWebPane;
+    // Ends the process: no further event of any window runs after it.
+    std::function<void()> exitProcess;
+};
+
+// The main window: the extension box, the lookup commands and the pane.
+class Form1 final : public QMainWindow {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Form1)
+
+public:
+    explicit Form1(Form1Services services, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Handlers, named after their control and event.
+    void Command1_Click();
+    void Command3_Click();
+    void Command4_Click();
+    // keyAscii is the typed character (13 for Enter); setting it to 0 swallows the key.
+    void Text1_KeyPress(char16_t& keyAscii);
+    void so_Click();
+    void toURL_Click();
+    void exit_Click();
+    void Form_Unload();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void connectHandlers();
+    void openInBrowser(const QUrl& address);
+    void reportFailure(const QString& reason);
+
+    std::unique_ptr<Ui::Form1> m_ui;
+    Form1Services m_services;
+    std::unique_ptr<platform::WebPane> m_web;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+#include <QUrl>
+
+// The addresses the lookup commands hand to the pane and the browser.
+namespace lookup {
+
+// The text as exactly one path segment: every character outside A-Z, a-z,
+// 0-9 and "-._~" is percent-encoded as UTF-8, an unpaired surrogate as U+FFFD.
+QString encodePathSegment(QStringView text);
+
+// site + "/filefound/" + text + ".html"
+QUrl embeddedAddress(const QString& site, QStringView text);
+// site + "/soso/" + text + ".htm"
+QUrl externalAddress(const QString& site, QStringView text);
+// site + "/"
+QUrl forumAddress(const QString& site);
+
+} // namespace lookup

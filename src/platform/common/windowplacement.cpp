@@ -1,0 +1,28 @@
+#include "windowplacement.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
+#include <QWidget>
+
+namespace platform {
+
+void makeFixedWindow(QWidget* window, QSize size)
+{
+    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                           Qt::MSWindowsFixedSizeDialogHint);
+    window->setFixedSize(size);
+}
+
+void centreOnScreen(QWidget* window)
+{
+    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen) {
+        return;
+    }
+    window->setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window->size(),
+                                            screen->availableGeometry()));
+}
+
+} // namespace platform
