@@ -24,9 +24,11 @@ QIcon applicationIcon()
     return icon;
 }
 
-QString lookupSite() { return QString::fromLatin1(build::lookupSite); }
-QString searchSite() { return QString::fromLatin1(build::searchSite); }
-QString forumSite() { return QString::fromLatin1(build::forumSite); }
+Sites sites()
+{
+    return {QString::fromLatin1(build::lookupSite), QString::fromLatin1(build::searchSite),
+            QString::fromLatin1(build::forumSite)};
+}
 
 QFont dialogFont()
 {

@@ -21,10 +21,14 @@ Version version();
 QString executableName();
 QIcon applicationIcon();
 
-// Roots of the three sites, "http://host[:port]" without a final slash.
-QString lookupSite();
-QString searchSite();
-QString forumSite();
+// Roots of the three sites the build was made for, "http://host[:port]"
+// without a final slash.
+struct Sites {
+    QString lookup; // pages shown in the main window's pane
+    QString search; // pages opened in the default browser
+    QString forum;  // the maker's forum
+};
+Sites sites();
 
 // Simplified Chinese everywhere: locale, Qt's own dialog texts and the font
 // the window geometry was laid out for. Call once, right after QApplication.

@@ -61,7 +61,7 @@ void Form1::Command1_Click()
             this, {emptyInputMessage, emptyInputTitle, platform::MessageIcon::Critical});
         return;
     }
-    m_web->navigate(lookup::embeddedAddress(identity::lookupSite(), text));
+    m_web->navigate(lookup::embeddedAddress(m_services.sites.lookup, text));
 }
 
 void Form1::Text1_KeyPress(char16_t& keyAscii)
@@ -79,10 +79,10 @@ void Form1::so_Click()
         m_services.messenger.show(this, {emptyInputMessage, {}, platform::MessageIcon::None});
         return;
     }
-    openInBrowser(lookup::externalAddress(identity::searchSite(), text));
+    openInBrowser(lookup::externalAddress(m_services.sites.search, text));
 }
 
-void Form1::Command4_Click() { openInBrowser(lookup::forumAddress(identity::forumSite())); }
+void Form1::Command4_Click() { openInBrowser(lookup::forumAddress(m_services.sites.forum)); }
 
 void Form1::toURL_Click() { Command4_Click(); }
 

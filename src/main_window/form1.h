@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browserlauncher.h"
+#include "identity.h"
 #include "messenger.h"
 #include "webpane.h"
 
@@ -21,6 +22,7 @@ struct Form1Services {
     platform::WebPaneFactory attachWebPane;
     // Ends the process: no further event of any window runs after it.
     std::function<void()> exitProcess;
+    identity::Sites sites = identity::sites();
 };
 
 // The main window: the extension box, the lookup commands and the pane.

@@ -1,0 +1,446 @@
+#include "fakes.h"
+#include "form1.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+const QString site = QStringLiteral("http://lookup.test");
+
+// A main window over recording stand-ins for the platform.
+struct Harness {
+    RecordingMessenger messenger;
+    RecordingLauncher launcher;
+    QList<QUrl> navigations;
+    int exits = 0;
+    Form1 form{Form1Services{
+        messenger, launcher,
+        [this](QWidget*, platform::WebPaneFailureHandler) {
+            return std::make_unique<RecordingWebPane>(navigations);
+        },
+        [this] { ++exits; },
+        identity::Sites{site, QStringLiteral("http://search.test"),
+                        QStringLiteral("http://forum.test")}}};
+
+    template <typename T = QWidget> T* child(const char* name) const
+    {
+        auto* widget = form.findChild<T*>(QString::fromLatin1(name));
+        if (!widget) {
+            qFatal("no control %s", name);
+        }
+        return widget;
+    }
+    QAction* action(const char* name) const { return child<QAction>(name); }
+    QLineEdit* text1() const { return child<QLineEdit>("Text1"); }
+
+    bool showActive()
+    {
+        form.show();
+        QApplication::setActiveWindow(&form);
+        return QTest::qWaitForWindowActive(&form);
+    }
+};
+
+} // namespace
+
+class TestForm1 : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void window();
+    void controls_data();
+    void controls();
+    void controlsDoNotOverlap();
+    void promptFitsItsLabel();
+    void menus_data();
+    void menus();
+    void focusStartsInText1();
+    void tabOrder_data();
+    void tabOrder();
+    void commands_data();
+    void commands();
+    void emptyInputIsRefused_data();
+    void emptyInputIsRefused();
+    void enterIsSwallowed();
+    void escapeRunsNothing();
+    void browserFailureIsSurvived();
+    void paneFailureIsReported();
+    void closingEndsTheProcess();
+    void exitChosenByItsAccessKey();
+    void text1HasNoLengthLimit();
+};
+
+void TestForm1::initTestCase() { identity::applyLanguage(*qApp); }
+
+void TestForm1::window()
+{
+    Harness h;
+    QVERIFY(h.showActive());
+    QCOMPARE(h.form.windowTitle(), QStringLiteral("ZorvQuelvix 2.0"));
+
+    const int menuBottom = h.form.menuBar()->geometry().bottom() + 1;
+    QCOMPARE(h.form.centralWidget()->geometry(), QRect(0, menuBottom, 561, 393));
+    QCOMPARE(h.form.minimumSize(), h.form.maximumSize());
+
+    const Qt::WindowFlags flags = h.form.windowFlags();
+    QVERIFY(flags & Qt::WindowCloseButtonHint);
+    QVERIFY(flags & Qt::WindowSystemMenuHint);
+    QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+    QVERIFY(!h.form.windowIcon().isNull());
+}
+
+void TestForm1::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QRect>("rect");
+
+    QTest::newRow("prompt") << "Label1" << "QLabel"
+                            << "请输入文件格式(例：“exe”，不用输入“.”)：" << QRect(8, 8, 265, 17);
+    QTest::newRow("extension box") << "Text1" << "QLineEdit" << "" << QRect(16, 32, 457, 18);
+    QTest::newRow("look up") << "Command1" << "QPushButton" << "查询" << QRect(480, 32, 65, 17);
+    QTest::newRow("troubleshooting")
+        << "Command2" << "QPushButton" << "疑难解答" << QRect(16, 56, 161, 25);
+    QTest::newRow("exit") << "Command3" << "QPushButton" << "退出" << QRect(384, 56, 161, 25);
+    QTest::newRow("forum") << "Command4" << "QPushButton" << "访问论坛" << QRect(200, 56, 161, 25);
+    QTest::newRow("pane") << "WEB1" << "QWidget" << "" << QRect(8, 88, 545, 297);
+}
+
+void TestForm1::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, kind);
+    QFETCH(QString, text);
+    QFETCH(QRect, rect);
+
+    Harness h;
+    QVERIFY(h.showActive());
+    auto* widget = h.form.centralWidget()->findChild<QWidget*>(name);
+    QVERIFY(widget);
+    QCOMPARE(widget->metaObject()->className(), kind);
+    QCOMPARE(widget->geometry(), rect);
+    QVERIFY(widget->isVisible());
+    QString shown;
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        shown = label->text();
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        shown = edit->text();
+    } else if (auto* button = qobject_cast<QPushButton*>(widget)) {
+        shown = button->text();
+        QVERIFY2(!button->isDefault() && !button->autoDefault(), "no default button");
+    }
+    QCOMPARE(shown, text);
+}
+
+void TestForm1::controlsDoNotOverlap()
+{
+    Harness h;
+    QVERIFY(h.showActive());
+    const QList<QWidget*> controls =
+        h.form.centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(controls.size(), 7);
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        QVERIFY(h.form.centralWidget()->rect().contains(controls[i]->geometry()));
+        for (qsizetype j = i + 1; j < controls.size(); ++j) {
+            QVERIFY2(!controls[i]->geometry().intersects(controls[j]->geometry()),
+                     qPrintable(controls[i]->objectName() + " / " + controls[j]->objectName()));
+        }
+    }
+}
+
+void TestForm1::promptFitsItsLabel()
+{
+    Harness h;
+    auto* label = h.child<QLabel>("Label1");
+    QCOMPARE(label->font().family(), QStringLiteral("Noto Sans Mono CJK SC"));
+    QCOMPARE(QFontInfo(label->font()).family(), QStringLiteral("Noto Sans Mono CJK SC"));
+    QCOMPARE(label->fontMetrics().horizontalAdvance(label->text()), 264);
+    QVERIFY(label->fontMetrics().height() <= label->height());
+}
+
+void TestForm1::menus_data()
+{
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QStringList>("items");
+    QTest::addColumn<QStringList>("shortcuts");
+
+    QTest::newRow("file") << "file" << "文件" << QStringList{"退出 Alt+&F4"} << QStringList{""};
+    QTest::newRow("tools") << "edit" << "工具" << QStringList{"查询"} << QStringList{"Ctrl+S"};
+    QTest::newRow("help") << "help" << "帮助"
+                          << QStringList{"疑难解答", "访问Zorv电子科技论坛", "-", "关于..."}
+                          << QStringList{"F1", "Ctrl+D", "", "Ctrl+H"};
+}
+
+void TestForm1::menus()
+{
+    QFETCH(QString, menu);
+    QFETCH(QString, title);
+    QFETCH(QStringList, items);
+    QFETCH(QStringList, shortcuts);
+
+    Harness h;
+    QStringList bar;
+    for (QAction* action : h.form.menuBar()->actions()) {
+        bar << action->text();
+    }
+    QCOMPARE(bar, (QStringList{"文件", "工具", "帮助"}));
+
+    auto* drop = h.child<QMenu>(menu.toLatin1());
+    QCOMPARE(drop->title(), title);
+    QStringList texts, keys;
+    for (QAction* action : drop->actions()) {
+        texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        keys << action->shortcut().toString(QKeySequence::PortableText);
+        QVERIFY(action->isEnabled() && action->isVisible() && !action->isChecked());
+    }
+    QCOMPARE(texts, items);
+    QCOMPARE(keys, shortcuts);
+}
+
+void TestForm1::focusStartsInText1()
+{
+    Harness h;
+    QVERIFY(h.showActive());
+    QCOMPARE(QApplication::focusWidget(), h.text1());
+    QVERIFY(h.text1()->text().isEmpty());
+    QVERIFY(h.navigations.isEmpty());
+}
+
+void TestForm1::tabOrder_data()
+{
+    QTest::addColumn<int>("presses");
+    QTest::addColumn<bool>("backwards");
+    QTest::addColumn<QString>("lands");
+
+    QTest::newRow("1 Tab") << 1 << false << "Command1";
+    QTest::newRow("2 Tabs") << 2 << false << "Command2";
+    QTest::newRow("3 Tabs reach exit, not forum") << 3 << false << "Command3";
+    QTest::newRow("4 Tabs") << 4 << false << "Command4";
+    QTest::newRow("5 Tabs reach the pane") << 5 << false << "WEB1";
+    QTest::newRow("6 Tabs wrap around") << 6 << false << "Text1";
+    QTest::newRow("Shift+Tab goes back to the pane") << 1 << true << "WEB1";
+    QTest::newRow("2 Shift+Tabs") << 2 << true << "Command4";
+}
+
+void TestForm1::tabOrder()
+{
+    QFETCH(int, presses);
+    QFETCH(bool, backwards);
+    QFETCH(QString, lands);
+
+    Harness h;
+    QVERIFY(h.showActive());
+    for (int i = 0; i < presses; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), backwards ? Qt::Key_Backtab : Qt::Key_Tab,
+                        backwards ? Qt::ShiftModifier : Qt::NoModifier);
+    }
+    QVERIFY(QApplication::focusWidget());
+    QCOMPARE(QApplication::focusWidget()->objectName(), lands);
+}
+
+enum class Expect { Embedded, External, Forum, Exit };
+
+void TestForm1::commands_data()
+{
+    QTest::addColumn<std::function<void(Harness&)>>("act");
+    QTest::addColumn<Expect>("expect");
+
+    using Act = std::function<void(Harness&)>;
+    QTest::newRow("查询 button") << Act([](Harness& h) {
+        QTest::mouseClick(h.child("Command1"), Qt::LeftButton);
+    }) << Expect::Embedded;
+    QTest::newRow("Enter in Text1")
+        << Act([](Harness& h) { QTest::keyClick(h.text1(), Qt::Key_Return); }) << Expect::Embedded;
+    QTest::newRow("keypad Enter in Text1")
+        << Act([](Harness& h) { QTest::keyClick(h.text1(), Qt::Key_Enter, Qt::KeypadModifier); })
+        << Expect::Embedded;
+    QTest::newRow("查询 item") << Act([](Harness& h) { h.action("so")->trigger(); })
+                             << Expect::External;
+    QTest::newRow("Ctrl+S") << Act([](Harness& h) {
+        QTest::keyClick(h.text1(), Qt::Key_S, Qt::ControlModifier);
+    }) << Expect::External;
+    QTest::newRow("访问论坛 button") << Act([](Harness& h) {
+        QTest::mouseClick(h.child("Command4"), Qt::LeftButton);
+    }) << Expect::Forum;
+    QTest::newRow("forum item") << Act([](Harness& h) { h.action("toURL")->trigger(); })
+                                << Expect::Forum;
+    QTest::newRow("Ctrl+D") << Act([](Harness& h) {
+        QTest::keyClick(h.text1(), Qt::Key_D, Qt::ControlModifier);
+    }) << Expect::Forum;
+    QTest::newRow("退出 button") << Act([](Harness& h) {
+        QTest::mouseClick(h.child("Command3"), Qt::LeftButton);
+    }) << Expect::Exit;
+    QTest::newRow("exit item") << Act([](Harness& h) { h.action("exit")->trigger(); })
+                               << Expect::Exit;
+}
+
+void TestForm1::commands()
+{
+    QFETCH(std::function<void(Harness&)>, act);
+    QFETCH(Expect, expect);
+
+    Harness h;
+    QVERIFY(h.showActive());
+    QTest::keyClicks(h.text1(), "EXE");
+    act(h);
+
+    const QList<QUrl> embedded = {QUrl("http://lookup.test/filefound/EXE.html")};
+    const QList<QUrl> external = {QUrl("http://search.test/soso/EXE.htm")};
+    const QList<QUrl> forum = {QUrl("http://forum.test/")};
+    QCOMPARE(h.navigations, expect == Expect::Embedded ? embedded : QList<QUrl>{});
+    QCOMPARE(h.launcher.opened, expect == Expect::External ? external
+                                : expect == Expect::Forum  ? forum
+                                                           : QList<QUrl>{});
+    QCOMPARE(h.exits, expect == Expect::Exit ? 1 : 0);
+    QVERIFY(h.messenger.messages.isEmpty());
+    QCOMPARE(h.text1()->text(), QStringLiteral("EXE"));
+}
+
+void TestForm1::emptyInputIsRefused_data()
+{
+    QTest::addColumn<std::function<void(Harness&)>>("act");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("critical");
+
+    using Act = std::function<void(Harness&)>;
+    QTest::newRow("查询 button") << Act([](Harness& h) {
+        QTest::mouseClick(h.child("Command1"), Qt::LeftButton);
+    }) << "错误" << true;
+    QTest::newRow("Enter") << Act([](Harness& h) { QTest::keyClick(h.text1(), Qt::Key_Return); })
+                           << "错误" << true;
+    QTest::newRow("Ctrl+S: application title, no icon") << Act([](Harness& h) {
+        QTest::keyClick(h.text1(), Qt::Key_S, Qt::ControlModifier);
+    }) << "" << false;
+}
+
+void TestForm1::emptyInputIsRefused()
+{
+    QFETCH(std::function<void(Harness&)>, act);
+    QFETCH(QString, title);
+    QFETCH(bool, critical);
+
+    Harness h;
+    QVERIFY(h.showActive());
+    act(h);
+    QCOMPARE(h.messenger.messages.size(), 1);
+    const platform::Message& shown = h.messenger.messages.first();
+    QCOMPARE(shown.text, QStringLiteral("请输入文件格式！"));
+    QCOMPARE(shown.title, title);
+    QCOMPARE(shown.icon == platform::MessageIcon::Critical, critical);
+    QVERIFY(h.navigations.isEmpty());
+    QVERIFY(h.launcher.opened.isEmpty());
+}
+
+void TestForm1::enterIsSwallowed()
+{
+    Harness h;
+    QVERIFY(h.showActive());
+    QTest::keyClicks(h.text1(), "pdf");
+    QTest::keyClick(h.text1(), Qt::Key_Return);
+    QTest::keyClick(h.text1(), Qt::Key_Return);
+    QCOMPARE(h.text1()->text(), QStringLiteral("pdf"));
+    QCOMPARE(h.navigations.size(), 2);
+    QCOMPARE(h.navigations.last(), QUrl("http://lookup.test/filefound/pdf.html"));
+}
+
+void TestForm1::escapeRunsNothing()
+{
+    Harness h;
+    QVERIFY(h.showActive());
+    QTest::keyClicks(h.text1(), "exe");
+    QTest::keyClick(h.text1(), Qt::Key_Escape);
+    QVERIFY(h.navigations.isEmpty());
+    QVERIFY(h.launcher.opened.isEmpty());
+    QVERIFY(h.messenger.messages.isEmpty());
+    QCOMPARE(h.exits, 0);
+    QVERIFY(h.form.isVisible());
+}
+
+void TestForm1::browserFailureIsSurvived()
+{
+    Harness h;
+    QVERIFY(h.showActive());
+    QTest::keyClicks(h.text1(), "exe");
+    h.launcher.failure = QStringLiteral("无法启动 xdg-open：没有这个程序");
+    h.action("so")->trigger();
+
+    QCOMPARE(h.messenger.messages.size(), 1);
+    QCOMPARE(h.messenger.messages[0].text, *h.launcher.failure);
+    QCOMPARE(h.messenger.messages[0].title, QString());
+    QVERIFY(h.messenger.messages[0].icon == platform::MessageIcon::Critical);
+    QCOMPARE(h.text1()->text(), QStringLiteral("exe"));
+    QCOMPARE(h.exits, 0);
+
+    h.launcher.failure.reset();
+    h.action("toURL")->trigger();
+    QCOMPARE(h.launcher.opened.size(), 2);
+    QCOMPARE(h.messenger.messages.size(), 1);
+    QTest::keyClick(h.text1(), Qt::Key_Return);
+    QCOMPARE(h.navigations.size(), 1);
+}
+
+void TestForm1::paneFailureIsReported()
+{
+    RecordingMessenger messenger;
+    RecordingLauncher launcher;
+    platform::WebPaneFailureHandler reportFailure;
+    QList<QUrl> navigations;
+    Form1 form({messenger, launcher,
+                [&](QWidget*, platform::WebPaneFailureHandler onFailure) {
+                    reportFailure = std::move(onFailure);
+                    return std::make_unique<RecordingWebPane>(navigations);
+                },
+                [] { QFAIL("must not exit"); }});
+    QVERIFY(reportFailure);
+    reportFailure(QStringLiteral("网页显示进程崩溃"));
+    QCOMPARE(messenger.messages.size(), 1);
+    QCOMPARE(messenger.messages[0].text, QStringLiteral("网页显示进程崩溃"));
+    QVERIFY(messenger.messages[0].icon == platform::MessageIcon::Critical);
+    QCOMPARE(messenger.messages[0].title, QString());
+}
+
+void TestForm1::closingEndsTheProcess()
+{
+    Harness h;
+    QVERIFY(h.showActive());
+    QVERIFY(h.form.close());
+    QCOMPARE(h.exits, 1);
+}
+
+void TestForm1::exitChosenByItsAccessKey()
+{
+    Harness h;
+    QVERIFY(h.showActive());
+    auto* file = h.child<QMenu>("file");
+    file->popup(h.form.mapToGlobal(QPoint(0, 0)));
+    QVERIFY(QTest::qWaitForWindowExposed(file));
+    QTest::keyClick(file, Qt::Key_F);
+    QTRY_COMPARE(h.exits, 1);
+}
+
+void TestForm1::text1HasNoLengthLimit()
+{
+    Harness h;
+    const QString text(100000, QChar(u'格'));
+    h.text1()->setText(text);
+    QCOMPARE(h.text1()->text().size(), text.size());
+    QTest::mouseClick(h.child("Command1"), Qt::LeftButton);
+    QCOMPARE(h.navigations.size(), 1);
+    QCOMPARE(h.navigations[0].path().size(), 11 + 100000 + 5);
+}
+
+Q_DECLARE_METATYPE(Expect)
+Q_DECLARE_METATYPE(std::function<void(Harness&)>)
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"
