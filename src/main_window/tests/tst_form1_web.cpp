@@ -1,0 +1,121 @@
+#include "fakes.h"
+#include "form1.h"
+#include "testhttpserver.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QWebEngineView>
+
+namespace {
+
+constexpr int loadTimeout = 60000;
+
+// The main window with the real web pane, looking up on a local server.
+struct Harness {
+    TestHttpServer server;
+    RecordingMessenger messenger;
+    RecordingLauncher launcher;
+    Form1 form{Form1Services{messenger, launcher, platform::attachWebPane, [] {},
+                             identity::Sites{server.root(), server.root(), server.root()}}};
+
+    QLineEdit* text1() const { return form.findChild<QLineEdit*>(QStringLiteral("Text1")); }
+    QPushButton* command1() const { return form.findChild<QPushButton*>(QStringLiteral("Command1")); }
+    QWebEngineView* view() const { return form.findChild<QWebEngineView*>(); }
+    bool show()
+    {
+        form.show();
+        QApplication::setActiveWindow(&form);
+        return QTest::qWaitForWindowActive(&form) &&
+               QTest::qWaitFor([this] { return view() != nullptr; }, loadTimeout);
+    }
+    void lookUp(const QString& text)
+    {
+        text1()->setText(text);
+        QTest::keyClick(text1(), Qt::Key_Return);
+    }
+};
+
+} // namespace
+
+class TestForm1Web : public QObject {
+    Q_OBJECT
+
+private slots:
+    void addressArrivesAsTyped_data();
+    void addressArrivesAsTyped();
+    void secondLookupReplacesTheFirst();
+    void lookupBeforeThePaneIsReady();
+    void emptyInputLoadsNothing();
+};
+
+void TestForm1Web::addressArrivesAsTyped_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("target");
+
+    QTest::newRow("exe") << "exe" << QByteArray("/filefound/exe.html");
+    QTest::newRow("dot kept") << ".exe" << QByteArray("/filefound/.exe.html");
+    QTest::newRow("case kept") << "EXE" << QByteArray("/filefound/EXE.html");
+    QTest::newRow("one blank") << " " << QByteArray("/filefound/%20.html");
+    QTest::newRow("delimiters stay in the segment")
+        << "a/b?c#d%e\"f\\g" << QByteArray("/filefound/a%2Fb%3Fc%23d%25e%22f%5Cg.html");
+    QTest::newRow("dot segments cannot climb") << "../../x" << QByteArray("/filefound/..%2F..%2Fx.html");
+    QTest::newRow("CJK") << "文档" << QByteArray("/filefound/%E6%96%87%E6%A1%A3.html");
+}
+
+void TestForm1Web::addressArrivesAsTyped()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, target);
+
+    Harness h;
+    QVERIFY(h.show());
+    h.lookUp(text);
+    QTRY_VERIFY2_WITH_TIMEOUT(h.server.wasRequested(target),
+                              qPrintable(h.server.targets().join(' ')), loadTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(h.view()->title(), "page " + QString::fromLatin1(target),
+                              loadTimeout);
+    QCOMPARE(h.text1()->text(), text);
+    QVERIFY(h.messenger.messages.isEmpty());
+}
+
+void TestForm1Web::secondLookupReplacesTheFirst()
+{
+    Harness h;
+    QVERIFY(h.show());
+    h.lookUp(QStringLiteral("exe"));
+    QTRY_COMPARE_WITH_TIMEOUT(h.view()->title(), QStringLiteral("page /filefound/exe.html"),
+                              loadTimeout);
+    h.text1()->setText(QStringLiteral("pdf"));
+    QTest::mouseClick(h.command1(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(h.view()->title(), QStringLiteral("page /filefound/pdf.html"),
+                              loadTimeout);
+    QCOMPARE(h.view()->url(), QUrl(h.server.root() + "/filefound/pdf.html"));
+}
+
+void TestForm1Web::lookupBeforeThePaneIsReady()
+{
+    Harness h;
+    h.lookUp(QStringLiteral("early"));
+    QVERIFY(!h.view());
+    QVERIFY(h.show());
+    QTRY_VERIFY_WITH_TIMEOUT(h.server.wasRequested("/filefound/early.html"), loadTimeout);
+    QTRY_COMPARE_WITH_TIMEOUT(h.view()->title(), QStringLiteral("page /filefound/early.html"),
+                              loadTimeout);
+}
+
+void TestForm1Web::emptyInputLoadsNothing()
+{
+    Harness h;
+    QVERIFY(h.show());
+    QTest::keyClick(h.text1(), Qt::Key_Return);
+    QCOMPARE(h.messenger.messages.size(), 1);
+    QTest::qWait(500);
+    QVERIFY(h.server.targets().isEmpty());
+    QVERIFY(h.view()->url().isEmpty());
+}
+
+QTEST_MAIN(TestForm1Web)
+#include "tst_form1_web.moc"
