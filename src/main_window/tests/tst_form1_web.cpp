@@ -48,7 +48,20 @@ private slots:
     void secondLookupReplacesTheFirst();
     void lookupBeforeThePaneIsReady();
     void emptyInputLoadsNothing();
+    void paneDoesNotTakeTheFocus();
 };
+
+void TestForm1Web::paneDoesNotTakeTheFocus()
+{
+    Harness h;
+    QVERIFY(h.show());
+    QTest::qWait(1000);
+    QCOMPARE(QApplication::activeWindow(), &h.form);
+    QCOMPARE(QApplication::focusWidget(), h.text1());
+    QTest::keyClicks(h.text1(), "exe");
+    QTest::keyClick(h.text1(), Qt::Key_S, Qt::ControlModifier);
+    QCOMPARE(h.launcher.opened, QList<QUrl>{QUrl(h.server.root() + "/soso/exe.htm")});
+}
 
 void TestForm1Web::addressArrivesAsTyped_data()
 {

@@ -1,7 +1,10 @@
 #include "webpane.h"
 
 #include <QEvent>
-#include <QFileInfo>
+#include <QGuiApplication>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QOpenGLWidget>
 #include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -29,24 +32,56 @@ QString terminationReason(QWebEnginePage::RenderProcessTerminationStatus status,
     return QStringLiteral("网页显示进程意外结束（退出码 %1）").arg(exitCode);
 }
 
+// The engine composites through OpenGL where Qt shares a global context, except
+// on the offscreen platform, where it renders in software and where widgets
+// cannot be composited from textures at all.
+bool engineDrawsThroughOpenGL()
+{
+    return QOpenGLContext::globalShareContext() &&
+           QGuiApplication::platformName() != QLatin1String("offscreen");
+}
+
+// The blank page shown until the engine is up. It draws through OpenGL like
+// the engine's view does, so the window is created for OpenGL from the start:
+// adding the first such child to a shown window would make Qt destroy and
+// recreate the native window, which flickers and loses the keyboard focus.
+class BlankPane final : public QOpenGLWidget {
+public:
+    using QOpenGLWidget::QOpenGLWidget;
+
+protected:
+    void paintGL() override
+    {
+        QOpenGLFunctions* gl = context()->functions();
+        gl->glClearColor(1, 1, 1, 1);
+        gl->glClear(GL_COLOR_BUFFER_BIT);
+    }
+};
+
 class EngineWebPane final : public QObject, public WebPane {
 public:
     EngineWebPane(QWidget* host, WebPaneFailureHandler onFailure)
         : m_host(host)
         , m_onFailure(std::move(onFailure))
     {
-        // Until the engine is up the host stands in for it as a blank page.
         m_host->setAutoFillBackground(true);
         QPalette palette = m_host->palette();
         palette.setColor(QPalette::Window, Qt::white);
         m_host->setPalette(palette);
-        m_host->installEventFilter(this);
+        m_layout = new QVBoxLayout(m_host);
+        m_layout->setContentsMargins(0, 0, 0, 0);
+        if (engineDrawsThroughOpenGL()) {
+            m_blank = new BlankPane(m_host);
+            m_layout->addWidget(m_blank);
+        }
+        m_firstPaint = m_blank ? static_cast<QWidget*>(m_blank) : m_host.data();
+        m_firstPaint->installEventFilter(this);
     }
 
     ~EngineWebPane() override
     {
-        if (m_host) {
-            m_host->removeEventFilter(this);
+        if (m_firstPaint) {
+            m_firstPaint->removeEventFilter(this);
         }
     }
 
@@ -62,7 +97,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (watched == m_host && event->type() == QEvent::Paint && !m_creationQueued) {
+        if (watched == m_firstPaint && event->type() == QEvent::Paint && !m_creationQueued) {
             m_creationQueued = true;
             // Queued so the first frame of the window reaches the screen before
             // the engine starts.
@@ -77,10 +112,12 @@ private:
         if (!m_host) {
             return;
         }
+        m_firstPaint->removeEventFilter(this);
         m_view = new QWebEngineView(m_host);
-        auto* layout = new QVBoxLayout(m_host);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(m_view);
+        m_layout->addWidget(m_view);
+        if (m_blank) {
+            m_blank->deleteLater();
+        }
         m_host->setFocusProxy(m_view);
         connect(m_view->page(), &QWebEnginePage::renderProcessTerminated, this,
                 [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
@@ -97,6 +134,9 @@ private:
     }
 
     QPointer<QWidget> m_host;
+    QVBoxLayout* m_layout = nullptr;
+    QPointer<BlankPane> m_blank;
+    QPointer<QWidget> m_firstPaint;
     QPointer<QWebEngineView> m_view;
     WebPaneFailureHandler m_onFailure;
     std::optional<QUrl> m_pending;

@@ -42,8 +42,12 @@ void TestWebPane::startsBlankWithoutTheEngine()
     QCOMPARE(p.host.palette().color(QPalette::Window), QColor(Qt::white));
     p.host.show();
     QVERIFY(QTest::qWaitForWindowExposed(&p.host));
+    const WId before = p.host.winId();
     QTRY_VERIFY(p.view());
-    QCOMPARE(p.view()->geometry(), p.host.rect());
+    QTRY_COMPARE(p.view()->geometry(), p.host.rect());
+    // The window must not be recreated when the engine arrives: that would
+    // flicker and lose the keyboard focus.
+    QCOMPARE(p.host.winId(), before);
     QCOMPARE(p.host.focusProxy(), p.view());
     QVERIFY(p.view()->url().isEmpty());
 }

@@ -1,0 +1,22 @@
+# Installs the build into a scratch prefix and checks that everything a desktop
+# needs landed where it looks for it.
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+set(expected
+    bin/quelvix
+    share/applications/${APP_ID}.desktop
+    share/metainfo/${APP_ID}.metainfo.xml
+    share/icons/hicolor/scalable/apps/${APP_ID}.svg)
+foreach(size 16 24 32 48 64 72 96 128 256)
+    list(APPEND expected share/icons/hicolor/${size}x${size}/apps/${APP_ID}.png)
+endforeach()
+foreach(file IN LISTS expected)
+    if(NOT EXISTS ${PREFIX}/${file})
+        message(FATAL_ERROR "not installed: ${file}")
+    endif()
+endforeach()
+message(STATUS "installed: ${expected}")

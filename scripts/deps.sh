@@ -1,0 +1,12 @@
+#!/bin/sh
+# Installs everything the build, the app and the tests need on Debian 12 (as root).
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+apt-get update
+apt-get install -y --no-install-recommends \
+    build-essential cmake ninja-build \
+    qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools libqt6opengl6-dev \
+    qt6-webengine-dev qt6-webengine-dev-tools qt6-translations-l10n \
+    libgl-dev fonts-noto-cjk xdg-utils \
+    xvfb xauth xdotool python3 python3-xlib \
+    desktop-file-utils appstream

@@ -1,0 +1,7 @@
+#!/bin/sh
+# Installs the dependencies, builds and starts the app.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/deps.sh"
+"$root/scripts/build.sh"
+exec "${BUILD_DIR:-$root/build}/src/app/quelvix"

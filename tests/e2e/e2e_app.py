@@ -1,0 +1,164 @@
+#!/usr/bin/python3
+"""The real binary in a real X server: it maps its window, hands the external
+lookup to the default browser, and ends with status 0 on each way out.
+
+    e2e_app.py QUELVIX_BINARY SEARCH_SITE
+
+Needs Xvfb, xdotool and python3-xlib. A stand-in for xdg-open, first on PATH,
+records the arguments it is started with.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+from Xlib import X, display, protocol
+
+TITLE = "ZorvQuelvix 2.0"
+CLIENT_HEIGHT = 393
+
+
+class Failure(Exception):
+    pass
+
+
+def wait_for(predicate, timeout, what):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.1)
+    raise Failure(f"timed out waiting for {what}")
+
+
+def start_xvfb():
+    read_fd, write_fd = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+        pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    with os.fdopen(read_fd) as pipe:
+        number = pipe.readline().strip()
+    if not number:
+        server.kill()
+        raise Failure("Xvfb did not start")
+    return server, f":{number}"
+
+
+class App:
+    def __init__(self, binary, env):
+        self.env = env
+        self.process = subprocess.Popen([binary], env=env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        self.window = wait_for(self._find_window, 60, "the main window")
+
+    def xdotool(self, *args):
+        return subprocess.run(["xdotool", *args], env=self.env, check=True,
+                              capture_output=True, text=True).stdout
+
+    def _find_window(self):
+        if self.process.poll() is not None:
+            raise Failure(f"the app ended early with status {self.process.returncode}")
+        # Only this process's window: the last instance's may not be gone yet.
+        found = subprocess.run(["xdotool", "search", "--all", "--onlyvisible",
+                                "--pid", str(self.process.pid), "--name", f"^{TITLE}$"],
+                               env=self.env, capture_output=True, text=True).stdout.split()
+        return found[0] if found else None
+
+    def geometry(self):
+        values = {}
+        for line in self.xdotool("getwindowgeometry", "--shell", self.window).splitlines():
+            key, _, value = line.partition("=")
+            values[key] = int(value)
+        return values
+
+    def focus(self):
+        self.xdotool("windowfocus", "--sync", self.window)
+
+    def click(self, x, y):
+        g = self.geometry()
+        self.xdotool("mousemove", "--sync", str(g["X"] + x), str(g["Y"] + y), "click", "1")
+
+    def menu_height(self):
+        return self.geometry()["HEIGHT"] - CLIENT_HEIGHT
+
+    def close_by_window_manager_request(self):
+        d = display.Display(self.env["DISPLAY"])
+        window = d.create_resource_object("window", int(self.window))
+        protocols = d.intern_atom("WM_PROTOCOLS")
+        delete = d.intern_atom("WM_DELETE_WINDOW")
+        event = protocol.event.ClientMessage(window=window, client_type=protocols,
+                                             data=(32, [delete, X.CurrentTime, 0, 0, 0]))
+        window.send_event(event, event_mask=X.NoEventMask)
+        d.flush()
+        d.close()
+
+    def exit_status(self, timeout=30):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            raise Failure("the app did not end")
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+    print(f"ok: {message}")
+
+
+def run(binary, search_site):
+    server, dpy = start_xvfb()
+    try:
+        with tempfile.TemporaryDirectory() as scratch:
+            recorder = Path(scratch) / "xdg-open"
+            log = Path(scratch) / "xdg-open.log"
+            recorder.write_text('#!/bin/sh\nprintf "%s\\n" "$@" >> "$0.log"\n')
+            recorder.chmod(0o755)
+            env = dict(os.environ, DISPLAY=dpy, QT_QPA_PLATFORM="xcb",
+                       PATH=f"{scratch}:{os.environ['PATH']}")
+
+            app = App(binary, env)
+            check(True, f"the window '{TITLE}' is mapped")
+            check(app.menu_height() > 0, "the client area lies below a menu bar")
+            app.focus()
+            app.xdotool("type", "--delay", "50", "exe")
+            app.xdotool("key", "ctrl+s")
+            wait_for(log.exists, 30, "xdg-open to be started")
+            expected = f"{search_site}/soso/exe.htm\n"
+            check(log.read_text() == expected, f"Ctrl+S hands over exactly {expected.strip()}")
+
+            # 文件 menu, then F for 退出 Alt+F4.
+            app.click(20, app.menu_height() // 2)
+            time.sleep(1)
+            app.xdotool("key", "f")
+            check(app.exit_status() == 0, "the exit item ends the process with status 0")
+
+            app = App(binary, env)
+            app.click(384 + 80, app.menu_height() + 56 + 12)
+            check(app.exit_status() == 0, "the 退出 button ends the process with status 0")
+
+            app = App(binary, env)
+            app.close_by_window_manager_request()
+            check(app.exit_status() == 0, "closing the window ends the process with status 0")
+    finally:
+        server.kill()
+        server.wait()
+
+
+def main():
+    binary, search_site = sys.argv[1], sys.argv[2]
+    try:
+        run(binary, search_site)
+    except Failure as failure:
+        print(f"FAIL: {failure}")
+        return 1
+    print("1 passed, 0 failed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
