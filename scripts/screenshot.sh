@@ -1,7 +1,7 @@
 #!/bin/sh
-# Shows the built app in a fresh X server and saves its main window as
-# docs/form1.png: the client area below the menu bar must match the
-# window's definition to the pixel.
+# Shows the built app in a fresh X server and saves its windows as PNGs in
+# docs/: form1.png (the main window), form2.png (疑难解答, opened with F1).
+# The client areas must match the windows' definitions to the pixel.
 #     scripts/screenshot.sh [BUILD_DIR]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -9,11 +9,19 @@ build=${1:-$root/build}
 out=$root/docs
 mkdir -p "$out"
 xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
-    "$1/src/app/quelvix" &
+    find_window() {
+        until w=$(xdotool search --all --onlyvisible --pid $app --name "^$1\$"); do sleep 0.2; done
+        echo "$w"
+    }
+    "$1/src/app/quelvix" 2>/dev/null &
     app=$!
-    until win=$(xdotool search --all --onlyvisible --pid $app --name "^ZorvQuelvix 2.0$"); do sleep 0.2; done
+    main=$(find_window "ZorvQuelvix 2.0")
     sleep 3
-    import -window "$win" "$2/form1.png"
+    import -window "$main" "$2/form1.png"
+    xdotool windowfocus --sync "$main" key F1
+    form2=$(find_window "疑难解答")
+    sleep 1
+    import -window "$form2" "$2/form2.png"
     kill $app
 ' sh "$build" "$out"
-echo "wrote $out/form1.png"
+echo "wrote $out/form1.png $out/form2.png"

@@ -30,6 +30,8 @@ Sites sites()
             QString::fromLatin1(build::forumSite)};
 }
 
+QString supportContact() { return QString::fromLatin1(build::supportContact); }
+
 QFont dialogFont()
 {
     // A monospaced CJK face at 12 px gives the 12 px CJK and 6 px ASCII

@@ -30,6 +30,9 @@ struct Sites {
 };
 Sites sites();
 
+// The support contact's instant-messaging number, nine ASCII digits.
+QString supportContact();
+
 // Simplified Chinese everywhere: locale, Qt's own dialog texts and the font
 // the window geometry was laid out for. Call once, right after QApplication.
 void applyLanguage(QApplication& app);

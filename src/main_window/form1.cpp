@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "form2.h"
 #include "identity.h"
 #include "lookup.h"
 #include "ui_form1.h"
@@ -14,6 +15,13 @@ constexpr QSize clientSize{561, 393};
 
 const QString emptyInputMessage = QStringLiteral("请输入文件格式！");
 const QString emptyInputTitle = QStringLiteral("错误");
+
+void showInFront(QWidget* window)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
 
 bool isEnterKey(const QKeyEvent* event)
 {
@@ -41,14 +49,20 @@ Form1::Form1(Form1Services services, QWidget* parent)
     connectHandlers();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // The other windows have no owner, so they would outlive this one.
+    delete m_form2;
+}
 
 void Form1::connectHandlers()
 {
     connect(m_ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(m_ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(m_ui->Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(m_ui->Command4, &QPushButton::clicked, this, &Form1::Command4_Click);
     connect(m_ui->so, &QAction::triggered, this, &Form1::so_Click);
+    connect(m_ui->ynjd, &QAction::triggered, this, &Form1::ynjd_Click);
     connect(m_ui->toURL, &QAction::triggered, this, &Form1::toURL_Click);
     connect(m_ui->exit, &QAction::triggered, this, &Form1::exit_Click);
 }
@@ -81,6 +95,16 @@ void Form1::so_Click()
     }
     openInBrowser(lookup::externalAddress(m_services.sites.search, text));
 }
+
+void Form1::Command2_Click()
+{
+    if (!m_form2) {
+        m_form2 = new Form2(m_services.sites.forum, identity::supportContact());
+    }
+    showInFront(m_form2);
+}
+
+void Form1::ynjd_Click() { Command2_Click(); }
 
 void Form1::Command4_Click() { openInBrowser(lookup::forumAddress(m_services.sites.forum)); }
 

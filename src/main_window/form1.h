@@ -6,6 +6,7 @@
 #include "webpane.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@ namespace Ui {
 class Form1;
 }
 class QKeyEvent;
+class Form2;
 
 // What the main window needs from the outside world.
 struct Form1Services {
@@ -36,11 +38,13 @@ public:
 
     // Handlers, named after their control and event.
     void Command1_Click();
+    void Command2_Click();
     void Command3_Click();
     void Command4_Click();
     // keyAscii is the typed character (13 for Enter); setting it to 0 swallows the key.
     void Text1_KeyPress(char16_t& keyAscii);
     void so_Click();
+    void ynjd_Click();
     void toURL_Click();
     void exit_Click();
     void Form_Unload();
@@ -57,4 +61,7 @@ private:
     std::unique_ptr<Ui::Form1> m_ui;
     Form1Services m_services;
     std::unique_ptr<platform::WebPane> m_web;
+    // Top-level windows of their own, without an owner; they destroy
+    // themselves when closed.
+    QPointer<Form2> m_form2;
 };

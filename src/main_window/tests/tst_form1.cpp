@@ -47,7 +47,12 @@ struct Harness {
     }
 };
 
+enum class Expect { Embedded, External, Forum, Exit };
+
 } // namespace
+
+Q_DECLARE_METATYPE(Expect)
+Q_DECLARE_METATYPE(std::function<void(Harness&)>)
 
 class TestForm1 : public QObject {
     Q_OBJECT
@@ -75,7 +80,78 @@ private slots:
     void closingEndsTheProcess();
     void exitChosenByItsAccessKey();
     void text1HasNoLengthLimit();
+    void troubleshootingWindowOpensOnce_data();
+    void troubleshootingWindowOpensOnce();
+    void troubleshootingWindowReopensFresh();
 };
+
+namespace {
+
+QList<QWidget*> openWindows(const char* name)
+{
+    QList<QWidget*> found;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == QLatin1String(name) && w->isVisible()) {
+            found << w;
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+void TestForm1::troubleshootingWindowOpensOnce_data()
+{
+    QTest::addColumn<std::function<void(Harness&)>>("open");
+
+    using Act = std::function<void(Harness&)>;
+    QTest::newRow("疑难解答 button") << Act([](Harness& h) {
+        QTest::mouseClick(h.child("Command2"), Qt::LeftButton);
+    });
+    QTest::newRow("F1") << Act([](Harness& h) { QTest::keyClick(h.text1(), Qt::Key_F1); });
+    QTest::newRow("menu item") << Act([](Harness& h) { h.action("ynjd")->trigger(); });
+}
+
+void TestForm1::troubleshootingWindowOpensOnce()
+{
+    QFETCH(std::function<void(Harness&)>, open);
+
+    Harness h;
+    QVERIFY(h.showActive());
+    open(h);
+    QCOMPARE(openWindows("Form2").size(), 1);
+    QWidget* form2 = openWindows("Form2").first();
+    QVERIFY(!form2->parentWidget());
+
+    // Asked again while open, perhaps from behind the main window: the same one.
+    QVERIFY(h.showActive());
+    open(h);
+    QCOMPARE(openWindows("Form2"), QList<QWidget*>{form2});
+
+    // The main window stays usable beside it.
+    QVERIFY(h.showActive());
+    h.text1()->setText(QStringLiteral("exe"));
+    QTest::keyClick(h.text1(), Qt::Key_Return);
+    QCOMPARE(h.navigations.size(), 1);
+}
+
+void TestForm1::troubleshootingWindowReopensFresh()
+{
+    Harness h;
+    QVERIFY(h.showActive());
+    h.action("ynjd")->trigger();
+    QPointer<QWidget> first = openWindows("Form2").first();
+    auto* address = first->findChild<QLineEdit*>(QStringLiteral("Text1"));
+    address->setText(QStringLiteral("changed"));
+    QTest::mouseClick(first->findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+    QTRY_VERIFY(first.isNull());
+    QVERIFY(openWindows("Form2").isEmpty());
+
+    h.action("ynjd")->trigger();
+    QCOMPARE(openWindows("Form2").size(), 1);
+    QCOMPARE(openWindows("Form2").first()->findChild<QLineEdit*>(QStringLiteral("Text1"))->text(),
+             QStringLiteral("http://forum.test"));
+}
 
 void TestForm1::initTestCase() { identity::applyLanguage(*qApp); }
 
@@ -247,8 +323,6 @@ void TestForm1::tabOrder()
     QVERIFY(QApplication::focusWidget());
     QCOMPARE(QApplication::focusWidget()->objectName(), lands);
 }
-
-enum class Expect { Embedded, External, Forum, Exit };
 
 void TestForm1::commands_data()
 {
@@ -438,9 +512,6 @@ void TestForm1::text1HasNoLengthLimit()
     QCOMPARE(h.navigations.size(), 1);
     QCOMPARE(h.navigations[0].path().size(), 11 + 100000 + 5);
 }
-
-Q_DECLARE_METATYPE(Expect)
-Q_DECLARE_METATYPE(std::function<void(Harness&)>)
 
 QTEST_MAIN(TestForm1)
 #include "tst_form1.moc"
