@@ -1,6 +1,7 @@
 #!/bin/sh
 # Shows the built app in a fresh X server and saves its windows as PNGs in
-# docs/: form1.png (the main window), form2.png (疑难解答, opened with F1).
+# docs/: form1.png (the main window), form2.png (疑难解答, opened with F1) and
+# frmabout.png (关于, opened with Ctrl+H).
 # The client areas must match the windows' definitions to the pixel.
 #     scripts/screenshot.sh [BUILD_DIR]
 set -eu
@@ -22,6 +23,10 @@ xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
     form2=$(find_window "疑难解答")
     sleep 1
     import -window "$form2" "$2/form2.png"
+    xdotool windowfocus --sync "$main" key ctrl+h
+    about=$(find_window "关于 Dornavel")
+    sleep 1
+    import -window "$about" "$2/frmabout.png"
     kill $app
 ' sh "$build" "$out"
-echo "wrote $out/form1.png $out/form2.png"
+echo "wrote $out/form1.png $out/form2.png $out/frmabout.png"

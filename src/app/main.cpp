@@ -12,7 +12,16 @@ int main(int argc, char* argv[])
 
     const auto messenger = platform::makeMessenger();
     const auto browser = platform::makeBrowserLauncher();
-    Form1 form({*messenger, *browser, platform::attachWebPane, [] { QApplication::exit(0); }});
+    const auto registry = platform::makeRegistry();
+    const auto processes = platform::makeProcessStarter();
+    Form1 form({
+        .messenger = *messenger,
+        .browser = *browser,
+        .registry = *registry,
+        .processes = *processes,
+        .attachWebPane = platform::attachWebPane,
+        .exitProcess = [] { QApplication::exit(0); },
+    });
     form.show();
     return QApplication::exec();
 }

@@ -11,7 +11,14 @@ CellGridLabel::CellGridLabel(QWidget* parent)
 void CellGridLabel::setText(const QString& text)
 {
     m_text = text;
-    m_lines = troubleshooting::layOut(m_text, width() > 0 ? width() : troubleshooting::lineWidth);
+    layOut();
+}
+
+void CellGridLabel::resizeEvent(QResizeEvent*) { layOut(); }
+
+void CellGridLabel::layOut()
+{
+    m_lines = cellgrid::layOut(m_text, width());
     update();
 }
 
@@ -21,12 +28,12 @@ void CellGridLabel::paintEvent(QPaintEvent*)
     painter.setPen(palette().color(QPalette::WindowText));
     const QFontMetrics metrics = fontMetrics();
     // Glyphs sit on a common baseline, centred in the 12 px line.
-    const int baseline = (troubleshooting::lineHeight + metrics.ascent() - metrics.descent()) / 2;
-    for (const troubleshooting::Line& line : m_lines) {
-        if (line.top + troubleshooting::lineHeight > height()) {
+    const int baseline = (cellgrid::lineHeight + metrics.ascent() - metrics.descent()) / 2;
+    for (const cellgrid::Line& line : m_lines) {
+        if (line.top + cellgrid::lineHeight > height()) {
             break;
         }
-        for (const troubleshooting::Cell& cell : line.cells) {
+        for (const cellgrid::Cell& cell : line.cells) {
             const QChar c = m_text[cell.index];
             if (c == QLatin1Char(' ')) {
                 continue;

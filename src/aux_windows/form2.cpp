@@ -1,6 +1,7 @@
 #include "form2.h"
 
 #include "identity.h"
+#include "cellgridlabel.h"
 #include "troubleshooting.h"
 #include "ui_form2.h"
 #include "windowplacement.h"
@@ -38,7 +39,7 @@ void Form2::Command1_Click() { close(); }
 
 QRect Form2::forumBoxRect(const CellGridLabel& label, const QString& supportContact)
 {
-    const QRect gap =
-        troubleshooting::spanRect(label.lines(), troubleshooting::forumGap(supportContact));
+    const auto gapSpan = troubleshooting::forumGap(supportContact);
+    const QRect gap = cellgrid::spanRect(label.lines(), gapSpan.start, gapSpan.length);
     return {QPoint(gap.left(), gap.top() - forumBoxAboveLine), forumBoxSize};
 }

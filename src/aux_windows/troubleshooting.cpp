@@ -5,9 +5,6 @@ namespace {
 
 QString blanks(int count) { return QString(count, QLatin1Char(' ')); }
 
-bool isBlank(QChar c) { return c == QLatin1Char(' '); }
-bool isAsciiWordChar(QChar c) { return c.unicode() < 0x80 && !isBlank(c); }
-
 // The texts before and after the forum address gap.
 QString beforeGap(const QString& supportContact)
 {
@@ -30,28 +27,6 @@ QString afterGap()
            QStringLiteral("答：新版本更新的是功能和界面，您用的哪个版本，就是哪个专用数据库，数据库也在不断的更新中，而新的功能就会有新的专用数据库，是和这个数据库没有关系，而且新的数据库也在不停的更新中。");
 }
 
-// One unit the breaker places as a whole: a single character, or a run of
-// ASCII letters, digits and signs.
-qsizetype unitEnd(QStringView text, qsizetype start)
-{
-    qsizetype end = start + 1;
-    if (isAsciiWordChar(text[start])) {
-        while (end < text.size() && isAsciiWordChar(text[end])) {
-            ++end;
-        }
-    }
-    return end;
-}
-
-int widthOf(QStringView text, qsizetype start, qsizetype end)
-{
-    int width = 0;
-    for (qsizetype i = start; i < end; ++i) {
-        width += cellWidth(text[i]);
-    }
-    return width;
-}
-
 } // namespace
 
 QString text(const QString& supportContact)
@@ -62,64 +37,6 @@ QString text(const QString& supportContact)
 Span forumGap(const QString& supportContact)
 {
     return {beforeGap(supportContact).size(), gapLength};
-}
-
-int cellWidth(QChar c) { return c.unicode() < 0x80 ? 6 : 12; }
-
-QString Line::shown(QStringView text) const
-{
-    if (cells.isEmpty()) {
-        return {};
-    }
-    return text.mid(cells.first().index, cells.last().index - cells.first().index + 1).toString();
-}
-
-QList<Line> layOut(QStringView text, int width)
-{
-    QList<Line> lines(1);
-    int x = 0;
-    auto newLine = [&] {
-        lines.append(Line{{}, int(lines.size()) * lineHeight});
-        x = 0;
-    };
-    auto place = [&](qsizetype i) {
-        lines.last().cells.append({i, x, cellWidth(text[i])});
-        x += cellWidth(text[i]);
-    };
-
-    for (qsizetype start = 0; start < text.size();) {
-        const qsizetype end = unitEnd(text, start);
-        const int unitWidth = widthOf(text, start, end);
-        if (x + unitWidth > width && isBlank(text[start])) {
-            newLine(); // the blank that does not fit is dropped
-            start = end;
-            continue;
-        }
-        if (x + unitWidth > width && x > 0) {
-            newLine();
-        }
-        for (qsizetype i = start; i < end; ++i) {
-            if (x + cellWidth(text[i]) > width) {
-                newLine(); // only a run longer than a whole line gets here
-            }
-            place(i);
-        }
-        start = end;
-    }
-    return lines;
-}
-
-QRect spanRect(const QList<Line>& lines, Span span)
-{
-    QRect rect;
-    for (const Line& line : lines) {
-        for (const Cell& cell : line.cells) {
-            if (cell.index >= span.start && cell.index < span.start + span.length) {
-                rect |= QRect(cell.x, line.top, cell.width, lineHeight);
-            }
-        }
-    }
-    return rect;
 }
 
 } // namespace troubleshooting

@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "form2.h"
+#include "frmabout.h"
 #include "identity.h"
 #include "lookup.h"
 #include "ui_form1.h"
@@ -53,6 +54,7 @@ Form1::~Form1()
 {
     // The other windows have no owner, so they would outlive this one.
     delete m_form2;
+    delete m_about;
 }
 
 void Form1::connectHandlers()
@@ -64,6 +66,7 @@ void Form1::connectHandlers()
     connect(m_ui->so, &QAction::triggered, this, &Form1::so_Click);
     connect(m_ui->ynjd, &QAction::triggered, this, &Form1::ynjd_Click);
     connect(m_ui->toURL, &QAction::triggered, this, &Form1::toURL_Click);
+    connect(m_ui->about, &QAction::triggered, this, &Form1::about_Click);
     connect(m_ui->exit, &QAction::triggered, this, &Form1::exit_Click);
 }
 
@@ -105,6 +108,15 @@ void Form1::Command2_Click()
 }
 
 void Form1::ynjd_Click() { Command2_Click(); }
+
+void Form1::about_Click()
+{
+    if (!m_about) {
+        m_about = new frmAbout(m_services.sites.forum,
+                               {m_services.registry, m_services.processes, m_services.messenger});
+    }
+    showInFront(m_about);
+}
 
 void Form1::Command4_Click() { openInBrowser(lookup::forumAddress(m_services.sites.forum)); }
 

@@ -3,6 +3,8 @@
 #include "browserlauncher.h"
 #include "identity.h"
 #include "messenger.h"
+#include "processstarter.h"
+#include "registry.h"
 #include "webpane.h"
 
 #include <QMainWindow>
@@ -16,11 +18,14 @@ class Form1;
 }
 class QKeyEvent;
 class Form2;
+class frmAbout;
 
 // What the main window needs from the outside world.
 struct Form1Services {
     platform::Messenger& messenger;
     platform::BrowserLauncher& browser;
+    platform::Registry& registry;
+    platform::ProcessStarter& processes;
     platform::WebPaneFactory attachWebPane;
     // Ends the process: no further event of any window runs after it.
     std::function<void()> exitProcess;
@@ -46,6 +51,7 @@ public:
     void so_Click();
     void ynjd_Click();
     void toURL_Click();
+    void about_Click();
     void exit_Click();
     void Form_Unload();
 
@@ -64,4 +70,5 @@ private:
     // Top-level windows of their own, without an owner; they destroy
     // themselves when closed.
     QPointer<Form2> m_form2;
+    QPointer<frmAbout> m_about;
 };

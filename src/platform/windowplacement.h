@@ -6,9 +6,16 @@ class QWidget;
 
 namespace platform {
 
-// A top-level window of exactly the given size (frame excluded) with a window
-// menu and a close box, which the user can neither resize, minimize nor maximize.
-void makeFixedWindow(QWidget* window, QSize size);
+enum class WindowKind {
+    // A window of its own with a taskbar button, a window menu and a close box.
+    Main,
+    // A dialog frame with a close box and no taskbar button.
+    ToolDialog,
+};
+
+// A top-level window of exactly the given size (frame excluded), which the
+// user can neither resize, minimize nor maximize.
+void makeFixedWindow(QWidget* window, QSize size, WindowKind kind = WindowKind::Main);
 
 // Centred on the screen the window will appear on.
 void centreOnScreen(QWidget* window);

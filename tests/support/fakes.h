@@ -2,9 +2,14 @@
 
 #include "browserlauncher.h"
 #include "messenger.h"
+#include "processstarter.h"
+#include "registry.h"
 #include "webpane.h"
 
 #include <QList>
+#include <QMap>
+
+#include <cstring>
 #include <QUrl>
 
 // Stand-ins for the platform that record what they were asked to do.
@@ -36,4 +41,73 @@ public:
 
 private:
     QList<QUrl>& m_log;
+};
+
+class RecordingStarter final : public platform::ProcessStarter {
+public:
+    std::optional<QString> start(const QString& commandLine, platform::ShowWindow show) override
+    {
+        started.append({commandLine, show});
+        return failure;
+    }
+    QList<std::pair<QString, platform::ShowWindow>> started;
+    std::optional<QString> failure; // set to make every start fail with it
+};
+
+// A registry held in memory: keys by path, each with named values of a type
+// and raw bytes. It counts the keys left open.
+class MemoryRegistry final : public platform::Registry {
+public:
+    struct Value {
+        std::uint32_t type;
+        QByteArray data;
+    };
+
+    void set(const QByteArray& key, const QByteArray& name, Value value)
+    {
+        m_keys[key.toLower()][name.toLower()] = std::move(value);
+    }
+
+    long openKey(Key root, const QByteArray& path, std::uint32_t, std::uint32_t access,
+                 Key* opened) override
+    {
+        lastAccess = access;
+        if (root != localMachine || !m_keys.contains(path.toLower())) {
+            return fileNotFound;
+        }
+        *opened = ++m_lastHandle;
+        m_open[*opened] = path.toLower();
+        return success;
+    }
+
+    long queryValue(Key key, const QByteArray& name, std::uint32_t* type, unsigned char* data,
+                    std::uint32_t* size) override
+    {
+        if (!m_open.contains(key)) {
+            return fileNotFound;
+        }
+        const auto& values = m_keys[m_open[key]];
+        if (!values.contains(name.toLower())) {
+            return fileNotFound;
+        }
+        const Value& value = values[name.toLower()];
+        *type = value.type;
+        if (std::uint32_t(value.data.size()) > *size) {
+            *size = std::uint32_t(value.data.size());
+            return moreData;
+        }
+        std::memcpy(data, value.data.constData(), size_t(value.data.size()));
+        *size = std::uint32_t(value.data.size());
+        return success;
+    }
+
+    long closeKey(Key key) override { return m_open.remove(key) ? success : fileNotFound; }
+
+    qsizetype openKeys() const { return m_open.size(); }
+    std::uint32_t lastAccess = 0;
+
+private:
+    QMap<QByteArray, QMap<QByteArray, Value>> m_keys;
+    QMap<Key, QByteArray> m_open;
+    Key m_lastHandle = 0x1000;
 };

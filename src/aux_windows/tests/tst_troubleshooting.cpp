@@ -1,3 +1,4 @@
+#include "cellgrid.h"
 #include "troubleshooting.h"
 
 #include <QTest>
@@ -57,9 +58,9 @@ void TestTroubleshooting::definedLines()
     QFETCH(QString, shown);
 
     const QString text = troubleshooting::text(contact);
-    const QList<troubleshooting::Line> lines = troubleshooting::layOut(text);
+    const QList<cellgrid::Line> lines = cellgrid::layOut(text, troubleshooting::lineWidth);
     QVERIFY(line <= lines.size());
-    const troubleshooting::Line& l = lines[line - 1];
+    const cellgrid::Line& l = lines[line - 1];
     QCOMPARE(l.shown(text), shown);
     QCOMPARE(l.top, (line - 1) * 12);
     QCOMPARE(l.cells.first().x, 0);
@@ -71,7 +72,7 @@ void TestTroubleshooting::definedLines()
 void TestTroubleshooting::sixteenLinesFitTheLabel()
 {
     const QString text = troubleshooting::text(contact);
-    const QList<troubleshooting::Line> lines = troubleshooting::layOut(text);
+    const QList<cellgrid::Line> lines = cellgrid::layOut(text, troubleshooting::lineWidth);
     QCOMPARE(lines.size(), 16);
     QVERIFY(lines.last().top + 12 <= 201);
 
@@ -91,8 +92,8 @@ void TestTroubleshooting::forumGapOnLineEight()
     QVERIFY(text.mid(0, gap.start).endsWith(QStringLiteral("论坛（")));
     QVERIFY(text.mid(gap.start + gap.length).startsWith(QStringLiteral("）”下")));
 
-    const auto lines = troubleshooting::layOut(text);
-    QCOMPARE(troubleshooting::spanRect(lines, gap), QRect(336, 84, 132, 12));
+    const auto lines = cellgrid::layOut(text, troubleshooting::lineWidth);
+    QCOMPARE(cellgrid::spanRect(lines, gap.start, gap.length), QRect(336, 84, 132, 12));
     const auto& line8 = lines[7].cells;
     QCOMPARE(line8.last().x + line8.last().width, 504);
     QCOMPARE(line8[line8.size() - 3].x, 468);
@@ -123,7 +124,7 @@ void TestTroubleshooting::rules()
     QFETCH(QStringList, lines);
 
     QStringList shown;
-    for (const auto& line : troubleshooting::layOut(text, width)) {
+    for (const auto& line : cellgrid::layOut(text, width)) {
         shown << line.shown(text);
     }
     QCOMPARE(shown, lines);

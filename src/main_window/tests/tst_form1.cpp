@@ -17,16 +17,22 @@ const QString site = QStringLiteral("http://lookup.test");
 struct Harness {
     RecordingMessenger messenger;
     RecordingLauncher launcher;
+    MemoryRegistry registry;
+    RecordingStarter processes;
     QList<QUrl> navigations;
     int exits = 0;
     Form1 form{Form1Services{
-        messenger, launcher,
-        [this](QWidget*, platform::WebPaneFailureHandler) {
-            return std::make_unique<RecordingWebPane>(navigations);
-        },
-        [this] { ++exits; },
-        identity::Sites{site, QStringLiteral("http://search.test"),
-                        QStringLiteral("http://forum.test")}}};
+        .messenger = messenger,
+        .browser = launcher,
+        .registry = registry,
+        .processes = processes,
+        .attachWebPane =
+            [this](QWidget*, platform::WebPaneFailureHandler) {
+                return std::make_unique<RecordingWebPane>(navigations);
+            },
+        .exitProcess = [this] { ++exits; },
+        .sites = identity::Sites{site, QStringLiteral("http://search.test"),
+                                 QStringLiteral("http://forum.test")}}};
 
     template <typename T = QWidget> T* child(const char* name) const
     {
@@ -467,14 +473,20 @@ void TestForm1::paneFailureIsReported()
 {
     RecordingMessenger messenger;
     RecordingLauncher launcher;
+    MemoryRegistry registry;
+    RecordingStarter processes;
     platform::WebPaneFailureHandler reportFailure;
     QList<QUrl> navigations;
-    Form1 form({messenger, launcher,
-                [&](QWidget*, platform::WebPaneFailureHandler onFailure) {
-                    reportFailure = std::move(onFailure);
-                    return std::make_unique<RecordingWebPane>(navigations);
-                },
-                [] { QFAIL("must not exit"); }});
+    Form1 form({.messenger = messenger,
+                .browser = launcher,
+                .registry = registry,
+                .processes = processes,
+                .attachWebPane =
+                    [&](QWidget*, platform::WebPaneFailureHandler onFailure) {
+                        reportFailure = std::move(onFailure);
+                        return std::make_unique<RecordingWebPane>(navigations);
+                    },
+                .exitProcess = [] { QFAIL("must not exit"); }});
     QVERIFY(reportFailure);
     reportFailure(QStringLiteral("网页显示进程崩溃"));
     QCOMPARE(messenger.messages.size(), 1);

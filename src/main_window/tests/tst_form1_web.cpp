@@ -17,8 +17,15 @@ struct Harness {
     TestHttpServer server;
     RecordingMessenger messenger;
     RecordingLauncher launcher;
-    Form1 form{Form1Services{messenger, launcher, platform::attachWebPane, [] {},
-                             identity::Sites{server.root(), server.root(), server.root()}}};
+    MemoryRegistry registry;
+    RecordingStarter processes;
+    Form1 form{Form1Services{.messenger = messenger,
+                             .browser = launcher,
+                             .registry = registry,
+                             .processes = processes,
+                             .attachWebPane = platform::attachWebPane,
+                             .exitProcess = [] {},
+                             .sites = {server.root(), server.root(), server.root()}}};
 
     QLineEdit* text1() const { return form.findChild<QLineEdit*>(QStringLiteral("Text1")); }
     QPushButton* command1() const { return form.findChild<QPushButton*>(QStringLiteral("Command1")); }

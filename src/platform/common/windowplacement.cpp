@@ -7,9 +7,12 @@
 
 namespace platform {
 
-void makeFixedWindow(QWidget* window, QSize size)
+void makeFixedWindow(QWidget* window, QSize size, WindowKind kind)
 {
-    window->setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // A tool window is the one kind the platforms keep off the taskbar even
+    // without an owner window.
+    const Qt::WindowFlags type = kind == WindowKind::ToolDialog ? Qt::Tool : Qt::Window;
+    window->setWindowFlags(type | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint);
     window->setFixedSize(size);

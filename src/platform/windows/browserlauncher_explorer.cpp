@@ -1,8 +1,5 @@
 #include "browserlauncher.h"
-
-#include <windows.h>
-
-#include <string>
+#include "processstarter.h"
 
 namespace platform {
 namespace {
@@ -13,22 +10,13 @@ class ExplorerBrowserLauncher final : public BrowserLauncher {
 public:
     std::optional<QString> open(const QUrl& address) override
     {
-        const QString commandLine = QStringLiteral("explorer.exe \"%1\"")
-                                        .arg(address.toString(QUrl::FullyEncoded));
-        std::wstring buffer = commandLine.toStdWString();
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = SW_SHOWMINIMIZED;
-        PROCESS_INFORMATION info{};
-        if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &info)) {
-            return QStringLiteral("无法启动 explorer.exe（错误 %1）").arg(GetLastError());
-        }
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
-        return std::nullopt;
+        return m_processes->start(
+            QStringLiteral("explorer.exe \"%1\"").arg(address.toString(QUrl::FullyEncoded)),
+            ShowWindow::Minimized);
     }
+
+private:
+    std::unique_ptr<ProcessStarter> m_processes = makeProcessStarter();
 };
 
 } // namespace
