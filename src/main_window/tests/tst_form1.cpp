@@ -89,6 +89,7 @@ private slots:
     void troubleshootingWindowOpensOnce_data();
     void troubleshootingWindowOpensOnce();
     void troubleshootingWindowReopensFresh();
+    void aboutWindowLoadsOncePerOpening();
 };
 
 namespace {
@@ -527,3 +528,28 @@ void TestForm1::text1HasNoLengthLimit()
 
 QTEST_MAIN(TestForm1)
 #include "tst_form1.moc"
+
+void TestForm1::aboutWindowLoadsOncePerOpening()
+{
+    Harness h;
+    QVERIFY(h.showActive());
+    QTest::keyClick(h.text1(), Qt::Key_H, Qt::ControlModifier);
+    QCOMPARE(openWindows("frmAbout").size(), 1);
+    QPointer<QWidget> about = openWindows("frmAbout").first();
+    QCOMPARE(about->windowTitle(), QStringLiteral("关于 Dornavel"));
+    QVERIFY(!about->parentWidget());
+
+    // Open again while open: the same window, its load not run again.
+    about->setWindowTitle(QStringLiteral("changed"));
+    QVERIFY(h.showActive());
+    h.action("about")->trigger();
+    QCOMPARE(openWindows("frmAbout"), QList<QWidget*>{about.data()});
+    QCOMPARE(about->windowTitle(), QStringLiteral("changed"));
+
+    // Closed and opened again: made afresh and loaded again.
+    QTest::keyClick(about, Qt::Key_Escape);
+    QTRY_VERIFY(about.isNull());
+    h.action("about")->trigger();
+    QCOMPARE(openWindows("frmAbout").size(), 1);
+    QCOMPARE(openWindows("frmAbout").first()->windowTitle(), QStringLiteral("关于 Dornavel"));
+}
