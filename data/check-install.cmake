@@ -8,6 +8,8 @@ if(NOT result EQUAL 0)
 endif()
 set(expected
     bin/quelvix
+    bin/quelvix-site
+    lib/systemd/user/quelvix-site.service
     share/applications/${APP_ID}.desktop
     share/metainfo/${APP_ID}.metainfo.xml
     share/icons/hicolor/scalable/apps/${APP_ID}.svg)

@@ -1,0 +1,284 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+struct Reply {
+    int status = 0;
+    QByteArray headers;
+    QString body;
+};
+
+// The real site binary on a free port of 127.0.0.1.
+class Site {
+public:
+    explicit Site(const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+    {
+        m_process.setProcessEnvironment(env);
+        m_process.start(QStringLiteral(QUELVIX_SITE_BINARY), {"--port", "0"});
+        if (m_process.waitForReadyRead(30000)) {
+            const QByteArray line = m_process.readLine().trimmed();
+            m_root = QString::fromLatin1(line.mid(line.indexOf("http://")));
+        }
+    }
+    ~Site()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    bool isUp() const { return m_root.startsWith(QLatin1String("http://127.0.0.1:")); }
+    quint16 port() const { return quint16(m_root.section(':', 2).toUInt()); }
+
+    // Sends raw bytes as a request and reads one reply: its headers and as
+    // much body as they announce, or everything until the server closes.
+    Reply raw(const QByteArray& request) const
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port());
+        Reply reply;
+        if (!socket.waitForConnected(10000)) {
+            return reply;
+        }
+        socket.write(request);
+        QByteArray all;
+        while (!isComplete(all) && socket.state() == QAbstractSocket::ConnectedState &&
+               socket.waitForReadyRead(10000)) {
+            all += socket.readAll();
+        }
+        all += socket.readAll();
+        const qsizetype split = all.indexOf("\r\n\r\n");
+        reply.headers = all.left(split);
+        reply.status = QString::fromLatin1(all.left(all.indexOf("\r\n"))).section(' ', 1, 1).toInt();
+        reply.body = QString::fromUtf8(all.mid(split + 4));
+        return reply;
+    }
+
+    static bool isComplete(const QByteArray& reply)
+    {
+        const qsizetype split = reply.indexOf("\r\n\r\n");
+        if (split < 0) {
+            return false;
+        }
+        const QByteArray headers = reply.left(split).toLower();
+        const qsizetype at = headers.indexOf("\r\ncontent-length:");
+        if (at < 0) {
+            return false;
+        }
+        const qsizetype end = headers.indexOf("\r\n", at + 2);
+        const int length = headers.mid(at + 17, end < 0 ? -1 : end - at - 17).trimmed().toInt();
+        return reply.size() - split - 4 >= length;
+    }
+    Reply get(const QByteArray& target) const
+    {
+        return raw("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    }
+
+private:
+    QProcess m_process;
+    QString m_root;
+};
+
+bool writeFile(const QString& path, const QByteArray& content)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+} // namespace
+
+class TestSite : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void routes_data();
+    void routes();
+    void malformedRequestsAreRefused_data();
+    void malformedRequestsAreRefused();
+    void manyRequestsAtOnce();
+    void programsFromTheApplicationDatabase();
+
+private:
+    std::unique_ptr<Site> m_site;
+};
+
+void TestSite::initTestCase()
+{
+    m_site = std::make_unique<Site>();
+    QVERIFY(m_site->isUp());
+}
+
+void TestSite::routes_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("contains");
+    QTest::addColumn<QStringList>("lacks");
+
+    QTest::newRow("known type, compact")
+        << QByteArray("/filefound/pdf.html") << 200
+        << QStringList{"application/pdf", "PDF 文档", "<title>.pdf"} << QStringList{};
+    QTest::newRow("letter case ignored")
+        << QByteArray("/filefound/PDF.html") << 200 << QStringList{"application/pdf"} << QStringList{};
+    QTest::newRow("multi-dot")
+        << QByteArray("/filefound/tar.gz.html") << 200
+        << QStringList{"application/x-compressed-tar"} << QStringList{};
+    QTest::newRow("full page")
+        << QByteArray("/soso/pdf.htm") << 200
+        << QStringList{"application/pdf", "扩展名", "别名", "父类型"} << QStringList{};
+    QTest::newRow("percent-decoded once")
+        << QByteArray("/filefound/%70df.html") << 200 << QStringList{"application/pdf"}
+        << QStringList{};
+    QTest::newRow("double-encoded stays encoded")
+        << QByteArray("/filefound/%2570df.html") << 404 << QStringList{"%70df"} << QStringList{};
+    QTest::newRow("unknown extension")
+        << QByteArray("/filefound/qqqzzz.html") << 404
+        << QStringList{"<title>网页未找到</title>", "qqqzzz", "尚未收录"} << QStringList{};
+    QTest::newRow("unknown, full page")
+        << QByteArray("/soso/qqqzzz.htm") << 404 << QStringList{"<title>网页未找到</title>"}
+        << QStringList{};
+    QTest::newRow("script escaped")
+        << QByteArray("/filefound/%3Cscript%3Ealert(1)%3C%2Fscript%3E.html") << 404
+        << QStringList{"&lt;script&gt;alert(1)&lt;/script&gt;"} << QStringList{"<script>"};
+    QTest::newRow("quote escaped")
+        << QByteArray("/filefound/a%22b'c.html") << 404 << QStringList{"a&quot;b&#39;c"}
+        << QStringList{"a\"b"};
+    QTest::newRow("climbing path reaches no file")
+        << QByteArray("/filefound/..%2F..%2F..%2Fetc%2Fpasswd.html") << 404
+        << QStringList{"网页未找到"} << QStringList{"root:"};
+    QTest::newRow("slash is no extension")
+        << QByteArray("/filefound/a%2Fb.pdf.html") << 404 << QStringList{} << QStringList{};
+    QTest::newRow("invalid percent-encoding")
+        << QByteArray("/filefound/%zz%4.html") << 404 << QStringList{"网页未找到"} << QStringList{};
+    QTest::newRow("10 kB segment")
+        << "/filefound/" + QByteArray(10240, 'a') + ".html" << 414 << QStringList{}
+        << QStringList{};
+    QTest::newRow("home") << QByteArray("/") << 200
+                          << QStringList{"疑难解答", "网页未找到", "无法显示该页"} << QStringList{};
+    QTest::newRow("no such page") << QByteArray("/filefound/") << 404 << QStringList{"网页未找到"}
+                                  << QStringList{};
+}
+
+void TestSite::routes()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(int, status);
+    QFETCH(QStringList, contains);
+    QFETCH(QStringList, lacks);
+
+    const Reply reply = m_site->get(target);
+    QCOMPARE(reply.status, status);
+    if (status == 200 || !contains.isEmpty()) {
+        QVERIFY(reply.headers.contains("text/html; charset=utf-8"));
+    }
+    for (const QString& text : contains) {
+        QVERIFY2(reply.body.contains(text), qPrintable(text));
+    }
+    for (const QString& text : lacks) {
+        QVERIFY2(!reply.body.contains(text), qPrintable(text));
+    }
+}
+
+void TestSite::malformedRequestsAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::newRow("garbage") << QByteArray("GARBAGE\r\n\r\n");
+    QTest::newRow("no version") << QByteArray("GET /\r\n\r\n");
+    QTest::newRow("huge header")
+        << "GET / HTTP/1.1\r\nX: " + QByteArray(20000, 'x') + "\r\n\r\n";
+    QTest::newRow("oversized body")
+        << QByteArray("POST /filefound/pdf.html HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n");
+}
+
+void TestSite::malformedRequestsAreRefused()
+{
+    QFETCH(QByteArray, request);
+    const Reply reply = m_site->raw(request);
+    QVERIFY2(reply.status == 0 || (reply.status >= 400 && reply.status < 500),
+             qPrintable(QString::number(reply.status)));
+    // The server is still there.
+    QCOMPARE(m_site->get("/filefound/pdf.html").status, 200);
+}
+
+void TestSite::manyRequestsAtOnce()
+{
+    constexpr int count = 40;
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (int i = 0; i < count; ++i) {
+        sockets.push_back(std::make_unique<QTcpSocket>());
+        sockets.back()->connectToHost(QHostAddress::LocalHost, m_site->port());
+    }
+    for (auto& socket : sockets) {
+        QVERIFY(socket->waitForConnected(10000));
+        socket->write("GET /filefound/png.html HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    }
+    int ok = 0;
+    for (auto& socket : sockets) {
+        QByteArray all;
+        while (socket->state() == QAbstractSocket::ConnectedState && socket->waitForReadyRead(20000)) {
+            all += socket->readAll();
+        }
+        all += socket->readAll();
+        ok += all.startsWith("HTTP/1.1 200") && all.contains("image/png") ? 1 : 0;
+    }
+    QCOMPARE(ok, count);
+}
+
+void TestSite::programsFromTheApplicationDatabase()
+{
+    QTemporaryDir dir;
+    const QString share = dir.filePath("share");
+    QVERIFY(writeFile(share + "/mime/packages/quelvix-test.xml",
+                      "<?xml version=\"1.0\"?>\n"
+                      "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">"
+                      "<mime-type type=\"application/x-quelvix-test\"><comment>Quelvix test</comment>"
+                      "<comment xml:lang=\"zh_CN\">奎尔测试文件</comment>"
+                      "<glob pattern=\"*.qvxtest\"/></mime-type></mime-info>\n"));
+    QCOMPARE(QProcess::execute("update-mime-database", {share + "/mime"}), 0);
+    const QByteArray entry = "[Desktop Entry]\nType=Application\nExec=true %f\n"
+                             "MimeType=application/x-quelvix-test;\n";
+    QVERIFY(writeFile(share + "/applications/qvx-viewer.desktop",
+                      entry + "Name=Test Viewer\nName[zh_CN]=测试查看器\n"));
+    QVERIFY(writeFile(share + "/applications/qvx-editor.desktop",
+                      entry + "Name=Test Editor\nName[zh_CN]=测试编辑器\n"));
+    // As a package manager does after installing desktop entries.
+    QCOMPARE(QProcess::execute("update-desktop-database", {share + "/applications"}), 0);
+    QVERIFY(writeFile(dir.filePath("config/mimeapps.list"),
+                      "[Default Applications]\napplication/x-quelvix-test=qvx-viewer.desktop\n"));
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_DIRS", share + ":/usr/share");
+    env.insert("XDG_DATA_HOME", dir.filePath("home"));
+    env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+    env.insert("XDG_CONFIG_DIRS", dir.filePath("etc"));
+    Site site(env);
+    QVERIFY(site.isUp());
+
+    const Reply reply = site.get("/soso/QVXTEST.htm");
+    QCOMPARE(reply.status, 200);
+    QVERIFY(reply.body.contains("application/x-quelvix-test"));
+    QVERIFY(reply.body.contains("奎尔测试文件"));
+    const qsizetype editor = reply.body.indexOf("测试编辑器");
+    const qsizetype viewer = reply.body.indexOf("测试查看器");
+    QVERIFY2(editor >= 0 && viewer >= 0, qPrintable(reply.body));
+    // The default comes first although its name sorts last.
+    QVERIFY2(viewer < editor, "the default program comes first");
+    QVERIFY(reply.body.contains("测试查看器</span>（默认）"));
+    QVERIFY(!reply.body.contains("测试编辑器</span>（默认）"));
+
+    // Installed while the site runs: it appears on the next request.
+    QVERIFY(writeFile(share + "/applications/qvx-player.desktop",
+                      entry + "Name=Test Player\nName[zh_CN]=测试播放器\n"));
+    QCOMPARE(QProcess::execute("update-desktop-database", {share + "/applications"}), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(site.get("/filefound/qvxtest.html").body.contains("测试播放器"), 20000);
+}
+
+QTEST_GUILESS_MAIN(TestSite)
+#include "tst_site.moc"
