@@ -1,7 +1,9 @@
 #!/bin/sh
 # Shows the built app in a fresh X server and saves its windows as PNGs in
 # docs/: form1.png (the main window), form2.png (疑难解答, opened with F1) and
-# frmabout.png (关于, opened with Ctrl+H).
+# frmabout.png (关于, opened with Ctrl+H) and lookup.png (pdf looked up in the
+# pane, from the local lookup site, which is started when nothing answers on
+# its port).
 # The client areas must match the windows' definitions to the pixel.
 #     scripts/screenshot.sh [BUILD_DIR]
 set -eu
@@ -9,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 out=$root/docs
 mkdir -p "$out"
-xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
+xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     find_window() {
         until w=$(xdotool search --all --onlyvisible --pid $app --name "^$1\$"); do sleep 0.2; done
         echo "$w"
@@ -23,10 +25,21 @@ xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
     form2=$(find_window "疑难解答")
     sleep 1
     import -window "$form2" "$2/form2.png"
+    xdotool windowfocus --sync "$form2" key space
     xdotool windowfocus --sync "$main" key ctrl+h
     about=$(find_window "关于 Dornavel")
     sleep 1
     import -window "$about" "$2/frmabout.png"
-    kill $app
+    xdotool windowfocus --sync "$about" key Escape
+    if ! (exec 3<>/dev/tcp/127.0.0.1/47380) 2>/dev/null; then
+        "$1/site/quelvix-site" >/dev/null &
+        site=$!
+        sleep 1
+    fi
+    xdotool windowfocus --sync "$main" type pdf
+    xdotool key Return
+    sleep 3
+    import -window "$main" "$2/lookup.png"
+    kill $app ${site:-}
 ' sh "$build" "$out"
-echo "wrote $out/form1.png $out/form2.png $out/frmabout.png"
+echo "wrote $out/form1.png $out/form2.png $out/frmabout.png $out/lookup.png"

@@ -75,10 +75,11 @@ QString describe(const Format& format)
     return format.description.isEmpty() ? format.mimeType : format.description;
 }
 
-QString compactSection(const Format& format)
+QString compactSection(const Format& format, bool named)
 {
-    return QStringLiteral("<p class=\"type\">%1 <code>%2</code></p><div>用以下软件打开：</div>%3")
-        .arg(escape(describe(format)), escape(format.mimeType), programList(format.programs, false));
+    const QString name = named ? escape(describe(format)) + QLatin1Char(' ') : QString();
+    return QStringLiteral("<p class=\"type\">%1类型 <code>%2</code></p><div>用以下软件打开：</div>%3")
+        .arg(name, escape(format.mimeType), programList(format.programs, false));
 }
 
 QString fullSection(const Format& format)
@@ -106,7 +107,8 @@ QByteArray compact(const QString& extension, const QList<Format>& formats)
     QString body = QStringLiteral("<h1>%1 <small>%2</small></h1>")
                        .arg(dotted(extension), escape(describe(formats.first())));
     for (qsizetype i = 0; i < formats.size(); ++i) {
-        body += (i > 0 ? QStringLiteral("<hr>") : QString()) + compactSection(formats[i]);
+        // The heading names the first format; any further ones name themselves.
+        body += (i > 0 ? QStringLiteral("<hr>") : QString()) + compactSection(formats[i], i > 0);
     }
     return page(QStringLiteral(".%1 — %2").arg(extension, describe(formats.first())), compactStyle,
                 body)
