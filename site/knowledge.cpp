@@ -2,19 +2,17 @@
 
 #include <QLocale>
 #include <QMimeDatabase>
-
 #include <gio/gio.h>
-
 #include <memory>
-
 
 namespace knowledge {
 namespace {
 
-QString fromUtf8(const char* text) { return text ? QString::fromUtf8(text) : QString(); }
+QString fromUtf8(const char* text) {
+    return text ? QString::fromUtf8(text) : QString();
+}
 
-Program programOf(GAppInfo* app, bool isDefault)
-{
+Program programOf(GAppInfo* app, bool isDefault) {
     return {fromUtf8(g_app_info_get_name(app)), fromUtf8(g_app_info_get_id(app)),
             fromUtf8(g_app_info_get_description(app)), isDefault};
 }
@@ -27,8 +25,7 @@ using AppInfo = std::unique_ptr<GAppInfo, GObjectDeleter>;
 // The default program first, then every other one that declares the type.
 // Each of the two calls walks GIO's application index, which is most of what
 // a lookup costs; GIO keeps that index current as software comes and goes.
-QList<Program> programsFor(const QString& mimeType)
-{
+QList<Program> programsFor(const QString& mimeType) {
     const QByteArray type = mimeType.toUtf8();
     QList<Program> programs;
     const AppInfo defaultApp(g_app_info_get_default_for_type(type.constData(), FALSE));
@@ -46,23 +43,21 @@ QList<Program> programsFor(const QString& mimeType)
     return programs;
 }
 
-Format formatOf(const QMimeType& type)
-{
-    return {type.name(),   type.comment(),         type.aliases(),       type.parentMimeTypes(),
-            type.suffixes(), type.preferredSuffix(), programsFor(type.name())};
+Format formatOf(const QMimeType& type) {
+    return {
+        type.name(),     type.comment(),         type.aliases(),          type.parentMimeTypes(),
+        type.suffixes(), type.preferredSuffix(), programsFor(type.name())};
 }
 
 } // namespace
 
-void useSimplifiedChinese()
-{
+void useSimplifiedChinese() {
     // Descriptions come through QLocale, program names through GLib's language list.
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
     g_setenv("LANGUAGE", "zh_CN:zh", TRUE);
 }
 
-QList<Format> lookUp(const QString& extension)
-{
+QList<Format> lookUp(const QString& extension) {
     // A slash would make the database read only what follows it as the file name.
     if (extension.isEmpty() || extension.contains(QLatin1Char('/')) ||
         extension.contains(QChar(0))) {

@@ -2,7 +2,6 @@
 #include "server.h"
 
 #include <QCoreApplication>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,8 +11,7 @@ namespace {
 constexpr int defaultPort = 47380;
 
 // "--port N", N from 0 (any free port) to 65535; -1 when the arguments are wrong.
-int portFromArguments(int argc, char* argv[])
-{
+int portFromArguments(int argc, char* argv[]) {
     if (argc == 1) {
         return defaultPort;
     }
@@ -27,8 +25,7 @@ int portFromArguments(int argc, char* argv[])
 
 } // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     const int port = portFromArguments(argc, argv);
     if (port < 0) {
         std::fprintf(stderr, "usage: quelvix-site [--port N]\n");
@@ -40,7 +37,9 @@ int main(int argc, char* argv[])
     httplib::Server server;
     addRoutes(server);
     const char* host = "127.0.0.1";
-    const int bound = port == 0 ? server.bind_to_any_port(host) : server.bind_to_port(host, port) ? port : -1;
+    const int bound = port == 0                         ? server.bind_to_any_port(host)
+                      : server.bind_to_port(host, port) ? port
+                                                        : -1;
     if (bound < 0) {
         std::fprintf(stderr, "quelvix-site: cannot listen on %s:%d\n", host, port);
         return 1;

@@ -17,22 +17,23 @@ const QString fullStyle = QStringLiteral(
     "body{max-width:860px;margin:24px auto;padding:0 16px;"
     "font:15px/1.6 'Noto Sans CJK SC',sans-serif;color:#222}"
     "h1{font-size:24px}h2{font-size:18px;margin-top:28px;border-bottom:1px solid #ddd}"
-    "table{border-collapse:collapse}td,th{text-align:left;padding:3px 12px 3px 0;vertical-align:top}"
+    "table{border-collapse:collapse}td,th{text-align:left;padding:3px 12px 3px "
+    "0;vertical-align:top}"
     "th{color:#555;font-weight:normal;white-space:nowrap}code{font-size:14px}"
     ".default{font-weight:bold}.none{color:#888}footer{margin-top:32px;color:#888;font-size:13px}");
 
-QString page(const QString& title, const QString& style, const QString& body)
-{
+QString page(const QString& title, const QString& style, const QString& body) {
     return QStringLiteral("<!DOCTYPE html>\n<html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
                           "<meta name=\"viewport\" content=\"width=device-width\">"
                           "<title>%1</title><style>%2</style></head><body>%3</body></html>\n")
         .arg(escape(title), style, body);
 }
 
-QString dotted(const QString& extension) { return QLatin1Char('.') + escape(extension); }
+QString dotted(const QString& extension) {
+    return QLatin1Char('.') + escape(extension);
+}
 
-QString codeList(const QStringList& items)
-{
+QString codeList(const QStringList& items) {
     if (items.isEmpty()) {
         return QStringLiteral("<span class=\"none\">无</span>");
     }
@@ -43,8 +44,7 @@ QString codeList(const QStringList& items)
     return escaped.join(QStringLiteral("、"));
 }
 
-QString programItem(const Program& program, bool withDetails)
-{
+QString programItem(const Program& program, bool withDetails) {
     QString item = escape(program.name);
     if (program.isDefault) {
         item = QStringLiteral("<span class=\"default\">%1</span>（默认）").arg(item);
@@ -58,8 +58,7 @@ QString programItem(const Program& program, bool withDetails)
     return QStringLiteral("<li>%1</li>").arg(item);
 }
 
-QString programList(const QList<Program>& programs, bool withDetails)
-{
+QString programList(const QList<Program>& programs, bool withDetails) {
     if (programs.isEmpty()) {
         return QStringLiteral("<p class=\"none\">本机尚未安装能打开此格式的软件。</p>");
     }
@@ -70,20 +69,18 @@ QString programList(const QList<Program>& programs, bool withDetails)
     return QStringLiteral("<ul>%1</ul>").arg(list);
 }
 
-QString describe(const Format& format)
-{
+QString describe(const Format& format) {
     return format.description.isEmpty() ? format.mimeType : format.description;
 }
 
-QString compactSection(const Format& format, bool named)
-{
+QString compactSection(const Format& format, bool named) {
     const QString name = named ? escape(describe(format)) + QLatin1Char(' ') : QString();
-    return QStringLiteral("<p class=\"type\">%1类型 <code>%2</code></p><div>用以下软件打开：</div>%3")
+    return QStringLiteral(
+               "<p class=\"type\">%1类型 <code>%2</code></p><div>用以下软件打开：</div>%3")
         .arg(name, escape(format.mimeType), programList(format.programs, false));
 }
 
-QString fullSection(const Format& format)
-{
+QString fullSection(const Format& format) {
     return QStringLiteral("<h2>%1</h2><table>"
                           "<tr><th>MIME 类型</th><td><code>%2</code></td></tr>"
                           "<tr><th>别名</th><td>%3</td></tr>"
@@ -97,13 +94,11 @@ QString fullSection(const Format& format)
 
 } // namespace
 
-QString escape(const QString& text)
-{
+QString escape(const QString& text) {
     return text.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&#39;"));
 }
 
-QByteArray compact(const QString& extension, const QList<Format>& formats)
-{
+QByteArray compact(const QString& extension, const QList<Format>& formats) {
     QString body = QStringLiteral("<h1>%1 <small>%2</small></h1>")
                        .arg(dotted(extension), escape(describe(formats.first())));
     for (qsizetype i = 0; i < formats.size(); ++i) {
@@ -115,8 +110,7 @@ QByteArray compact(const QString& extension, const QList<Format>& formats)
         .toUtf8();
 }
 
-QByteArray full(const QString& extension, const QList<Format>& formats)
-{
+QByteArray full(const QString& extension, const QList<Format>& formats) {
     QString body = QStringLiteral("<h1>扩展名 %1</h1><p>扩展名为 %1 的文件可能是以下格式：</p>")
                        .arg(dotted(extension));
     for (const Format& format : formats) {
@@ -126,8 +120,7 @@ QByteArray full(const QString& extension, const QList<Format>& formats)
     return page(QStringLiteral(".%1 — 文件格式查询").arg(extension), fullStyle, body).toUtf8();
 }
 
-QByteArray home()
-{
+QByteArray home() {
     const QString body = QStringLiteral(
         "<h1>Zorv电子科技论坛</h1>"
         "<p>Dornavel 是一个查询文件扩展名的小工具：它告诉您一种文件是什么格式、用什么软件打开。</p>"
@@ -141,23 +134,23 @@ QByteArray home()
         "<h3>问：为何查询后，网页显示“无法显示该页”？</h3>"
         "<p>答：查询页面由本机的查询服务提供，请确认它正在运行。</p>"
         "<h3>问：假如某个扩展名未找到，是否需要下载本软件的最新版本？</h3>"
-        "<p>答：不需要。查询的内容来自本机的文件类型数据库和已安装的软件，安装新软件后即可查到。</p>"
+        "<p>答：不需要。查询的内容来自本机的文件类型数据库和已安装的软件，安装新软件后即可查到。</"
+        "p>"
         "<h3>问：那新版本和旧版本有什么区别呢？</h3>"
         "<p>答：新版本更新的是功能和界面，查询的内容与版本无关。</p>");
     return page(QStringLiteral("Zorv电子科技论坛"), fullStyle, body).toUtf8();
 }
 
-QByteArray notFound(const QString& extension)
-{
+QByteArray notFound(const QString& extension) {
     const QString body =
-        QStringLiteral("<h1>网页未找到</h1><p>扩展名 %1 尚未收录。</p>"
-                       "<p>请检查一下拼写是否正确；若正确，那就是本机的文件类型数据库还不认识它。</p>")
+        QStringLiteral(
+            "<h1>网页未找到</h1><p>扩展名 %1 尚未收录。</p>"
+            "<p>请检查一下拼写是否正确；若正确，那就是本机的文件类型数据库还不认识它。</p>")
             .arg(dotted(extension));
     return page(QStringLiteral("网页未找到"), compactStyle, body).toUtf8();
 }
 
-QByteArray noSuchPage()
-{
+QByteArray noSuchPage() {
     return page(QStringLiteral("网页未找到"), compactStyle,
                 QStringLiteral("<h1>网页未找到</h1><p>本站没有这个网页。</p>"))
         .toUtf8();

@@ -17,8 +17,7 @@ constexpr size_t workerCount = 32;
 // apart from the network's.
 class ServerTiming {
 public:
-    void report(httplib::Response& response) const
-    {
+    void report(httplib::Response& response) const {
         const std::chrono::duration<double, std::milli> elapsed =
             std::chrono::steady_clock::now() - m_start;
         response.set_header("Server-Timing", "page;dur=" + std::to_string(elapsed.count()));
@@ -28,8 +27,7 @@ private:
     std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
 };
 
-void send(httplib::Response& response, int status, const QByteArray& body)
-{
+void send(httplib::Response& response, int status, const QByteArray& body) {
     response.status = status;
     response.set_header("Cache-Control", "no-store");
     response.set_header("X-Content-Type-Options", "nosniff");
@@ -37,8 +35,7 @@ void send(httplib::Response& response, int status, const QByteArray& body)
 }
 
 // The path is percent-decoded once by the server before it is matched.
-template <typename Render> auto lookupRoute(Render render)
-{
+template <typename Render> auto lookupRoute(Render render) {
     return [render](const httplib::Request& request, httplib::Response& response) {
         const ServerTiming timing;
         const QString extension = QString::fromStdString(request.matches[1].str());
@@ -56,8 +53,7 @@ template <typename Render> auto lookupRoute(Render render)
 
 } // namespace
 
-void addRoutes(httplib::Server& server)
-{
+void addRoutes(httplib::Server& server) {
     server.Get(R"(/filefound/(.+)\.html)", lookupRoute(pages::compact));
     server.Get(R"(/soso/(.+)\.htm)", lookupRoute(pages::full));
     server.Get("/", [](const httplib::Request&, httplib::Response& response) {
@@ -75,5 +71,7 @@ void addRoutes(httplib::Server& server)
     server.set_tcp_nodelay(true);
     // A kept-alive connection holds its worker, so more workers than the
     // library's default eight let more clients in at once.
-    server.new_task_queue = [] { return new httplib::ThreadPool(workerCount); };
+    server.new_task_queue = [] {
+        return new httplib::ThreadPool(workerCount);
+    };
 }

@@ -4,7 +4,6 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
-
 #include <memory>
 
 namespace {
@@ -18,8 +17,7 @@ struct Reply {
 // The real site binary on a free port of 127.0.0.1.
 class Site {
 public:
-    explicit Site(const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
-    {
+    explicit Site(const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
         m_process.setProcessEnvironment(env);
         m_process.start(QStringLiteral(QUELVIX_SITE_BINARY), {"--port", "0"});
         if (m_process.waitForReadyRead(30000)) {
@@ -27,8 +25,7 @@ public:
             m_root = QString::fromLatin1(line.mid(line.indexOf("http://")));
         }
     }
-    ~Site()
-    {
+    ~Site() {
         m_process.kill();
         m_process.waitForFinished();
     }
@@ -37,8 +34,7 @@ public:
 
     // Sends raw bytes as a request and reads one reply: its headers and as
     // much body as they announce, or everything until the server closes.
-    Reply raw(const QByteArray& request) const
-    {
+    Reply raw(const QByteArray& request) const {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, port());
         Reply reply;
@@ -54,13 +50,13 @@ public:
         all += socket.readAll();
         const qsizetype split = all.indexOf("\r\n\r\n");
         reply.headers = all.left(split);
-        reply.status = QString::fromLatin1(all.left(all.indexOf("\r\n"))).section(' ', 1, 1).toInt();
+        reply.status =
+            QString::fromLatin1(all.left(all.indexOf("\r\n"))).section(' ', 1, 1).toInt();
         reply.body = QString::fromUtf8(all.mid(split + 4));
         return reply;
     }
 
-    static bool isComplete(const QByteArray& reply)
-    {
+    static bool isComplete(const QByteArray& reply) {
         const qsizetype split = reply.indexOf("\r\n\r\n");
         if (split < 0) {
             return false;
@@ -74,8 +70,7 @@ public:
         const int length = headers.mid(at + 17, end < 0 ? -1 : end - at - 17).trimmed().toInt();
         return reply.size() - split - 4 >= length;
     }
-    Reply get(const QByteArray& target) const
-    {
+    Reply get(const QByteArray& target) const {
         return raw("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
     }
 
@@ -84,8 +79,7 @@ private:
     QString m_root;
 };
 
-bool writeFile(const QString& path, const QByteArray& content)
-{
+bool writeFile(const QString& path, const QByteArray& content) {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
@@ -109,14 +103,12 @@ private:
     std::unique_ptr<Site> m_site;
 };
 
-void TestSite::initTestCase()
-{
+void TestSite::initTestCase() {
     m_site = std::make_unique<Site>();
     QVERIFY(m_site->isUp());
 }
 
-void TestSite::routes_data()
-{
+void TestSite::routes_data() {
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<int>("status");
     QTest::addColumn<QStringList>("contains");
@@ -125,17 +117,15 @@ void TestSite::routes_data()
     QTest::newRow("known type, compact")
         << QByteArray("/filefound/pdf.html") << 200
         << QStringList{"application/pdf", "PDF 文档", "<title>.pdf"} << QStringList{};
-    QTest::newRow("letter case ignored")
-        << QByteArray("/filefound/PDF.html") << 200 << QStringList{"application/pdf"} << QStringList{};
-    QTest::newRow("multi-dot")
-        << QByteArray("/filefound/tar.gz.html") << 200
-        << QStringList{"application/x-compressed-tar"} << QStringList{};
-    QTest::newRow("full page")
-        << QByteArray("/soso/pdf.htm") << 200
-        << QStringList{"application/pdf", "扩展名", "别名", "父类型"} << QStringList{};
-    QTest::newRow("percent-decoded once")
-        << QByteArray("/filefound/%70df.html") << 200 << QStringList{"application/pdf"}
-        << QStringList{};
+    QTest::newRow("letter case ignored") << QByteArray("/filefound/PDF.html") << 200
+                                         << QStringList{"application/pdf"} << QStringList{};
+    QTest::newRow("multi-dot") << QByteArray("/filefound/tar.gz.html") << 200
+                               << QStringList{"application/x-compressed-tar"} << QStringList{};
+    QTest::newRow("full page") << QByteArray("/soso/pdf.htm") << 200
+                               << QStringList{"application/pdf", "扩展名", "别名", "父类型"}
+                               << QStringList{};
+    QTest::newRow("percent-decoded once") << QByteArray("/filefound/%70df.html") << 200
+                                          << QStringList{"application/pdf"} << QStringList{};
     QTest::newRow("double-encoded stays encoded")
         << QByteArray("/filefound/%2570df.html") << 404 << QStringList{"%70df"} << QStringList{};
     QTest::newRow("unknown extension")
@@ -147,9 +137,8 @@ void TestSite::routes_data()
     QTest::newRow("script escaped")
         << QByteArray("/filefound/%3Cscript%3Ealert(1)%3C%2Fscript%3E.html") << 404
         << QStringList{"&lt;script&gt;alert(1)&lt;/script&gt;"} << QStringList{"<script>"};
-    QTest::newRow("quote escaped")
-        << QByteArray("/filefound/a%22b'c.html") << 404 << QStringList{"a&quot;b&#39;c"}
-        << QStringList{"a\"b"};
+    QTest::newRow("quote escaped") << QByteArray("/filefound/a%22b'c.html") << 404
+                                   << QStringList{"a&quot;b&#39;c"} << QStringList{"a\"b"};
     QTest::newRow("climbing path reaches no file")
         << QByteArray("/filefound/..%2F..%2F..%2Fetc%2Fpasswd.html") << 404
         << QStringList{"网页未找到"} << QStringList{"root:"};
@@ -157,17 +146,15 @@ void TestSite::routes_data()
         << QByteArray("/filefound/a%2Fb.pdf.html") << 404 << QStringList{} << QStringList{};
     QTest::newRow("invalid percent-encoding")
         << QByteArray("/filefound/%zz%4.html") << 404 << QStringList{"网页未找到"} << QStringList{};
-    QTest::newRow("10 kB segment")
-        << "/filefound/" + QByteArray(10240, 'a') + ".html" << 414 << QStringList{}
-        << QStringList{};
+    QTest::newRow("10 kB segment") << "/filefound/" + QByteArray(10240, 'a') + ".html" << 414
+                                   << QStringList{} << QStringList{};
     QTest::newRow("home") << QByteArray("/") << 200
                           << QStringList{"疑难解答", "网页未找到", "无法显示该页"} << QStringList{};
     QTest::newRow("no such page") << QByteArray("/filefound/") << 404 << QStringList{"网页未找到"}
                                   << QStringList{};
 }
 
-void TestSite::routes()
-{
+void TestSite::routes() {
     QFETCH(QByteArray, target);
     QFETCH(int, status);
     QFETCH(QStringList, contains);
@@ -186,19 +173,16 @@ void TestSite::routes()
     }
 }
 
-void TestSite::malformedRequestsAreRefused_data()
-{
+void TestSite::malformedRequestsAreRefused_data() {
     QTest::addColumn<QByteArray>("request");
     QTest::newRow("garbage") << QByteArray("GARBAGE\r\n\r\n");
     QTest::newRow("no version") << QByteArray("GET /\r\n\r\n");
-    QTest::newRow("huge header")
-        << "GET / HTTP/1.1\r\nX: " + QByteArray(20000, 'x') + "\r\n\r\n";
+    QTest::newRow("huge header") << "GET / HTTP/1.1\r\nX: " + QByteArray(20000, 'x') + "\r\n\r\n";
     QTest::newRow("oversized body")
         << QByteArray("POST /filefound/pdf.html HTTP/1.1\r\nContent-Length: 100000000\r\n\r\n");
 }
 
-void TestSite::malformedRequestsAreRefused()
-{
+void TestSite::malformedRequestsAreRefused() {
     QFETCH(QByteArray, request);
     const Reply reply = m_site->raw(request);
     QVERIFY2(reply.status == 0 || (reply.status >= 400 && reply.status < 500),
@@ -207,8 +191,7 @@ void TestSite::malformedRequestsAreRefused()
     QCOMPARE(m_site->get("/filefound/pdf.html").status, 200);
 }
 
-void TestSite::manyRequestsAtOnce()
-{
+void TestSite::manyRequestsAtOnce() {
     constexpr int count = 40;
     std::vector<std::unique_ptr<QTcpSocket>> sockets;
     for (int i = 0; i < count; ++i) {
@@ -222,7 +205,8 @@ void TestSite::manyRequestsAtOnce()
     int ok = 0;
     for (auto& socket : sockets) {
         QByteArray all;
-        while (socket->state() == QAbstractSocket::ConnectedState && socket->waitForReadyRead(20000)) {
+        while (socket->state() == QAbstractSocket::ConnectedState &&
+               socket->waitForReadyRead(20000)) {
             all += socket->readAll();
         }
         all += socket->readAll();
@@ -231,16 +215,16 @@ void TestSite::manyRequestsAtOnce()
     QCOMPARE(ok, count);
 }
 
-void TestSite::programsFromTheApplicationDatabase()
-{
+void TestSite::programsFromTheApplicationDatabase() {
     QTemporaryDir dir;
     const QString share = dir.filePath("share");
-    QVERIFY(writeFile(share + "/mime/packages/quelvix-test.xml",
-                      "<?xml version=\"1.0\"?>\n"
-                      "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">"
-                      "<mime-type type=\"application/x-quelvix-test\"><comment>Quelvix test</comment>"
-                      "<comment xml:lang=\"zh_CN\">奎尔测试文件</comment>"
-                      "<glob pattern=\"*.qvxtest\"/></mime-type></mime-info>\n"));
+    QVERIFY(
+        writeFile(share + "/mime/packages/quelvix-test.xml",
+                  "<?xml version=\"1.0\"?>\n"
+                  "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">"
+                  "<mime-type type=\"application/x-quelvix-test\"><comment>Quelvix test</comment>"
+                  "<comment xml:lang=\"zh_CN\">奎尔测试文件</comment>"
+                  "<glob pattern=\"*.qvxtest\"/></mime-type></mime-info>\n"));
     QCOMPARE(QProcess::execute("update-mime-database", {share + "/mime"}), 0);
     const QByteArray entry = "[Desktop Entry]\nType=Application\nExec=true %f\n"
                              "MimeType=application/x-quelvix-test;\n";
@@ -277,7 +261,8 @@ void TestSite::programsFromTheApplicationDatabase()
     QVERIFY(writeFile(share + "/applications/qvx-player.desktop",
                       entry + "Name=Test Player\nName[zh_CN]=测试播放器\n"));
     QCOMPARE(QProcess::execute("update-desktop-database", {share + "/applications"}), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(site.get("/filefound/qvxtest.html").body.contains("测试播放器"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(site.get("/filefound/qvxtest.html").body.contains("测试播放器"),
+                             20000);
 }
 
 QTEST_GUILESS_MAIN(TestSite)

@@ -16,8 +16,7 @@ private slots:
     void pdfPageNamesThePdfType();
 };
 
-void TestSitePane::pdfPageNamesThePdfType()
-{
+void TestSitePane::pdfPageNamesThePdfType() {
     QProcess site;
     site.start(QStringLiteral(QUELVIX_SITE_BINARY), {"--port", "0"});
     QVERIFY(site.waitForReadyRead(30000));

@@ -4,8 +4,7 @@
 
 #include <QApplication>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     platform::prepareProcess();
     QApplication app(argc, argv);
     identity::applyLanguage(app);

@@ -3,13 +3,16 @@
 namespace cellgrid {
 namespace {
 
-bool isBlank(QChar c) { return c == QLatin1Char(' '); }
-bool isAsciiWordChar(QChar c) { return c.unicode() < 0x80 && !isBlank(c); }
+bool isBlank(QChar c) {
+    return c == QLatin1Char(' ');
+}
+bool isAsciiWordChar(QChar c) {
+    return c.unicode() < 0x80 && !isBlank(c);
+}
 
 // One unit the breaker places as a whole: a single character, or a run of
 // ASCII letters, digits and signs.
-qsizetype unitEnd(QStringView text, qsizetype start)
-{
+qsizetype unitEnd(QStringView text, qsizetype start) {
     qsizetype end = start + 1;
     if (isAsciiWordChar(text[start])) {
         while (end < text.size() && isAsciiWordChar(text[end])) {
@@ -19,8 +22,7 @@ qsizetype unitEnd(QStringView text, qsizetype start)
     return end;
 }
 
-int widthOf(QStringView text, qsizetype start, qsizetype end)
-{
+int widthOf(QStringView text, qsizetype start, qsizetype end) {
     int width = 0;
     for (qsizetype i = start; i < end; ++i) {
         width += cellWidth(text[i]);
@@ -30,18 +32,18 @@ int widthOf(QStringView text, qsizetype start, qsizetype end)
 
 } // namespace
 
-int cellWidth(QChar c) { return c.unicode() < 0x80 ? 6 : 12; }
+int cellWidth(QChar c) {
+    return c.unicode() < 0x80 ? 6 : 12;
+}
 
-QString Line::shown(QStringView text) const
-{
+QString Line::shown(QStringView text) const {
     if (cells.isEmpty()) {
         return {};
     }
     return text.mid(cells.first().index, cells.last().index - cells.first().index + 1).toString();
 }
 
-QList<Line> layOut(QStringView text, int width)
-{
+QList<Line> layOut(QStringView text, int width) {
     QList<Line> lines(1);
     int x = 0;
     auto newLine = [&] {
@@ -75,8 +77,7 @@ QList<Line> layOut(QStringView text, int width)
     return lines;
 }
 
-QRect spanRect(const QList<Line>& lines, qsizetype start, qsizetype length)
-{
+QRect spanRect(const QList<Line>& lines, qsizetype start, qsizetype length) {
     QRect rect;
     for (const Line& line : lines) {
         for (const Cell& cell : line.cells) {

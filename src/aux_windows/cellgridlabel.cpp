@@ -3,27 +3,25 @@
 #include <QPainter>
 
 CellGridLabel::CellGridLabel(QWidget* parent)
-    : QWidget(parent)
-{
+    : QWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
 }
 
-void CellGridLabel::setText(const QString& text)
-{
+void CellGridLabel::setText(const QString& text) {
     m_text = text;
     layOut();
 }
 
-void CellGridLabel::resizeEvent(QResizeEvent*) { layOut(); }
+void CellGridLabel::resizeEvent(QResizeEvent*) {
+    layOut();
+}
 
-void CellGridLabel::layOut()
-{
+void CellGridLabel::layOut() {
     m_lines = cellgrid::layOut(m_text, width());
     update();
 }
 
-void CellGridLabel::paintEvent(QPaintEvent*)
-{
+void CellGridLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setPen(palette().color(QPalette::WindowText));
     const QFontMetrics metrics = fontMetrics();

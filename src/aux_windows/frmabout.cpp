@@ -10,22 +10,19 @@ namespace {
 constexpr QSize clientSize{349, 237};
 constexpr QSize pictureSize{48, 48};
 
-void setTextColour(QWidget* widget, const QColor& colour)
-{
+void setTextColour(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, colour);
     widget->setPalette(palette);
 }
 
-void setBackground(QWidget* widget, const QColor& colour)
-{
+void setBackground(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colour);
     widget->setPalette(palette);
 }
 
-QFont titleFont()
-{
+QFont titleFont() {
     // A Song-style serif for the title, as the rest of the window uses the dialog font.
     QFont font(QStringLiteral("Noto Serif CJK SC"));
     font.setStyleHint(QFont::Serif);
@@ -36,15 +33,16 @@ QFont titleFont()
 
 } // namespace
 
-QString versionLabelText(identity::Version version)
-{
-    return QStringLiteral("版本 %1.%2.%3").arg(version.major).arg(version.minor).arg(version.revision);
+QString versionLabelText(identity::Version version) {
+    return QStringLiteral("版本 %1.%2.%3")
+        .arg(version.major)
+        .arg(version.minor)
+        .arg(version.revision);
 }
 
 frmAbout::frmAbout(const QString& forumSite, sysinfo::Services services)
     : m_ui(std::make_unique<Ui::frmAbout>())
-    , m_services(services)
-{
+    , m_services(services) {
     m_ui->setupUi(this);
     applyDefinition(forumSite);
     connect(m_ui->cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
@@ -54,8 +52,7 @@ frmAbout::frmAbout(const QString& forumSite, sysinfo::Services services)
 
 frmAbout::~frmAbout() = default;
 
-void frmAbout::applyDefinition(const QString& forumSite)
-{
+void frmAbout::applyDefinition(const QString& forumSite) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(identity::applicationIcon());
     platform::makeFixedWindow(this, clientSize, platform::WindowKind::ToolDialog);
@@ -63,8 +60,9 @@ void frmAbout::applyDefinition(const QString& forumSite)
 
     m_ui->Label2->setText(QStringLiteral("论坛：") + forumSite);
     m_ui->lblTitle->setFont(titleFont());
-    for (QWidget* black : {static_cast<QWidget*>(m_ui->lblTitle), static_cast<QWidget*>(m_ui->lblDescription),
-                           static_cast<QWidget*>(m_ui->lblDisclaimer)}) {
+    for (QWidget* black :
+         {static_cast<QWidget*>(m_ui->lblTitle), static_cast<QWidget*>(m_ui->lblDescription),
+          static_cast<QWidget*>(m_ui->lblDisclaimer)}) {
         setTextColour(black, Qt::black);
     }
     setBackground(m_ui->Line1_1, QColor(128, 128, 128));
@@ -75,15 +73,20 @@ void frmAbout::applyDefinition(const QString& forumSite)
     m_ui->cmdOK->setFocus();
 }
 
-void frmAbout::Form_Load()
-{
+void frmAbout::Form_Load() {
     setWindowTitle(QStringLiteral("关于 ") + identity::applicationTitle());
     m_ui->lblVersion->setText(versionLabelText(identity::version()));
     m_ui->lblTitle->setText(identity::applicationTitle());
 }
 
-void frmAbout::cmdOK_Click() { close(); }
+void frmAbout::cmdOK_Click() {
+    close();
+}
 
-void frmAbout::cmdSysInfo_Click() { StartSysInfo(); }
+void frmAbout::cmdSysInfo_Click() {
+    StartSysInfo();
+}
 
-void frmAbout::StartSysInfo() { sysinfo::StartSysInfo(m_services, this); }
+void frmAbout::StartSysInfo() {
+    sysinfo::StartSysInfo(m_services, this);
+}

@@ -4,7 +4,6 @@
 #include "sysinfo.h"
 
 #include <QDialog>
-
 #include <memory>
 
 namespace Ui {

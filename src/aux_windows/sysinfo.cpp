@@ -1,7 +1,6 @@
 #include "sysinfo.h"
 
 #include <QFileInfo>
-
 #include <algorithm>
 #include <array>
 
@@ -19,16 +18,14 @@ const QString unavailableMessage = QStringLiteral("此时系统信息不可用")
 
 constexpr std::uint32_t valueBufferSize = 1024;
 
-QString dwordText(const unsigned char* data)
-{
+QString dwordText(const unsigned char* data) {
     const std::uint32_t value = std::uint32_t(data[0]) | std::uint32_t(data[1]) << 8 |
                                 std::uint32_t(data[2]) << 16 | std::uint32_t(data[3]) << 24;
     return QStringLiteral("&h") +
            QString::number(value, 16).toUpper().rightJustified(8, QLatin1Char('0'));
 }
 
-QString stringText(const unsigned char* data, std::uint32_t size)
-{
+QString stringText(const unsigned char* data, std::uint32_t size) {
     const auto* bytes = reinterpret_cast<const char*>(data);
     // Up to the terminating NUL; data that fills the buffer without one is taken whole.
     const auto length = qstrnlen(bytes, size);
@@ -36,13 +33,14 @@ QString stringText(const unsigned char* data, std::uint32_t size)
 }
 
 // The tool file exists as an ordinary file.
-bool toolExists(const QString& path) { return QFileInfo(path).isFile(); }
+bool toolExists(const QString& path) {
+    return QFileInfo(path).isFile();
+}
 
 } // namespace
 
 bool GetKeyValue(Registry& registry, Registry::Key KeyRoot, const QString& KeyName,
-                 const QString& SubKeyRef, QString& KeyVal)
-{
+                 const QString& SubKeyRef, QString& KeyVal) {
     Registry::Key key = 0;
     // Reading is all that is needed: asking for write access as well would
     // fail for every user without administrator rights.
@@ -71,12 +69,11 @@ bool GetKeyValue(Registry& registry, Registry::Key KeyRoot, const QString& KeyNa
     return true;
 }
 
-void StartSysInfo(const Services& services, QWidget* parent)
-{
+void StartSysInfo(const Services& services, QWidget* parent) {
     QString path;
     bool found = GetKeyValue(services.registry, Registry::localMachine, pathKey, pathValue, path);
-    if (!found && GetKeyValue(services.registry, Registry::localMachine, folderKey, folderValue,
-                              path)) {
+    if (!found &&
+        GetKeyValue(services.registry, Registry::localMachine, folderKey, folderValue, path)) {
         // Only this second location is checked before the start.
         path += toolFileName;
         found = toolExists(path);

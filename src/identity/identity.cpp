@@ -9,31 +9,37 @@
 
 namespace identity {
 
-QString applicationTitle() { return QStringLiteral("Dornavel"); }
+QString applicationTitle() {
+    return QStringLiteral("Dornavel");
+}
 
-Version version() { return {build::versionMajor, build::versionMinor, build::versionRevision}; }
+Version version() {
+    return {build::versionMajor, build::versionMinor, build::versionRevision};
+}
 
-QString executableName() { return QStringLiteral("Quelvix"); }
+QString executableName() {
+    return QStringLiteral("Quelvix");
+}
 
-QIcon applicationIcon()
-{
+QIcon applicationIcon() {
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 72, 96, 128}) {
-        icon.addFile(QStringLiteral(":/identity/icons/quelvix-%1.png").arg(size), QSize(size, size));
+        icon.addFile(QStringLiteral(":/identity/icons/quelvix-%1.png").arg(size),
+                     QSize(size, size));
     }
     return icon;
 }
 
-Sites sites()
-{
+Sites sites() {
     return {QString::fromLatin1(build::lookupSite), QString::fromLatin1(build::searchSite),
             QString::fromLatin1(build::forumSite)};
 }
 
-QString supportContact() { return QString::fromLatin1(build::supportContact); }
+QString supportContact() {
+    return QString::fromLatin1(build::supportContact);
+}
 
-QFont dialogFont()
-{
+QFont dialogFont() {
     // A monospaced CJK face at 12 px gives the 12 px CJK and 6 px ASCII
     // advances that every control size and the label texts were laid out for.
     QFont font(QStringLiteral("Noto Sans Mono CJK SC"));
@@ -42,8 +48,7 @@ QFont dialogFont()
     return font;
 }
 
-void applyLanguage(QApplication& app)
-{
+void applyLanguage(QApplication& app) {
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
 
     const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);

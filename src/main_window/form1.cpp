@@ -17,15 +17,13 @@ constexpr QSize clientSize{561, 393};
 const QString emptyInputMessage = QStringLiteral("请输入文件格式！");
 const QString emptyInputTitle = QStringLiteral("错误");
 
-void showInFront(QWidget* window)
-{
+void showInFront(QWidget* window) {
     window->show();
     window->raise();
     window->activateWindow();
 }
 
-bool isEnterKey(const QKeyEvent* event)
-{
+bool isEnterKey(const QKeyEvent* event) {
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
 }
 
@@ -34,13 +32,11 @@ bool isEnterKey(const QKeyEvent* event)
 Form1::Form1(Form1Services services, QWidget* parent)
     : QMainWindow(parent)
     , m_ui(std::make_unique<Ui::Form1>())
-    , m_services(std::move(services))
-{
+    , m_services(std::move(services)) {
     m_ui->setupUi(this);
     setWindowIcon(identity::applicationIcon());
     // The client area is measured below the menu bar.
-    platform::makeFixedWindow(
-        this, clientSize + QSize(0, m_ui->menubar->sizeHint().height()));
+    platform::makeFixedWindow(this, clientSize + QSize(0, m_ui->menubar->sizeHint().height()));
     platform::centreOnScreen(this);
 
     m_web = m_services.attachWebPane(m_ui->WEB1,
@@ -50,15 +46,13 @@ Form1::Form1(Form1Services services, QWidget* parent)
     connectHandlers();
 }
 
-Form1::~Form1()
-{
+Form1::~Form1() {
     // The other windows have no owner, so they would outlive this one.
     delete m_form2;
     delete m_about;
 }
 
-void Form1::connectHandlers()
-{
+void Form1::connectHandlers() {
     connect(m_ui->Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(m_ui->Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(m_ui->Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
@@ -70,8 +64,7 @@ void Form1::connectHandlers()
     connect(m_ui->exit, &QAction::triggered, this, &Form1::exit_Click);
 }
 
-void Form1::Command1_Click()
-{
+void Form1::Command1_Click() {
     const QString text = m_ui->Text1->text();
     if (text.isEmpty()) {
         m_services.messenger.show(
@@ -81,16 +74,14 @@ void Form1::Command1_Click()
     m_web->navigate(lookup::embeddedAddress(m_services.sites.lookup, text));
 }
 
-void Form1::Text1_KeyPress(char16_t& keyAscii)
-{
+void Form1::Text1_KeyPress(char16_t& keyAscii) {
     if (keyAscii == 13) {
         Command1_Click();
         keyAscii = 0;
     }
 }
 
-void Form1::so_Click()
-{
+void Form1::so_Click() {
     const QString text = m_ui->Text1->text();
     if (text.isEmpty()) {
         m_services.messenger.show(this, {emptyInputMessage, {}, platform::MessageIcon::None});
@@ -99,18 +90,18 @@ void Form1::so_Click()
     openInBrowser(lookup::externalAddress(m_services.sites.search, text));
 }
 
-void Form1::Command2_Click()
-{
+void Form1::Command2_Click() {
     if (!m_form2) {
         m_form2 = new Form2(m_services.sites.forum, identity::supportContact());
     }
     showInFront(m_form2);
 }
 
-void Form1::ynjd_Click() { Command2_Click(); }
+void Form1::ynjd_Click() {
+    Command2_Click();
+}
 
-void Form1::about_Click()
-{
+void Form1::about_Click() {
     if (!m_about) {
         m_about = new frmAbout(m_services.sites.forum,
                                {m_services.registry, m_services.processes, m_services.messenger});
@@ -118,27 +109,36 @@ void Form1::about_Click()
     showInFront(m_about);
 }
 
-void Form1::Command4_Click() { openInBrowser(lookup::forumAddress(m_services.sites.forum)); }
+void Form1::Command4_Click() {
+    openInBrowser(lookup::forumAddress(m_services.sites.forum));
+}
 
-void Form1::toURL_Click() { Command4_Click(); }
+void Form1::toURL_Click() {
+    Command4_Click();
+}
 
-void Form1::Command3_Click() { m_services.exitProcess(); }
+void Form1::Command3_Click() {
+    m_services.exitProcess();
+}
 
-void Form1::exit_Click() { m_services.exitProcess(); }
+void Form1::exit_Click() {
+    m_services.exitProcess();
+}
 
-void Form1::Form_Unload() { m_services.exitProcess(); }
+void Form1::Form_Unload() {
+    m_services.exitProcess();
+}
 
-void Form1::closeEvent(QCloseEvent* event)
-{
+void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
     Form_Unload();
 }
 
-bool Form1::eventFilter(QObject* watched, QEvent* event)
-{
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_ui->Text1 && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        char16_t keyAscii = isEnterKey(key) ? u'\r' : (key->text().isEmpty() ? u'\0' : key->text()[0].unicode());
+        char16_t keyAscii =
+            isEnterKey(key) ? u'\r' : (key->text().isEmpty() ? u'\0' : key->text()[0].unicode());
         if (keyAscii != 0) {
             Text1_KeyPress(keyAscii);
             if (keyAscii == 0) {
@@ -149,15 +149,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void Form1::openInBrowser(const QUrl& address)
-{
+void Form1::openInBrowser(const QUrl& address) {
     if (const auto error = m_services.browser.open(address)) {
         reportFailure(*error);
     }
 }
 
-void Form1::reportFailure(const QString& reason)
-{
+void Form1::reportFailure(const QString& reason) {
     // Failures of the platform are reported and survived: the typed text and
     // the pane stay as they are and the next command works.
     m_services.messenger.show(this, {reason, {}, platform::MessageIcon::Critical});

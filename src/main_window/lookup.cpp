@@ -5,14 +5,12 @@
 namespace lookup {
 namespace {
 
-bool isUnreserved(char32_t c)
-{
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~';
+bool isUnreserved(char32_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
-void appendUtf8(QByteArray& out, char32_t c)
-{
+void appendUtf8(QByteArray& out, char32_t c) {
     if (c < 0x80) {
         out.append(char(c));
     } else if (c < 0x800) {
@@ -31,8 +29,7 @@ void appendUtf8(QByteArray& out, char32_t c)
 }
 
 // Code points of a UTF-16 text; a surrogate without its partner becomes U+FFFD.
-template <typename Visit> void forEachCodePoint(QStringView text, Visit visit)
-{
+template <typename Visit> void forEachCodePoint(QStringView text, Visit visit) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         const QChar unit = text[i];
         if (unit.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
@@ -46,8 +43,7 @@ template <typename Visit> void forEachCodePoint(QStringView text, Visit visit)
     }
 }
 
-QUrl siteAddress(const QString& site, const QString& path)
-{
+QUrl siteAddress(const QString& site, const QString& path) {
     // Every byte that could mean anything to a URL parser is already escaped,
     // so strict parsing keeps the address exactly as built.
     return QUrl(site + path, QUrl::StrictMode);
@@ -55,8 +51,7 @@ QUrl siteAddress(const QString& site, const QString& path)
 
 } // namespace
 
-QString encodePathSegment(QStringView text)
-{
+QString encodePathSegment(QStringView text) {
     static constexpr char hex[] = "0123456789ABCDEF";
     QByteArray utf8;
     utf8.reserve(text.size() * 3);
@@ -77,16 +72,18 @@ QString encodePathSegment(QStringView text)
     return out;
 }
 
-QUrl embeddedAddress(const QString& site, QStringView text)
-{
-    return siteAddress(site, QStringLiteral("/filefound/") + encodePathSegment(text) + QStringLiteral(".html"));
+QUrl embeddedAddress(const QString& site, QStringView text) {
+    return siteAddress(site, QStringLiteral("/filefound/") + encodePathSegment(text) +
+                                 QStringLiteral(".html"));
 }
 
-QUrl externalAddress(const QString& site, QStringView text)
-{
-    return siteAddress(site, QStringLiteral("/soso/") + encodePathSegment(text) + QStringLiteral(".htm"));
+QUrl externalAddress(const QString& site, QStringView text) {
+    return siteAddress(site,
+                       QStringLiteral("/soso/") + encodePathSegment(text) + QStringLiteral(".htm"));
 }
 
-QUrl forumAddress(const QString& site) { return siteAddress(site, QStringLiteral("/")); }
+QUrl forumAddress(const QString& site) {
+    return siteAddress(site, QStringLiteral("/"));
+}
 
 } // namespace lookup

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-
 #include <cstdint>
 #include <memory>
 
@@ -14,13 +13,13 @@ class Registry {
 public:
     using Key = std::uintptr_t;
 
-    static constexpr Key localMachine = 0x80000002; // HKEY_LOCAL_MACHINE
+    static constexpr Key localMachine = 0x80000002;   // HKEY_LOCAL_MACHINE
     static constexpr std::uint32_t keyRead = 0x20019; // KEY_READ
 
-    static constexpr long success = 0;          // ERROR_SUCCESS
-    static constexpr long fileNotFound = 2;     // ERROR_FILE_NOT_FOUND
-    static constexpr long accessDenied = 5;     // ERROR_ACCESS_DENIED
-    static constexpr long moreData = 234;       // ERROR_MORE_DATA
+    static constexpr long success = 0;      // ERROR_SUCCESS
+    static constexpr long fileNotFound = 2; // ERROR_FILE_NOT_FOUND
+    static constexpr long accessDenied = 5; // ERROR_ACCESS_DENIED
+    static constexpr long moreData = 234;   // ERROR_MORE_DATA
 
     static constexpr std::uint32_t typeString = 1; // REG_SZ
     static constexpr std::uint32_t typeDword = 4;  // REG_DWORD

@@ -8,9 +8,8 @@
 
 #include <QList>
 #include <QMap>
-
-#include <cstring>
 #include <QUrl>
+#include <cstring>
 
 // Stand-ins for the platform that record what they were asked to do.
 
@@ -22,8 +21,7 @@ public:
 
 class RecordingLauncher final : public platform::BrowserLauncher {
 public:
-    std::optional<QString> open(const QUrl& address) override
-    {
+    std::optional<QString> open(const QUrl& address) override {
         opened.append(address);
         return failure;
     }
@@ -34,9 +32,7 @@ public:
 class RecordingWebPane final : public platform::WebPane {
 public:
     explicit RecordingWebPane(QList<QUrl>& log)
-        : m_log(log)
-    {
-    }
+        : m_log(log) {}
     void navigate(const QUrl& address) override { m_log.append(address); }
 
 private:
@@ -45,8 +41,7 @@ private:
 
 class RecordingStarter final : public platform::ProcessStarter {
 public:
-    std::optional<QString> start(const QString& commandLine, platform::ShowWindow show) override
-    {
+    std::optional<QString> start(const QString& commandLine, platform::ShowWindow show) override {
         started.append({commandLine, show});
         return failure;
     }
@@ -63,14 +58,12 @@ public:
         QByteArray data;
     };
 
-    void set(const QByteArray& key, const QByteArray& name, Value value)
-    {
+    void set(const QByteArray& key, const QByteArray& name, Value value) {
         m_keys[key.toLower()][name.toLower()] = std::move(value);
     }
 
     long openKey(Key root, const QByteArray& path, std::uint32_t, std::uint32_t access,
-                 Key* opened) override
-    {
+                 Key* opened) override {
         lastAccess = access;
         if (root != localMachine || !m_keys.contains(path.toLower())) {
             return fileNotFound;
@@ -81,8 +74,7 @@ public:
     }
 
     long queryValue(Key key, const QByteArray& name, std::uint32_t* type, unsigned char* data,
-                    std::uint32_t* size) override
-    {
+                    std::uint32_t* size) override {
         if (!m_open.contains(key)) {
             return fileNotFound;
         }

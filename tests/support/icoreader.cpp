@@ -4,13 +4,16 @@
 
 namespace {
 
-quint16 u16(const QByteArray& data, qsizetype at) { return qFromLittleEndian<quint16>(data.constData() + at); }
-quint32 u32(const QByteArray& data, qsizetype at) { return qFromLittleEndian<quint32>(data.constData() + at); }
+quint16 u16(const QByteArray& data, qsizetype at) {
+    return qFromLittleEndian<quint16>(data.constData() + at);
+}
+quint32 u32(const QByteArray& data, qsizetype at) {
+    return qFromLittleEndian<quint32>(data.constData() + at);
+}
 
 } // namespace
 
-QList<IcoImage> readIcoDirectory(const QByteArray& file)
-{
+QList<IcoImage> readIcoDirectory(const QByteArray& file) {
     if (file.size() < 6 || u16(file, 0) != 0 || u16(file, 2) != 1) {
         return {};
     }

@@ -3,8 +3,7 @@
 #include <QTcpSocket>
 
 TestHttpServer::TestHttpServer(QObject* parent)
-    : QObject(parent)
-{
+    : QObject(parent) {
     if (!m_server.listen(QHostAddress::LocalHost, 0)) {
         qFatal("test HTTP server cannot listen: %s", qPrintable(m_server.errorString()));
     }
@@ -16,13 +15,11 @@ TestHttpServer::TestHttpServer(QObject* parent)
     });
 }
 
-QString TestHttpServer::root() const
-{
+QString TestHttpServer::root() const {
     return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort());
 }
 
-void TestHttpServer::serve(QTcpSocket* socket)
-{
+void TestHttpServer::serve(QTcpSocket* socket) {
     QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
     if (!buffer.contains("\r\n\r\n")) {
         socket->setProperty("buffer", buffer);

@@ -15,26 +15,23 @@ private slots:
     void rejectsWhatIsNoIcon();
 };
 
-
-void TestIcons::iconFiles_data()
-{
+void TestIcons::iconFiles_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<Layout>("layout");
 
     QTest::newRow("application icon")
         << "data/icons/quelvix.ico"
-        << Layout{{16, 8, false}, {16, 32, false}, {24, 8, false},  {24, 32, false},
-                  {32, 8, false}, {32, 32, false}, {48, 8, false},  {48, 32, false},
+        << Layout{{16, 8, false},  {16, 32, false}, {24, 8, false},  {24, 32, false},
+                  {32, 8, false},  {32, 32, false}, {48, 8, false},  {48, 32, false},
                   {64, 32, false}, {72, 32, false}, {96, 32, false}, {128, 32, false}};
     QTest::newRow("About picture")
         << "data/icons/about.ico"
-        << Layout{{48, 4, false}, {32, 4, false},  {16, 4, false},  {48, 8, false},
-                  {32, 8, false}, {16, 8, false},  {256, 32, true}, {48, 32, false},
+        << Layout{{48, 4, false},  {32, 4, false}, {16, 4, false},  {48, 8, false},
+                  {32, 8, false},  {16, 8, false}, {256, 32, true}, {48, 32, false},
                   {32, 32, false}, {16, 32, false}};
 }
 
-void TestIcons::iconFiles()
-{
+void TestIcons::iconFiles() {
     QFETCH(QString, file);
     QFETCH(Layout, layout);
 
@@ -51,8 +48,7 @@ void TestIcons::iconFiles()
     }
 }
 
-void TestIcons::rejectsWhatIsNoIcon()
-{
+void TestIcons::rejectsWhatIsNoIcon() {
     QVERIFY(readIcoDirectory(QByteArray()).isEmpty());
     QVERIFY(readIcoDirectory(QByteArray("\x89PNG\r\n\x1a\n", 8)).isEmpty());
     // A directory that promises an image lying past the end of the file.

@@ -13,13 +13,11 @@ namespace {
 const QString forum = QStringLiteral("http://forum.test");
 const QString contact = QStringLiteral("012345678");
 
-template <typename T> T* child(QWidget* window, const char* name)
-{
+template <typename T> T* child(QWidget* window, const char* name) {
     return window->findChild<T*>(QString::fromLatin1(name));
 }
 
-bool showActive(QWidget* window)
-{
+bool showActive(QWidget* window) {
     window->show();
     QApplication::setActiveWindow(window);
     return QTest::qWaitForWindowActive(window);
@@ -40,8 +38,7 @@ private slots:
     void okDestroysTheWindow();
 };
 
-void TestForm2::window()
-{
+void TestForm2::window() {
     auto* form = new Form2(forum, contact);
     QVERIFY(showActive(form));
     QCOMPARE(form->windowTitle(), QStringLiteral("疑难解答"));
@@ -57,8 +54,7 @@ void TestForm2::window()
     delete form;
 }
 
-void TestForm2::controls_data()
-{
+void TestForm2::controls_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("rect");
 
@@ -67,8 +63,7 @@ void TestForm2::controls_data()
     QTest::newRow("forum address") << "Text1" << QRect(344, 96, 129, 18);
 }
 
-void TestForm2::controls()
-{
+void TestForm2::controls() {
     QFETCH(QString, name);
     QFETCH(QRect, rect);
     Form2 form(forum, contact);
@@ -79,8 +74,7 @@ void TestForm2::controls()
     QCOMPARE(child<QLineEdit>(&form, "Text1")->text(), forum);
 }
 
-void TestForm2::forumBoxCoversOnlyTheGap()
-{
+void TestForm2::forumBoxCoversOnlyTheGap() {
     Form2 form(forum, contact);
     auto* label = child<CellGridLabel>(&form, "Label1");
     auto* box = child<QLineEdit>(&form, "Text1");
@@ -99,8 +93,7 @@ void TestForm2::forumBoxCoversOnlyTheGap()
     QVERIFY(form.children().indexOf(box) > form.children().indexOf(label));
 }
 
-void TestForm2::focusAndKeys()
-{
+void TestForm2::focusAndKeys() {
     auto* form = new Form2(forum, contact);
     QPointer<Form2> alive(form);
     QVERIFY(showActive(form));
@@ -117,8 +110,7 @@ void TestForm2::focusAndKeys()
     delete form;
 }
 
-void TestForm2::okDestroysTheWindow()
-{
+void TestForm2::okDestroysTheWindow() {
     QPointer<Form2> form = new Form2(forum, contact);
     QVERIFY(showActive(form));
     QTest::mouseClick(child<QPushButton>(form, "Command1"), Qt::LeftButton);

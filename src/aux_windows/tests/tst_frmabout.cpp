@@ -21,18 +21,15 @@ struct Harness {
     QPointer<frmAbout> about = new frmAbout(forum, {registry, processes, messenger});
 
     ~Harness() { delete about; }
-    template <typename T = QWidget> T* child(const char* name) const
-    {
+    template <typename T = QWidget> T* child(const char* name) const {
         return about->findChild<T*>(QString::fromLatin1(name));
     }
-    bool showActive() const
-    {
+    bool showActive() const {
         about->show();
         QApplication::setActiveWindow(about);
         return QTest::qWaitForWindowActive(about);
     }
-    QString text(const char* name) const
-    {
+    QString text(const char* name) const {
         if (auto* label = child<QLabel>(name)) {
             return label->text();
         }
@@ -60,8 +57,7 @@ private slots:
     void systemInformationKeepsTheWindowOpen();
 };
 
-void TestFrmAbout::textsAfterLoad()
-{
+void TestFrmAbout::textsAfterLoad() {
     Harness h;
     QCOMPARE(h.about->windowTitle(), QStringLiteral("关于 Dornavel"));
     QCOMPARE(h.text("lblVersion"), QStringLiteral("版本 2.0.0"));
@@ -75,8 +71,7 @@ void TestFrmAbout::textsAfterLoad()
     QCOMPARE(h.about->windowTitle(), QStringLiteral("x"));
 }
 
-void TestFrmAbout::versionText_data()
-{
+void TestFrmAbout::versionText_data() {
     QTest::addColumn<int>("major");
     QTest::addColumn<int>("minor");
     QTest::addColumn<int>("revision");
@@ -86,8 +81,7 @@ void TestFrmAbout::versionText_data()
     QTest::newRow("no leading zeros or blanks") << 2 << 10 << 305 << "版本 2.10.305";
 }
 
-void TestFrmAbout::versionText()
-{
+void TestFrmAbout::versionText() {
     QFETCH(int, major);
     QFETCH(int, minor);
     QFETCH(int, revision);
@@ -95,8 +89,7 @@ void TestFrmAbout::versionText()
     QCOMPARE(versionLabelText({major, minor, revision}), text);
 }
 
-void TestFrmAbout::window()
-{
+void TestFrmAbout::window() {
     Harness h;
     QVERIFY(h.showActive());
     QCOMPARE(h.about->size(), QSize(349, 237));
@@ -120,8 +113,7 @@ void TestFrmAbout::window()
     QCOMPARE(picture.size(), QSize(48, 48));
 }
 
-void TestFrmAbout::controls_data()
-{
+void TestFrmAbout::controls_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("rect");
 
@@ -138,8 +130,7 @@ void TestFrmAbout::controls_data()
     QTest::newRow("disclaimer") << "lblDisclaimer" << QRect(17, 175, 210, 55);
 }
 
-void TestFrmAbout::controls()
-{
+void TestFrmAbout::controls() {
     QFETCH(QString, name);
     QFETCH(QRect, rect);
     Harness h;
@@ -148,8 +139,7 @@ void TestFrmAbout::controls()
     QCOMPARE(widget->geometry(), rect);
 }
 
-void TestFrmAbout::descriptionWrapsToThreeLines()
-{
+void TestFrmAbout::descriptionWrapsToThreeLines() {
     Harness h;
     QCOMPARE(h.child<CellGridLabel>("Label1")->lines().size(), 3);
     QCOMPARE(h.child<CellGridLabel>("lblDisclaimer")->lines().size(), 2);
@@ -158,8 +148,7 @@ void TestFrmAbout::descriptionWrapsToThreeLines()
     }
 }
 
-void TestFrmAbout::keysThatClose_data()
-{
+void TestFrmAbout::keysThatClose_data() {
     QTest::addColumn<QString>("focus");
     QTest::addColumn<int>("key");
     QTest::addColumn<bool>("closes");
@@ -171,8 +160,7 @@ void TestFrmAbout::keysThatClose_data()
     QTest::newRow("Enter on system information") << "cmdSysInfo" << int(Qt::Key_Return) << false;
 }
 
-void TestFrmAbout::keysThatClose()
-{
+void TestFrmAbout::keysThatClose() {
     QFETCH(QString, focus);
     QFETCH(int, key);
     QFETCH(bool, closes);
@@ -189,15 +177,13 @@ void TestFrmAbout::keysThatClose()
     }
 }
 
-void TestFrmAbout::systemInformationKeepsTheWindowOpen_data()
-{
+void TestFrmAbout::systemInformationKeepsTheWindowOpen_data() {
     QTest::addColumn<bool>("toolFound");
     QTest::newRow("tool started") << true;
     QTest::newRow("tool unavailable") << false;
 }
 
-void TestFrmAbout::systemInformationKeepsTheWindowOpen()
-{
+void TestFrmAbout::systemInformationKeepsTheWindowOpen() {
     QFETCH(bool, toolFound);
 
     Harness h;

@@ -13,8 +13,7 @@ const QByteArray testKey = QByteArrayLiteral("SOFTWARE\\Test");
 const QByteArray pathKey = QByteArrayLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO");
 const QByteArray folderKey = QByteArrayLiteral("SOFTWARE\\Microsoft\\Shared Tools Location");
 
-QByteArray dword(std::uint32_t value)
-{
+QByteArray dword(std::uint32_t value) {
     QByteArray data(4, '\0');
     for (int i = 0; i < 4; ++i) {
         data[i] = char((value >> (8 * i)) & 0xFF);
@@ -27,8 +26,7 @@ struct Launcher {
     RecordingStarter processes;
     RecordingMessenger messenger;
     void start() { sysinfo::StartSysInfo({registry, processes, messenger}, nullptr); }
-    bool showedUnavailable() const
-    {
+    bool showedUnavailable() const {
         return messenger.messages.size() == 1 &&
                messenger.messages[0].text == QStringLiteral("此时系统信息不可用") &&
                messenger.messages[0].title.isEmpty() &&
@@ -49,8 +47,7 @@ private slots:
     void startSysInfo();
 };
 
-void TestSysInfo::getKeyValue_data()
-{
+void TestSysInfo::getKeyValue_data() {
     QTest::addColumn<QByteArray>("key");
     QTest::addColumn<std::uint32_t>("type");
     QTest::addColumn<QByteArray>("data");
@@ -76,8 +73,7 @@ void TestSysInfo::getKeyValue_data()
         << QByteArray("SOFTWARE\\Elsewhere") << sz << QByteArray("x", 2) << false << "";
 }
 
-void TestSysInfo::getKeyValue()
-{
+void TestSysInfo::getKeyValue() {
     QFETCH(QByteArray, key);
     QFETCH(std::uint32_t, type);
     QFETCH(QByteArray, data);
@@ -100,8 +96,7 @@ void TestSysInfo::getKeyValue()
     QCOMPARE(registry.openKeys(), 0);
 }
 
-void TestSysInfo::opensForReadingOnly()
-{
+void TestSysInfo::opensForReadingOnly() {
     MemoryRegistry registry;
     registry.set(testKey, "Value", {Registry::typeString, QByteArray("x", 2)});
     QString value;
@@ -110,8 +105,7 @@ void TestSysInfo::opensForReadingOnly()
     QCOMPARE(registry.lastAccess, Registry::keyRead);
 }
 
-void TestSysInfo::startSysInfo_data()
-{
+void TestSysInfo::startSysInfo_data() {
     QTest::addColumn<bool>("firstKey");
     QTest::addColumn<bool>("secondKey");
     QTest::addColumn<bool>("toolFile");
@@ -119,16 +113,20 @@ void TestSysInfo::startSysInfo_data()
     QTest::addColumn<QString>("started"); // "first", "second" or empty
     QTest::addColumn<bool>("unavailable");
 
-    QTest::newRow("first location, started unchecked") << true << false << false << false << "first" << false;
-    QTest::newRow("first location wins over the second") << true << true << true << false << "first" << false;
-    QTest::newRow("first location, start fails") << true << false << false << true << "first" << true;
-    QTest::newRow("second location with the tool") << false << true << true << false << "second" << false;
-    QTest::newRow("second location without the tool") << false << true << false << false << "" << true;
+    QTest::newRow("first location, started unchecked")
+        << true << false << false << false << "first" << false;
+    QTest::newRow("first location wins over the second")
+        << true << true << true << false << "first" << false;
+    QTest::newRow("first location, start fails")
+        << true << false << false << true << "first" << true;
+    QTest::newRow("second location with the tool")
+        << false << true << true << false << "second" << false;
+    QTest::newRow("second location without the tool")
+        << false << true << false << false << "" << true;
     QTest::newRow("neither location") << false << false << false << false << "" << true;
 }
 
-void TestSysInfo::startSysInfo()
-{
+void TestSysInfo::startSysInfo() {
     QFETCH(bool, firstKey);
     QFETCH(bool, secondKey);
     QFETCH(bool, toolFile);

@@ -15,8 +15,7 @@ private slots:
     void languageIsSimplifiedChinese();
 };
 
-void TestIdentity::iconHasEverySize()
-{
+void TestIdentity::iconHasEverySize() {
     const QList<QSize> sizes = identity::applicationIcon().availableSizes();
     for (int size : {16, 24, 32, 48, 64, 72, 96, 128}) {
         QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
@@ -25,8 +24,7 @@ void TestIdentity::iconHasEverySize()
     }
 }
 
-void TestIdentity::dialogFontHasTheLaidOutWidths_data()
-{
+void TestIdentity::dialogFontHasTheLaidOutWidths_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("width");
 
@@ -38,8 +36,7 @@ void TestIdentity::dialogFontHasTheLaidOutWidths_data()
     QTest::newRow("digit") << "7" << 6;
 }
 
-void TestIdentity::dialogFontHasTheLaidOutWidths()
-{
+void TestIdentity::dialogFontHasTheLaidOutWidths() {
     QFETCH(QString, text);
     QFETCH(int, width);
     const QFont font = identity::dialogFont();
@@ -47,8 +44,7 @@ void TestIdentity::dialogFontHasTheLaidOutWidths()
     QCOMPARE(QFontMetrics(font).horizontalAdvance(text), width);
 }
 
-void TestIdentity::languageIsSimplifiedChinese()
-{
+void TestIdentity::languageIsSimplifiedChinese() {
     identity::applyLanguage(*qApp);
     QCOMPARE(QLocale().name(), QStringLiteral("zh_CN"));
     QCOMPARE(QApplication::font().pixelSize(), 12);

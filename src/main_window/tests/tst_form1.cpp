@@ -21,21 +21,19 @@ struct Harness {
     RecordingStarter processes;
     QList<QUrl> navigations;
     int exits = 0;
-    Form1 form{Form1Services{
-        .messenger = messenger,
-        .browser = launcher,
-        .registry = registry,
-        .processes = processes,
-        .attachWebPane =
-            [this](QWidget*, platform::WebPaneFailureHandler) {
-                return std::make_unique<RecordingWebPane>(navigations);
-            },
-        .exitProcess = [this] { ++exits; },
-        .sites = identity::Sites{site, QStringLiteral("http://search.test"),
-                                 QStringLiteral("http://forum.test")}}};
+    Form1 form{Form1Services{.messenger = messenger,
+                             .browser = launcher,
+                             .registry = registry,
+                             .processes = processes,
+                             .attachWebPane =
+                                 [this](QWidget*, platform::WebPaneFailureHandler) {
+                                     return std::make_unique<RecordingWebPane>(navigations);
+                                 },
+                             .exitProcess = [this] { ++exits; },
+                             .sites = identity::Sites{site, QStringLiteral("http://search.test"),
+                                                      QStringLiteral("http://forum.test")}}};
 
-    template <typename T = QWidget> T* child(const char* name) const
-    {
+    template <typename T = QWidget> T* child(const char* name) const {
         auto* widget = form.findChild<T*>(QString::fromLatin1(name));
         if (!widget) {
             qFatal("no control %s", name);
@@ -45,8 +43,7 @@ struct Harness {
     QAction* action(const char* name) const { return child<QAction>(name); }
     QLineEdit* text1() const { return child<QLineEdit>("Text1"); }
 
-    bool showActive()
-    {
+    bool showActive() {
         form.show();
         QApplication::setActiveWindow(&form);
         return QTest::qWaitForWindowActive(&form);
@@ -94,8 +91,7 @@ private slots:
 
 namespace {
 
-QList<QWidget*> openWindows(const char* name)
-{
+QList<QWidget*> openWindows(const char* name) {
     QList<QWidget*> found;
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w->objectName() == QLatin1String(name) && w->isVisible()) {
@@ -107,20 +103,17 @@ QList<QWidget*> openWindows(const char* name)
 
 } // namespace
 
-void TestForm1::troubleshootingWindowOpensOnce_data()
-{
+void TestForm1::troubleshootingWindowOpensOnce_data() {
     QTest::addColumn<std::function<void(Harness&)>>("open");
 
     using Act = std::function<void(Harness&)>;
-    QTest::newRow("疑难解答 button") << Act([](Harness& h) {
-        QTest::mouseClick(h.child("Command2"), Qt::LeftButton);
-    });
+    QTest::newRow("疑难解答 button")
+        << Act([](Harness& h) { QTest::mouseClick(h.child("Command2"), Qt::LeftButton); });
     QTest::newRow("F1") << Act([](Harness& h) { QTest::keyClick(h.text1(), Qt::Key_F1); });
     QTest::newRow("menu item") << Act([](Harness& h) { h.action("ynjd")->trigger(); });
 }
 
-void TestForm1::troubleshootingWindowOpensOnce()
-{
+void TestForm1::troubleshootingWindowOpensOnce() {
     QFETCH(std::function<void(Harness&)>, open);
 
     Harness h;
@@ -142,8 +135,7 @@ void TestForm1::troubleshootingWindowOpensOnce()
     QCOMPARE(h.navigations.size(), 1);
 }
 
-void TestForm1::troubleshootingWindowReopensFresh()
-{
+void TestForm1::troubleshootingWindowReopensFresh() {
     Harness h;
     QVERIFY(h.showActive());
     h.action("ynjd")->trigger();
@@ -160,10 +152,11 @@ void TestForm1::troubleshootingWindowReopensFresh()
              QStringLiteral("http://forum.test"));
 }
 
-void TestForm1::initTestCase() { identity::applyLanguage(*qApp); }
+void TestForm1::initTestCase() {
+    identity::applyLanguage(*qApp);
+}
 
-void TestForm1::window()
-{
+void TestForm1::window() {
     Harness h;
     QVERIFY(h.showActive());
     QCOMPARE(h.form.windowTitle(), QStringLiteral("ZorvQuelvix 2.0"));
@@ -180,26 +173,36 @@ void TestForm1::window()
     QVERIFY(!h.form.windowIcon().isNull());
 }
 
-void TestForm1::controls_data()
-{
+void TestForm1::controls_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QRect>("rect");
 
-    QTest::newRow("prompt") << "Label1" << "QLabel"
+    QTest::newRow("prompt") << "Label1"
+                            << "QLabel"
                             << "请输入文件格式(例：“exe”，不用输入“.”)：" << QRect(8, 8, 265, 17);
-    QTest::newRow("extension box") << "Text1" << "QLineEdit" << "" << QRect(16, 32, 457, 18);
-    QTest::newRow("look up") << "Command1" << "QPushButton" << "查询" << QRect(480, 32, 65, 17);
-    QTest::newRow("troubleshooting")
-        << "Command2" << "QPushButton" << "疑难解答" << QRect(16, 56, 161, 25);
-    QTest::newRow("exit") << "Command3" << "QPushButton" << "退出" << QRect(384, 56, 161, 25);
-    QTest::newRow("forum") << "Command4" << "QPushButton" << "访问论坛" << QRect(200, 56, 161, 25);
-    QTest::newRow("pane") << "WEB1" << "QWidget" << "" << QRect(8, 88, 545, 297);
+    QTest::newRow("extension box") << "Text1"
+                                   << "QLineEdit"
+                                   << "" << QRect(16, 32, 457, 18);
+    QTest::newRow("look up") << "Command1"
+                             << "QPushButton"
+                             << "查询" << QRect(480, 32, 65, 17);
+    QTest::newRow("troubleshooting") << "Command2"
+                                     << "QPushButton"
+                                     << "疑难解答" << QRect(16, 56, 161, 25);
+    QTest::newRow("exit") << "Command3"
+                          << "QPushButton"
+                          << "退出" << QRect(384, 56, 161, 25);
+    QTest::newRow("forum") << "Command4"
+                           << "QPushButton"
+                           << "访问论坛" << QRect(200, 56, 161, 25);
+    QTest::newRow("pane") << "WEB1"
+                          << "QWidget"
+                          << "" << QRect(8, 88, 545, 297);
 }
 
-void TestForm1::controls()
-{
+void TestForm1::controls() {
     QFETCH(QString, name);
     QFETCH(QString, kind);
     QFETCH(QString, text);
@@ -224,8 +227,7 @@ void TestForm1::controls()
     QCOMPARE(shown, text);
 }
 
-void TestForm1::controlsDoNotOverlap()
-{
+void TestForm1::controlsDoNotOverlap() {
     Harness h;
     QVERIFY(h.showActive());
     const QList<QWidget*> controls =
@@ -240,8 +242,7 @@ void TestForm1::controlsDoNotOverlap()
     }
 }
 
-void TestForm1::promptFitsItsLabel()
-{
+void TestForm1::promptFitsItsLabel() {
     Harness h;
     auto* label = h.child<QLabel>("Label1");
     QCOMPARE(label->font().family(), QStringLiteral("Noto Sans Mono CJK SC"));
@@ -250,22 +251,23 @@ void TestForm1::promptFitsItsLabel()
     QVERIFY(label->fontMetrics().height() <= label->height());
 }
 
-void TestForm1::menus_data()
-{
+void TestForm1::menus_data() {
     QTest::addColumn<QString>("menu");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QStringList>("items");
     QTest::addColumn<QStringList>("shortcuts");
 
-    QTest::newRow("file") << "file" << "文件" << QStringList{"退出 Alt+&F4"} << QStringList{""};
-    QTest::newRow("tools") << "edit" << "工具" << QStringList{"查询"} << QStringList{"Ctrl+S"};
-    QTest::newRow("help") << "help" << "帮助"
+    QTest::newRow("file") << "file"
+                          << "文件" << QStringList{"退出 Alt+&F4"} << QStringList{""};
+    QTest::newRow("tools") << "edit"
+                           << "工具" << QStringList{"查询"} << QStringList{"Ctrl+S"};
+    QTest::newRow("help") << "help"
+                          << "帮助"
                           << QStringList{"疑难解答", "访问Zorv电子科技论坛", "-", "关于..."}
                           << QStringList{"F1", "Ctrl+D", "", "Ctrl+H"};
 }
 
-void TestForm1::menus()
-{
+void TestForm1::menus() {
     QFETCH(QString, menu);
     QFETCH(QString, title);
     QFETCH(QStringList, items);
@@ -290,8 +292,7 @@ void TestForm1::menus()
     QCOMPARE(keys, shortcuts);
 }
 
-void TestForm1::focusStartsInText1()
-{
+void TestForm1::focusStartsInText1() {
     Harness h;
     QVERIFY(h.showActive());
     QCOMPARE(QApplication::focusWidget(), h.text1());
@@ -299,8 +300,7 @@ void TestForm1::focusStartsInText1()
     QVERIFY(h.navigations.isEmpty());
 }
 
-void TestForm1::tabOrder_data()
-{
+void TestForm1::tabOrder_data() {
     QTest::addColumn<int>("presses");
     QTest::addColumn<bool>("backwards");
     QTest::addColumn<QString>("lands");
@@ -315,8 +315,7 @@ void TestForm1::tabOrder_data()
     QTest::newRow("2 Shift+Tabs") << 2 << true << "Command4";
 }
 
-void TestForm1::tabOrder()
-{
+void TestForm1::tabOrder() {
     QFETCH(int, presses);
     QFETCH(bool, backwards);
     QFETCH(QString, lands);
@@ -331,8 +330,7 @@ void TestForm1::tabOrder()
     QCOMPARE(QApplication::focusWidget()->objectName(), lands);
 }
 
-void TestForm1::commands_data()
-{
+void TestForm1::commands_data() {
     QTest::addColumn<std::function<void(Harness&)>>("act");
     QTest::addColumn<Expect>("expect");
 
@@ -346,13 +344,13 @@ void TestForm1::commands_data()
         << Act([](Harness& h) { QTest::keyClick(h.text1(), Qt::Key_Enter, Qt::KeypadModifier); })
         << Expect::Embedded;
     QTest::newRow("查询 item") << Act([](Harness& h) { h.action("so")->trigger(); })
-                             << Expect::External;
+                               << Expect::External;
     QTest::newRow("Ctrl+S") << Act([](Harness& h) {
         QTest::keyClick(h.text1(), Qt::Key_S, Qt::ControlModifier);
     }) << Expect::External;
-    QTest::newRow("访问论坛 button") << Act([](Harness& h) {
-        QTest::mouseClick(h.child("Command4"), Qt::LeftButton);
-    }) << Expect::Forum;
+    QTest::newRow("访问论坛 button")
+        << Act([](Harness& h) { QTest::mouseClick(h.child("Command4"), Qt::LeftButton); })
+        << Expect::Forum;
     QTest::newRow("forum item") << Act([](Harness& h) { h.action("toURL")->trigger(); })
                                 << Expect::Forum;
     QTest::newRow("Ctrl+D") << Act([](Harness& h) {
@@ -365,8 +363,7 @@ void TestForm1::commands_data()
                                << Expect::Exit;
 }
 
-void TestForm1::commands()
-{
+void TestForm1::commands() {
     QFETCH(std::function<void(Harness&)>, act);
     QFETCH(Expect, expect);
 
@@ -387,8 +384,7 @@ void TestForm1::commands()
     QCOMPARE(h.text1()->text(), QStringLiteral("EXE"));
 }
 
-void TestForm1::emptyInputIsRefused_data()
-{
+void TestForm1::emptyInputIsRefused_data() {
     QTest::addColumn<std::function<void(Harness&)>>("act");
     QTest::addColumn<QString>("title");
     QTest::addColumn<bool>("critical");
@@ -399,13 +395,12 @@ void TestForm1::emptyInputIsRefused_data()
     }) << "错误" << true;
     QTest::newRow("Enter") << Act([](Harness& h) { QTest::keyClick(h.text1(), Qt::Key_Return); })
                            << "错误" << true;
-    QTest::newRow("Ctrl+S: application title, no icon") << Act([](Harness& h) {
-        QTest::keyClick(h.text1(), Qt::Key_S, Qt::ControlModifier);
-    }) << "" << false;
+    QTest::newRow("Ctrl+S: application title, no icon")
+        << Act([](Harness& h) { QTest::keyClick(h.text1(), Qt::Key_S, Qt::ControlModifier); }) << ""
+        << false;
 }
 
-void TestForm1::emptyInputIsRefused()
-{
+void TestForm1::emptyInputIsRefused() {
     QFETCH(std::function<void(Harness&)>, act);
     QFETCH(QString, title);
     QFETCH(bool, critical);
@@ -422,8 +417,7 @@ void TestForm1::emptyInputIsRefused()
     QVERIFY(h.launcher.opened.isEmpty());
 }
 
-void TestForm1::enterIsSwallowed()
-{
+void TestForm1::enterIsSwallowed() {
     Harness h;
     QVERIFY(h.showActive());
     QTest::keyClicks(h.text1(), "pdf");
@@ -434,8 +428,7 @@ void TestForm1::enterIsSwallowed()
     QCOMPARE(h.navigations.last(), QUrl("http://lookup.test/filefound/pdf.html"));
 }
 
-void TestForm1::escapeRunsNothing()
-{
+void TestForm1::escapeRunsNothing() {
     Harness h;
     QVERIFY(h.showActive());
     QTest::keyClicks(h.text1(), "exe");
@@ -447,8 +440,7 @@ void TestForm1::escapeRunsNothing()
     QVERIFY(h.form.isVisible());
 }
 
-void TestForm1::browserFailureIsSurvived()
-{
+void TestForm1::browserFailureIsSurvived() {
     Harness h;
     QVERIFY(h.showActive());
     QTest::keyClicks(h.text1(), "exe");
@@ -470,8 +462,7 @@ void TestForm1::browserFailureIsSurvived()
     QCOMPARE(h.navigations.size(), 1);
 }
 
-void TestForm1::paneFailureIsReported()
-{
+void TestForm1::paneFailureIsReported() {
     RecordingMessenger messenger;
     RecordingLauncher launcher;
     MemoryRegistry registry;
@@ -487,7 +478,10 @@ void TestForm1::paneFailureIsReported()
                         reportFailure = std::move(onFailure);
                         return std::make_unique<RecordingWebPane>(navigations);
                     },
-                .exitProcess = [] { QFAIL("must not exit"); }});
+                .exitProcess =
+                    [] {
+                        QFAIL("must not exit");
+                    }});
     QVERIFY(reportFailure);
     reportFailure(QStringLiteral("网页显示进程崩溃"));
     QCOMPARE(messenger.messages.size(), 1);
@@ -496,16 +490,14 @@ void TestForm1::paneFailureIsReported()
     QCOMPARE(messenger.messages[0].title, QString());
 }
 
-void TestForm1::closingEndsTheProcess()
-{
+void TestForm1::closingEndsTheProcess() {
     Harness h;
     QVERIFY(h.showActive());
     QVERIFY(h.form.close());
     QCOMPARE(h.exits, 1);
 }
 
-void TestForm1::exitChosenByItsAccessKey()
-{
+void TestForm1::exitChosenByItsAccessKey() {
     Harness h;
     QVERIFY(h.showActive());
     auto* file = h.child<QMenu>("file");
@@ -515,8 +507,7 @@ void TestForm1::exitChosenByItsAccessKey()
     QTRY_COMPARE(h.exits, 1);
 }
 
-void TestForm1::text1HasNoLengthLimit()
-{
+void TestForm1::text1HasNoLengthLimit() {
     Harness h;
     const QString text(100000, QChar(u'格'));
     h.text1()->setText(text);
@@ -529,8 +520,7 @@ void TestForm1::text1HasNoLengthLimit()
 QTEST_MAIN(TestForm1)
 #include "tst_form1.moc"
 
-void TestForm1::aboutWindowLoadsOncePerOpening()
-{
+void TestForm1::aboutWindowLoadsOncePerOpening() {
     Harness h;
     QVERIFY(h.showActive());
     QTest::keyClick(h.text1(), Qt::Key_H, Qt::ControlModifier);

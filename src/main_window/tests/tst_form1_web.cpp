@@ -28,17 +28,17 @@ struct Harness {
                              .sites = {server.root(), server.root(), server.root()}}};
 
     QLineEdit* text1() const { return form.findChild<QLineEdit*>(QStringLiteral("Text1")); }
-    QPushButton* command1() const { return form.findChild<QPushButton*>(QStringLiteral("Command1")); }
+    QPushButton* command1() const {
+        return form.findChild<QPushButton*>(QStringLiteral("Command1"));
+    }
     QWebEngineView* view() const { return form.findChild<QWebEngineView*>(); }
-    bool show()
-    {
+    bool show() {
         form.show();
         QApplication::setActiveWindow(&form);
         return QTest::qWaitForWindowActive(&form) &&
                QTest::qWaitFor([this] { return view() != nullptr; }, loadTimeout);
     }
-    void lookUp(const QString& text)
-    {
+    void lookUp(const QString& text) {
         text1()->setText(text);
         QTest::keyClick(text1(), Qt::Key_Return);
     }
@@ -58,8 +58,7 @@ private slots:
     void paneDoesNotTakeTheFocus();
 };
 
-void TestForm1Web::paneDoesNotTakeTheFocus()
-{
+void TestForm1Web::paneDoesNotTakeTheFocus() {
     Harness h;
     QVERIFY(h.show());
     QTest::qWait(1000);
@@ -70,8 +69,7 @@ void TestForm1Web::paneDoesNotTakeTheFocus()
     QCOMPARE(h.launcher.opened, QList<QUrl>{QUrl(h.server.root() + "/soso/exe.htm")});
 }
 
-void TestForm1Web::addressArrivesAsTyped_data()
-{
+void TestForm1Web::addressArrivesAsTyped_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("target");
 
@@ -81,12 +79,12 @@ void TestForm1Web::addressArrivesAsTyped_data()
     QTest::newRow("one blank") << " " << QByteArray("/filefound/%20.html");
     QTest::newRow("delimiters stay in the segment")
         << "a/b?c#d%e\"f\\g" << QByteArray("/filefound/a%2Fb%3Fc%23d%25e%22f%5Cg.html");
-    QTest::newRow("dot segments cannot climb") << "../../x" << QByteArray("/filefound/..%2F..%2Fx.html");
+    QTest::newRow("dot segments cannot climb")
+        << "../../x" << QByteArray("/filefound/..%2F..%2Fx.html");
     QTest::newRow("CJK") << "文档" << QByteArray("/filefound/%E6%96%87%E6%A1%A3.html");
 }
 
-void TestForm1Web::addressArrivesAsTyped()
-{
+void TestForm1Web::addressArrivesAsTyped() {
     QFETCH(QString, text);
     QFETCH(QByteArray, target);
 
@@ -101,8 +99,7 @@ void TestForm1Web::addressArrivesAsTyped()
     QVERIFY(h.messenger.messages.isEmpty());
 }
 
-void TestForm1Web::secondLookupReplacesTheFirst()
-{
+void TestForm1Web::secondLookupReplacesTheFirst() {
     Harness h;
     QVERIFY(h.show());
     h.lookUp(QStringLiteral("exe"));
@@ -115,8 +112,7 @@ void TestForm1Web::secondLookupReplacesTheFirst()
     QCOMPARE(h.view()->url(), QUrl(h.server.root() + "/filefound/pdf.html"));
 }
 
-void TestForm1Web::lookupBeforeThePaneIsReady()
-{
+void TestForm1Web::lookupBeforeThePaneIsReady() {
     Harness h;
     h.lookUp(QStringLiteral("early"));
     QVERIFY(!h.view());
@@ -126,8 +122,7 @@ void TestForm1Web::lookupBeforeThePaneIsReady()
                               loadTimeout);
 }
 
-void TestForm1Web::emptyInputLoadsNothing()
-{
+void TestForm1Web::emptyInputLoadsNothing() {
     Harness h;
     QVERIFY(h.show());
     QTest::keyClick(h.text1(), Qt::Key_Return);

@@ -1,6 +1,5 @@
-#include "messenger.h"
-
 #include "identity.h"
+#include "messenger.h"
 
 #include <QMessageBox>
 
@@ -9,8 +8,7 @@ namespace {
 
 class QtMessenger final : public Messenger {
 public:
-    void show(QWidget* parent, const Message& message) override
-    {
+    void show(QWidget* parent, const Message& message) override {
         const auto icon =
             message.icon == MessageIcon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon;
         const QString title =
@@ -22,6 +20,8 @@ public:
 
 } // namespace
 
-std::unique_ptr<Messenger> makeMessenger() { return std::make_unique<QtMessenger>(); }
+std::unique_ptr<Messenger> makeMessenger() {
+    return std::make_unique<QtMessenger>();
+}
 
 } // namespace platform

@@ -11,14 +11,12 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QWidget>
-
 #include <optional>
 
 namespace platform {
 namespace {
 
-QString terminationReason(QWebEnginePage::RenderProcessTerminationStatus status, int exitCode)
-{
+QString terminationReason(QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
     switch (status) {
     case QWebEnginePage::NormalTerminationStatus:
         return {};
@@ -35,8 +33,7 @@ QString terminationReason(QWebEnginePage::RenderProcessTerminationStatus status,
 // The engine composites through OpenGL where Qt shares a global context, except
 // on the offscreen platform, where it renders in software and where widgets
 // cannot be composited from textures at all.
-bool engineDrawsThroughOpenGL()
-{
+bool engineDrawsThroughOpenGL() {
     return QOpenGLContext::globalShareContext() &&
            QGuiApplication::platformName() != QLatin1String("offscreen");
 }
@@ -50,8 +47,7 @@ public:
     using QOpenGLWidget::QOpenGLWidget;
 
 protected:
-    void paintGL() override
-    {
+    void paintGL() override {
         QOpenGLFunctions* gl = context()->functions();
         gl->glClearColor(1, 1, 1, 1);
         gl->glClear(GL_COLOR_BUFFER_BIT);
@@ -62,8 +58,7 @@ class EngineWebPane final : public QObject, public WebPane {
 public:
     EngineWebPane(QWidget* host, WebPaneFailureHandler onFailure)
         : m_host(host)
-        , m_onFailure(std::move(onFailure))
-    {
+        , m_onFailure(std::move(onFailure)) {
         m_host->setAutoFillBackground(true);
         QPalette palette = m_host->palette();
         palette.setColor(QPalette::Window, Qt::white);
@@ -78,15 +73,13 @@ public:
         m_firstPaint->installEventFilter(this);
     }
 
-    ~EngineWebPane() override
-    {
+    ~EngineWebPane() override {
         if (m_firstPaint) {
             m_firstPaint->removeEventFilter(this);
         }
     }
 
-    void navigate(const QUrl& address) override
-    {
+    void navigate(const QUrl& address) override {
         if (m_view) {
             m_view->load(address);
         } else {
@@ -95,8 +88,7 @@ public:
     }
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
+    bool eventFilter(QObject* watched, QEvent* event) override {
         if (watched == m_firstPaint && event->type() == QEvent::Paint && !m_creationQueued) {
             m_creationQueued = true;
             // Queued so the first frame of the window reaches the screen before
@@ -107,8 +99,7 @@ protected:
     }
 
 private:
-    void createView()
-    {
+    void createView() {
         if (!m_host) {
             return;
         }
@@ -145,8 +136,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<WebPane> attachWebPane(QWidget* host, WebPaneFailureHandler onFailure)
-{
+std::unique_ptr<WebPane> attachWebPane(QWidget* host, WebPaneFailureHandler onFailure) {
     return std::make_unique<EngineWebPane>(host, std::move(onFailure));
 }
 

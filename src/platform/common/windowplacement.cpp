@@ -7,8 +7,7 @@
 
 namespace platform {
 
-void makeFixedWindow(QWidget* window, QSize size, WindowKind kind)
-{
+void makeFixedWindow(QWidget* window, QSize size, WindowKind kind) {
     // A tool window is the one kind the platforms keep off the taskbar even
     // without an owner window.
     const Qt::WindowFlags type = kind == WindowKind::ToolDialog ? Qt::Tool : Qt::Window;
@@ -18,8 +17,7 @@ void makeFixedWindow(QWidget* window, QSize size, WindowKind kind)
     window->setFixedSize(size);
 }
 
-void centreOnScreen(QWidget* window)
-{
+void centreOnScreen(QWidget* window) {
     QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen) {
         return;

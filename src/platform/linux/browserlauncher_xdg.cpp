@@ -9,8 +9,7 @@ namespace {
 // QDesktopServices would do the same on X11, but says nothing about why it failed.
 class XdgBrowserLauncher final : public BrowserLauncher {
 public:
-    std::optional<QString> open(const QUrl& address) override
-    {
+    std::optional<QString> open(const QUrl& address) override {
         QProcess process;
         process.setProgram(QStringLiteral("xdg-open"));
         process.setArguments({address.toString(QUrl::FullyEncoded)});
@@ -24,8 +23,7 @@ public:
 
 } // namespace
 
-std::unique_ptr<BrowserLauncher> makeBrowserLauncher()
-{
+std::unique_ptr<BrowserLauncher> makeBrowserLauncher() {
     return std::make_unique<XdgBrowserLauncher>();
 }
 

@@ -1,13 +1,11 @@
 #include "process.h"
 
 #include <QCoreApplication>
-
 #include <unistd.h>
 
 namespace platform {
 
-void prepareProcess()
-{
+void prepareProcess() {
     // The engine's page processes refuse to start sandboxed as root; Qt 6
     // drops a bare --no-sandbox argument, so it has to be the environment.
     if (geteuid() == 0) {

@@ -10,8 +10,7 @@ namespace {
 // no shell reads it. Desktop programs pick their own window state.
 class DetachedProcessStarter final : public ProcessStarter {
 public:
-    std::optional<QString> start(const QString& commandLine, ShowWindow) override
-    {
+    std::optional<QString> start(const QString& commandLine, ShowWindow) override {
         if (commandLine.isEmpty()) {
             return QStringLiteral("命令行为空");
         }
@@ -27,8 +26,7 @@ public:
 
 } // namespace
 
-std::unique_ptr<ProcessStarter> makeProcessStarter()
-{
+std::unique_ptr<ProcessStarter> makeProcessStarter() {
     return std::make_unique<DetachedProcessStarter>();
 }
 

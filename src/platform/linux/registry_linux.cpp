@@ -3,7 +3,6 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QStringList>
-
 #include <cstring>
 #include <map>
 
@@ -27,8 +26,7 @@ const QStringList systemInformationPrograms = {
 
 const QByteArray msinfoKey = QByteArrayLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO");
 
-QString installedSystemInformationProgram()
-{
+QString installedSystemInformationProgram() {
     for (const QString& program : systemInformationPrograms) {
         const QString path = QStandardPaths::findExecutable(program);
         if (!path.isEmpty()) {
@@ -41,8 +39,7 @@ QString installedSystemInformationProgram()
 class LinuxRegistry final : public Registry {
 public:
     long openKey(Key root, const QByteArray& path, std::uint32_t, std::uint32_t,
-                 Key* opened) override
-    {
+                 Key* opened) override {
         if (root != localMachine || path.compare(msinfoKey, Qt::CaseInsensitive) != 0) {
             return fileNotFound;
         }
@@ -57,8 +54,7 @@ public:
     }
 
     long queryValue(Key key, const QByteArray& name, std::uint32_t* type, unsigned char* data,
-                    std::uint32_t* size) override
-    {
+                    std::uint32_t* size) override {
         const auto it = m_open.find(key);
         if (it == m_open.end()) {
             return fileNotFound;
@@ -87,6 +83,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<Registry> makeRegistry() { return std::make_unique<LinuxRegistry>(); }
+std::unique_ptr<Registry> makeRegistry() {
+    return std::make_unique<LinuxRegistry>();
+}
 
 } // namespace platform

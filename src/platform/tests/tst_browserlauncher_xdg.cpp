@@ -8,8 +8,7 @@ namespace {
 
 // A stand-in for xdg-open, first on PATH, that writes each argument it gets
 // on a line of its own.
-bool installRecorder(const QTemporaryDir& dir)
-{
+bool installRecorder(const QTemporaryDir& dir) {
     QFile script(dir.filePath(QStringLiteral("xdg-open")));
     if (!script.open(QIODevice::WriteOnly)) {
         return false;
@@ -20,8 +19,7 @@ bool installRecorder(const QTemporaryDir& dir)
     return script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-QByteArray recorded(const QTemporaryDir& dir)
-{
+QByteArray recorded(const QTemporaryDir& dir) {
     QFile log(dir.filePath(QStringLiteral("xdg-open.log")));
     return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
 }
@@ -37,8 +35,7 @@ private slots:
     void reportsAMissingOpener();
 };
 
-void TestXdgBrowserLauncher::handsOverTheAddressAsOneArgument_data()
-{
+void TestXdgBrowserLauncher::handsOverTheAddressAsOneArgument_data() {
     QTest::addColumn<QUrl>("address");
     QTest::addColumn<QByteArray>("argument");
 
@@ -51,8 +48,7 @@ void TestXdgBrowserLauncher::handsOverTheAddressAsOneArgument_data()
         << QByteArray("http://h/soso/a;b$(touch%20x)'&.htm");
 }
 
-void TestXdgBrowserLauncher::handsOverTheAddressAsOneArgument()
-{
+void TestXdgBrowserLauncher::handsOverTheAddressAsOneArgument() {
     QFETCH(QUrl, address);
     QFETCH(QByteArray, argument);
 
@@ -68,8 +64,7 @@ void TestXdgBrowserLauncher::handsOverTheAddressAsOneArgument()
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("x"))));
 }
 
-void TestXdgBrowserLauncher::reportsAMissingOpener()
-{
+void TestXdgBrowserLauncher::reportsAMissingOpener() {
     QTemporaryDir empty;
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", empty.path().toLocal8Bit());

@@ -9,8 +9,7 @@ namespace {
 
 using platform::Registry;
 
-bool writeScript(const QString& path, const QByteArray& body)
-{
+bool writeScript(const QString& path, const QByteArray& body) {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         return false;
@@ -24,8 +23,7 @@ bool writeScript(const QString& path, const QByteArray& body)
 class OnlyOnPath {
 public:
     explicit OnlyOnPath(const QString& dir)
-        : m_saved(qgetenv("PATH"))
-    {
+        : m_saved(qgetenv("PATH")) {
         qputenv("PATH", dir.toLocal8Bit());
     }
     ~OnlyOnPath() { qputenv("PATH", m_saved); }
@@ -34,8 +32,7 @@ private:
     QByteArray m_saved;
 };
 
-QString readPath(Registry& registry, const QByteArray& key, const QByteArray& name, long* status)
-{
+QString readPath(Registry& registry, const QByteArray& key, const QByteArray& name, long* status) {
     Registry::Key opened = 0;
     *status = registry.openKey(Registry::localMachine, key, 0, Registry::keyRead, &opened);
     if (*status != Registry::success) {
@@ -66,8 +63,7 @@ private slots:
     void reportsWhatCannotStart();
 };
 
-void TestLinuxSystem::toolLocation_data()
-{
+void TestLinuxSystem::toolLocation_data() {
     QTest::addColumn<QStringList>("installed");
     QTest::addColumn<QString>("found");
 
@@ -78,8 +74,7 @@ void TestLinuxSystem::toolLocation_data()
     QTest::newRow("last resort") << QStringList{"gnome-system-monitor"} << "gnome-system-monitor";
 }
 
-void TestLinuxSystem::toolLocation()
-{
+void TestLinuxSystem::toolLocation() {
     QFETCH(QStringList, installed);
     QFETCH(QString, found);
 
@@ -100,8 +95,7 @@ void TestLinuxSystem::toolLocation()
     }
 }
 
-void TestLinuxSystem::secondLocationIsAlwaysMissing()
-{
+void TestLinuxSystem::secondLocationIsAlwaysMissing() {
     QTemporaryDir bin;
     QVERIFY(writeScript(bin.filePath("hardinfo"), "exit 0\n"));
     OnlyOnPath path(bin.path());
@@ -113,8 +107,7 @@ void TestLinuxSystem::secondLocationIsAlwaysMissing()
     QCOMPARE(status, Registry::fileNotFound);
 }
 
-void TestLinuxSystem::startsAProgram()
-{
+void TestLinuxSystem::startsAProgram() {
     QTemporaryDir dir;
     const QString program = dir.filePath("tool with blank");
     QVERIFY(writeScript(program, "touch \"$0.ran\"\n"));
@@ -123,15 +116,13 @@ void TestLinuxSystem::startsAProgram()
     QTRY_VERIFY(QFile::exists(program + ".ran"));
 }
 
-void TestLinuxSystem::reportsWhatCannotStart_data()
-{
+void TestLinuxSystem::reportsWhatCannotStart_data() {
     QTest::addColumn<QString>("commandLine");
     QTest::newRow("empty") << "";
     QTest::newRow("missing") << "/nonexistent/tool";
 }
 
-void TestLinuxSystem::reportsWhatCannotStart()
-{
+void TestLinuxSystem::reportsWhatCannotStart() {
     QFETCH(QString, commandLine);
     const auto error =
         platform::makeProcessStarter()->start(commandLine, platform::ShowWindow::Normal);

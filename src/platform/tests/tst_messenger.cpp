@@ -16,8 +16,7 @@ private slots:
     void showsModalBox();
 };
 
-void TestMessenger::showsModalBox_data()
-{
+void TestMessenger::showsModalBox_data() {
     QTest::addColumn<QString>("title");
     QTest::addColumn<platform::MessageIcon>("icon");
     QTest::addColumn<QString>("shownTitle");
@@ -29,8 +28,7 @@ void TestMessenger::showsModalBox_data()
         << "" << platform::MessageIcon::None << "Dornavel" << QMessageBox::NoIcon;
 }
 
-void TestMessenger::showsModalBox()
-{
+void TestMessenger::showsModalBox() {
     QFETCH(QString, title);
     QFETCH(platform::MessageIcon, icon);
     QFETCH(QString, shownTitle);

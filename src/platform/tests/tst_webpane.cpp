@@ -6,7 +6,6 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QWidget>
-
 #include <csignal>
 
 namespace {
@@ -16,8 +15,8 @@ constexpr int loadTimeout = 60000;
 struct Pane {
     QWidget host;
     QStringList failures;
-    std::unique_ptr<platform::WebPane> pane = platform::attachWebPane(
-        &host, [this](const QString& reason) { failures.append(reason); });
+    std::unique_ptr<platform::WebPane> pane =
+        platform::attachWebPane(&host, [this](const QString& reason) { failures.append(reason); });
 
     Pane() { host.resize(545, 297); }
     QWebEngineView* view() const { return host.findChild<QWebEngineView*>(); }
@@ -35,8 +34,7 @@ private slots:
     void survivesItsPageProcessDying();
 };
 
-void TestWebPane::startsBlankWithoutTheEngine()
-{
+void TestWebPane::startsBlankWithoutTheEngine() {
     Pane p;
     QVERIFY(!p.view());
     QCOMPARE(p.host.palette().color(QPalette::Window), QColor(Qt::white));
@@ -52,8 +50,7 @@ void TestWebPane::startsBlankWithoutTheEngine()
     QVERIFY(p.view()->url().isEmpty());
 }
 
-void TestWebPane::addressGivenBeforeTheEngineIsLoaded()
-{
+void TestWebPane::addressGivenBeforeTheEngineIsLoaded() {
     TestHttpServer server;
     Pane p;
     p.pane->navigate(QUrl(server.root() + "/filefound/early.html"));
@@ -64,8 +61,7 @@ void TestWebPane::addressGivenBeforeTheEngineIsLoaded()
                               loadTimeout);
 }
 
-void TestWebPane::laterAddressReplacesThePage()
-{
+void TestWebPane::laterAddressReplacesThePage() {
     TestHttpServer server;
     Pane p;
     p.host.show();
@@ -77,8 +73,7 @@ void TestWebPane::laterAddressReplacesThePage()
     QCOMPARE(p.view()->url(), QUrl(server.root() + "/b.html"));
 }
 
-void TestWebPane::survivesItsPageProcessDying()
-{
+void TestWebPane::survivesItsPageProcessDying() {
     TestHttpServer server;
     Pane p;
     p.host.show();

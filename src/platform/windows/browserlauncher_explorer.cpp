@@ -8,8 +8,7 @@ namespace {
 // is fully percent-encoded, so it can hold no quote that would end the argument.
 class ExplorerBrowserLauncher final : public BrowserLauncher {
 public:
-    std::optional<QString> open(const QUrl& address) override
-    {
+    std::optional<QString> open(const QUrl& address) override {
         return m_processes->start(
             QStringLiteral("explorer.exe \"%1\"").arg(address.toString(QUrl::FullyEncoded)),
             ShowWindow::Minimized);
@@ -21,8 +20,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<BrowserLauncher> makeBrowserLauncher()
-{
+std::unique_ptr<BrowserLauncher> makeBrowserLauncher() {
     return std::make_unique<ExplorerBrowserLauncher>();
 }
 

@@ -4,6 +4,8 @@
 
 namespace platform {
 
-void prepareProcess() { QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts); }
+void prepareProcess() {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
 
 } // namespace platform

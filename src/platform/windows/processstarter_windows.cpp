@@ -1,8 +1,7 @@
 #include "processstarter.h"
 
-#include <windows.h>
-
 #include <string>
+#include <windows.h>
 
 namespace platform {
 
@@ -10,8 +9,7 @@ namespace {
 
 class CreateProcessStarter final : public ProcessStarter {
 public:
-    std::optional<QString> start(const QString& commandLine, ShowWindow show) override
-    {
+    std::optional<QString> start(const QString& commandLine, ShowWindow show) override {
         if (commandLine.isEmpty()) {
             return QStringLiteral("命令行为空");
         }
@@ -33,8 +31,7 @@ public:
 
 } // namespace
 
-std::unique_ptr<ProcessStarter> makeProcessStarter()
-{
+std::unique_ptr<ProcessStarter> makeProcessStarter() {
     return std::make_unique<CreateProcessStarter>();
 }
 

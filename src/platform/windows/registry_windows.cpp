@@ -8,22 +8,20 @@ namespace {
 class Advapi32Registry final : public Registry {
 public:
     long openKey(Key root, const QByteArray& path, std::uint32_t options, std::uint32_t access,
-                 Key* opened) override
-    {
+                 Key* opened) override {
         HKEY key = nullptr;
-        const LONG status = RegOpenKeyExA(reinterpret_cast<HKEY>(root), path.constData(), options,
-                                          access, &key);
+        const LONG status =
+            RegOpenKeyExA(reinterpret_cast<HKEY>(root), path.constData(), options, access, &key);
         *opened = reinterpret_cast<Key>(key);
         return status;
     }
 
     long queryValue(Key key, const QByteArray& name, std::uint32_t* type, unsigned char* data,
-                    std::uint32_t* size) override
-    {
+                    std::uint32_t* size) override {
         DWORD valueType = 0;
         DWORD valueSize = *size;
-        const LONG status = RegQueryValueExA(reinterpret_cast<HKEY>(key), name.constData(),
-                                             nullptr, &valueType, data, &valueSize);
+        const LONG status = RegQueryValueExA(reinterpret_cast<HKEY>(key), name.constData(), nullptr,
+                                             &valueType, data, &valueSize);
         *type = valueType;
         *size = valueSize;
         return status;
@@ -34,6 +32,8 @@ public:
 
 } // namespace
 
-std::unique_ptr<Registry> makeRegistry() { return std::make_unique<Advapi32Registry>(); }
+std::unique_ptr<Registry> makeRegistry() {
+    return std::make_unique<Advapi32Registry>();
+}
 
 } // namespace platform
