@@ -60,13 +60,21 @@ class App:
                               capture_output=True, text=True).stdout
 
     def _find_window(self):
+        return self.find(TITLE)
+
+    def find(self, title):
         if self.process.poll() is not None:
             raise Failure(f"the app ended early with status {self.process.returncode}")
-        # Only this process's window: the last instance's may not be gone yet.
+        # Only this process's windows: the last instance's may not be gone yet.
         found = subprocess.run(["xdotool", "search", "--all", "--onlyvisible",
-                                "--pid", str(self.process.pid), "--name", f"^{TITLE}$"],
+                                "--pid", str(self.process.pid), "--name", f"^{title}$"],
                                env=self.env, capture_output=True, text=True).stdout.split()
         return found[0] if found else None
+
+    def visible(self, title):
+        found = subprocess.run(["xdotool", "search", "--all", "--onlyvisible", "--name",
+                                f"^{title}$"], env=self.env, capture_output=True, text=True)
+        return bool(found.stdout.split())
 
     def geometry(self):
         values = {}
@@ -142,8 +150,17 @@ def run(binary, search_site):
             check(app.exit_status() == 0, "the 退出 button ends the process with status 0")
 
             app = App(binary, env)
+            app.focus()
+            app.xdotool("key", "F1")
+            wait_for(lambda: app.find("疑难解答"), 30, "F1 to open the troubleshooting window")
+            app.focus()
+            app.xdotool("key", "ctrl+h")
+            wait_for(lambda: app.find("关于 Dornavel"), 30, "Ctrl+H to open the About window")
+            check(True, "F1 and Ctrl+H open their windows")
             app.close_by_window_manager_request()
             check(app.exit_status() == 0, "closing the window ends the process with status 0")
+            check(not app.visible("疑难解答") and not app.visible("关于 Dornavel"),
+                  "the other windows are gone with it")
     finally:
         server.kill()
         server.wait()

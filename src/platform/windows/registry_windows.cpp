@@ -5,13 +5,20 @@
 namespace platform {
 namespace {
 
+// The predefined root keys are sign-extended 32-bit values: on 64-bit Windows
+// HKEY_LOCAL_MACHINE is 0xFFFFFFFF80000002, not 0x80000002.
+HKEY toHkey(Registry::Key key)
+{
+    return key == Registry::localMachine ? HKEY_LOCAL_MACHINE : reinterpret_cast<HKEY>(key);
+}
+
 class Advapi32Registry final : public Registry {
 public:
     long openKey(Key root, const QByteArray& path, std::uint32_t options, std::uint32_t access,
                  Key* opened) override {
         HKEY key = nullptr;
         const LONG status =
-            RegOpenKeyExA(reinterpret_cast<HKEY>(root), path.constData(), options, access, &key);
+            RegOpenKeyExA(toHkey(root), path.constData(), options, access, &key);
         *opened = reinterpret_cast<Key>(key);
         return status;
     }
@@ -20,14 +27,14 @@ public:
                     std::uint32_t* size) override {
         DWORD valueType = 0;
         DWORD valueSize = *size;
-        const LONG status = RegQueryValueExA(reinterpret_cast<HKEY>(key), name.constData(), nullptr,
+        const LONG status = RegQueryValueExA(toHkey(key), name.constData(), nullptr,
                                              &valueType, data, &valueSize);
         *type = valueType;
         *size = valueSize;
         return status;
     }
 
-    long closeKey(Key key) override { return RegCloseKey(reinterpret_cast<HKEY>(key)); }
+    long closeKey(Key key) override { return RegCloseKey(toHkey(key)); }
 };
 
 } // namespace
