@@ -1,7 +1,10 @@
 #include "webpane.h"
 
+#include <QCoreApplication>
 #include <QEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QLibraryInfo>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QOpenGLWidget>
@@ -29,6 +32,28 @@ QString terminationReason(QWebEnginePage::RenderProcessTerminationStatus status,
     }
     return QStringLiteral("网页显示进程意外结束（退出码 %1）").arg(exitCode);
 }
+
+// Qt WebEngine aborts the whole process when it cannot find its page process,
+// so look for it first, where the engine itself looks.
+bool enginePresent() {
+    const QString fromEnvironment = qEnvironmentVariable("QTWEBENGINEPROCESS_PATH");
+    if (!fromEnvironment.isEmpty()) {
+        return QFileInfo(fromEnvironment).isExecutable();
+    }
+    const QStringList dirs = {QLibraryInfo::path(QLibraryInfo::LibraryExecutablesPath),
+                              QLibraryInfo::path(QLibraryInfo::BinariesPath),
+                              QCoreApplication::applicationDirPath()};
+    for (const QString& dir : dirs) {
+        for (const char* name : {"/QtWebEngineProcess", "/QtWebEngineProcess.exe"}) {
+            if (QFileInfo(dir + QLatin1String(name)).isExecutable()) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+const QString engineMissing = QStringLiteral("找不到网页引擎进程 QtWebEngineProcess，无法显示网页");
 
 // The engine composites through OpenGL where Qt shares a global context, except
 // on the offscreen platform, where it renders in software and where widgets
@@ -82,6 +107,8 @@ public:
     void navigate(const QUrl& address) override {
         if (m_view) {
             m_view->load(address);
+        } else if (m_engineMissing) {
+            reportFailure(engineMissing);
         } else {
             m_pending = address;
         }
@@ -104,6 +131,13 @@ private:
             return;
         }
         m_firstPaint->removeEventFilter(this);
+        if (!enginePresent()) {
+            // The pane stays blank; every other command goes on working.
+            m_engineMissing = true;
+            m_pending.reset();
+            reportFailure(engineMissing);
+            return;
+        }
         m_view = new QWebEngineView(m_host);
         m_layout->addWidget(m_view);
         if (m_blank) {
@@ -113,8 +147,8 @@ private:
         connect(m_view->page(), &QWebEnginePage::renderProcessTerminated, this,
                 [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
                     const QString reason = terminationReason(status, exitCode);
-                    if (!reason.isEmpty() && m_onFailure) {
-                        m_onFailure(reason);
+                    if (!reason.isEmpty()) {
+                        reportFailure(reason);
                     }
                 });
         m_view->show();
@@ -125,6 +159,12 @@ private:
     }
 
     QPointer<QWidget> m_host;
+    void reportFailure(const QString& reason) const {
+        if (m_onFailure) {
+            m_onFailure(reason);
+        }
+    }
+
     QVBoxLayout* m_layout = nullptr;
     QPointer<BlankPane> m_blank;
     QPointer<QWidget> m_firstPaint;
@@ -132,6 +172,7 @@ private:
     WebPaneFailureHandler m_onFailure;
     std::optional<QUrl> m_pending;
     bool m_creationQueued = false;
+    bool m_engineMissing = false;
 };
 
 } // namespace

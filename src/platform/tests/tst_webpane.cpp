@@ -32,7 +32,30 @@ private slots:
     void addressGivenBeforeTheEngineIsLoaded();
     void laterAddressReplacesThePage();
     void survivesItsPageProcessDying();
+    void reportsAMissingEngine();
 };
+
+void TestWebPane::reportsAMissingEngine() {
+    const QByteArray saved = qgetenv("QTWEBENGINEPROCESS_PATH");
+    qputenv("QTWEBENGINEPROCESS_PATH", "/nonexistent/QtWebEngineProcess");
+    Pane p;
+    p.pane->navigate(QUrl("http://127.0.0.1:9/early.html"));
+    p.host.show();
+    QTRY_COMPARE(p.failures.size(), 1);
+    QVERIFY2(p.failures[0].contains(QStringLiteral("QtWebEngineProcess")),
+             qPrintable(p.failures[0]));
+    QVERIFY(!p.view());
+
+    // Every later lookup says why nothing appears, and the process goes on.
+    p.pane->navigate(QUrl("http://127.0.0.1:9/later.html"));
+    QCOMPARE(p.failures.size(), 2);
+    QVERIFY(!p.view());
+    if (saved.isNull()) {
+        qunsetenv("QTWEBENGINEPROCESS_PATH");
+    } else {
+        qputenv("QTWEBENGINEPROCESS_PATH", saved);
+    }
+}
 
 void TestWebPane::startsBlankWithoutTheEngine() {
     Pane p;
