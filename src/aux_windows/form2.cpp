@@ -1,7 +1,6 @@
 #include "form2.h"
 
 #include "cellgridlabel.h"
-#include "identity.h"
 #include "troubleshooting.h"
 #include "ui_form2.h"
 #include "windowplacement.h"
@@ -18,7 +17,6 @@ Form2::Form2(const QString& forumSite, const QString& supportContact)
     : m_ui(std::make_unique<Ui::Form2>()) {
     m_ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowIcon(identity::applicationIcon());
     platform::makeFixedWindow(this, clientSize);
     platform::centreOnScreen(this);
 

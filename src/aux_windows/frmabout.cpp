@@ -10,15 +10,9 @@ namespace {
 constexpr QSize clientSize{349, 237};
 constexpr QSize pictureSize{48, 48};
 
-void setTextColour(QWidget* widget, const QColor& colour) {
+void setColour(QWidget* widget, QPalette::ColorRole role, const QColor& colour) {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    widget->setPalette(palette);
-}
-
-void setBackground(QWidget* widget, const QColor& colour) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
+    palette.setColor(role, colour);
     widget->setPalette(palette);
 }
 
@@ -54,7 +48,6 @@ frmAbout::~frmAbout() = default;
 
 void frmAbout::applyDefinition(const QString& forumSite) {
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowIcon(identity::applicationIcon());
     platform::makeFixedWindow(this, clientSize, platform::WindowKind::ToolDialog);
     platform::centreOnScreen(this);
 
@@ -63,10 +56,10 @@ void frmAbout::applyDefinition(const QString& forumSite) {
     for (QWidget* black :
          {static_cast<QWidget*>(m_ui->lblTitle), static_cast<QWidget*>(m_ui->lblDescription),
           static_cast<QWidget*>(m_ui->lblDisclaimer)}) {
-        setTextColour(black, Qt::black);
+        setColour(black, QPalette::WindowText, Qt::black);
     }
-    setBackground(m_ui->Line1_1, QColor(128, 128, 128));
-    setBackground(m_ui->Line1_0, QColor(255, 255, 255));
+    setColour(m_ui->Line1_1, QPalette::Window, QColor(128, 128, 128));
+    setColour(m_ui->Line1_0, QPalette::Window, QColor(255, 255, 255));
     m_ui->picIcon->setPixmap(QIcon(QStringLiteral(":/aux_windows/about.ico")).pixmap(pictureSize));
 
     m_ui->cmdOK->setDefault(true);

@@ -65,6 +65,7 @@ void applyLanguage(QApplication& app) {
                                             .arg(version().minor)
                                             .arg(version().revision));
     QApplication::setDesktopFileName(QStringLiteral("net.zorv.Quelvix"));
+    // Every window carries the application icon through this one setting.
     QApplication::setWindowIcon(applicationIcon());
     QApplication::setFont(dialogFont());
 }

@@ -34,7 +34,6 @@ Form1::Form1(Form1Services services, QWidget* parent)
     , m_ui(std::make_unique<Ui::Form1>())
     , m_services(std::move(services)) {
     m_ui->setupUi(this);
-    setWindowIcon(identity::applicationIcon());
     // The client area is measured below the menu bar.
     platform::makeFixedWindow(this, clientSize + QSize(0, m_ui->menubar->sizeHint().height()));
     platform::centreOnScreen(this);
