@@ -8,6 +8,6 @@ apt-get install -y --no-install-recommends \
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools libqt6opengl6-dev \
     qt6-webengine-dev qt6-webengine-dev-tools qt6-translations-l10n \
     libgl-dev fonts-noto-cjk xdg-utils \
-    libcpp-httplib-dev libglib2.0-dev pkg-config shared-mime-info \
+    libmicrohttpd-dev libglib2.0-dev pkg-config shared-mime-info \
     xvfb xauth xdotool python3 python3-xlib \
     desktop-file-utils appstream

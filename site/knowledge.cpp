@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <QMimeDatabase>
+#include <algorithm>
 #include <gio/gio.h>
 #include <memory>
 
@@ -59,8 +60,11 @@ void useSimplifiedChinese() {
 
 QList<Format> lookUp(const QString& extension) {
     // A slash would make the database read only what follows it as the file name.
+    const auto isControl = [](QChar c) {
+        return c.category() == QChar::Other_Control;
+    };
     if (extension.isEmpty() || extension.contains(QLatin1Char('/')) ||
-        extension.contains(QChar(0))) {
+        std::any_of(extension.begin(), extension.end(), isControl)) {
         return {};
     }
     static const QMimeDatabase database;

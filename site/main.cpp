@@ -1,50 +1,93 @@
+#include "http.h"
 #include "knowledge.h"
-#include "server.h"
+#include "routes.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <string>
+#include <sys/resource.h>
+#include <thread>
 
 namespace {
 
 constexpr int defaultPort = 47380;
 
-// "--port N", N from 0 (any free port) to 65535; -1 when the arguments are wrong.
-int portFromArguments(int argc, char* argv[]) {
-    if (argc == 1) {
-        return defaultPort;
+// Every open connection is a descriptor: the soft limit, often 1024, would
+// turn clients away long before the connection limit does.
+int raiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
     }
-    if (argc != 3 || std::strcmp(argv[1], "--port") != 0) {
-        return -1;
-    }
-    bool ok = false;
-    const int port = QString::fromLocal8Bit(argv[2]).toInt(&ok);
-    return ok && port >= 0 && port <= 65535 ? port : -1;
+    getrlimit(RLIMIT_NOFILE, &limit);
+    return int(std::min<rlim_t>(limit.rlim_cur, 1 << 16));
+}
+
+http::Limits limitsForThisMachine() {
+    http::Limits limits;
+    limits.threads = int(std::max(2u, std::thread::hardware_concurrency()));
+    // Room for the listening socket, the databases' files and the threads' own.
+    limits.connections = std::max(16, std::min(16384, raiseDescriptorLimit() - 64));
+    return limits;
+}
+
+// Blocks until SIGINT or SIGTERM; the server's threads must not take them.
+void blockStopSignals(sigset_t* set) {
+    sigemptyset(set);
+    sigaddset(set, SIGINT);
+    sigaddset(set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, set, nullptr);
+}
+
+int usageError(const QCommandLineParser& parser, const QString& why) {
+    std::fprintf(stderr, "quelvix-site: %s\n\n%s", qPrintable(why), qPrintable(parser.helpText()));
+    return 2;
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
-    const int port = portFromArguments(argc, argv);
-    if (port < 0) {
-        std::fprintf(stderr, "usage: quelvix-site [--port N]\n");
-        return 2;
-    }
     QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUELVIX_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("The local lookup site on 127.0.0.1."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("port"),
+                      QStringLiteral("Listen on <port> (0: any free port, printed at start)."),
+                      QStringLiteral("port"), QString::number(defaultPort)});
+    if (!parser.parse(QCoreApplication::arguments())) {
+        return usageError(parser, parser.errorText());
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        parser.showHelp(0);
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        parser.showVersion();
+    }
+    bool ok = false;
+    const int port = parser.value(QStringLiteral("port")).toInt(&ok);
+    if (!ok || port < 0 || port > 65535 || !parser.positionalArguments().isEmpty()) {
+        return usageError(parser, QStringLiteral("the port must be a number from 0 to 65535"));
+    }
     knowledge::useSimplifiedChinese();
 
-    httplib::Server server;
-    addRoutes(server);
-    const char* host = "127.0.0.1";
-    const int bound = port == 0                         ? server.bind_to_any_port(host)
-                      : server.bind_to_port(host, port) ? port
-                                                        : -1;
+    sigset_t stopSignals;
+    blockStopSignals(&stopSignals);
+    int bound = -1;
+    http::Server server(
+        [&bound](const http::Request& request) { return routes::respond(request, bound); },
+        limitsForThisMachine());
+    bound = server.listen(port);
     if (bound < 0) {
-        std::fprintf(stderr, "quelvix-site: cannot listen on %s:%d\n", host, port);
+        std::fprintf(stderr, "quelvix-site: cannot listen on 127.0.0.1:%d\n", port);
         return 1;
     }
-    std::printf("listening on http://%s:%d\n", host, bound);
+    std::printf("listening on http://127.0.0.1:%d\n", bound);
     std::fflush(stdout);
-    return server.listen_after_bind() ? 0 : 1;
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    return 0;
 }

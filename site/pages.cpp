@@ -6,26 +6,31 @@ namespace {
 using knowledge::Format;
 using knowledge::Program;
 
-const QString compactStyle = QStringLiteral(
-    "body{margin:6px 8px;font:12px/1.4 'Noto Sans CJK SC',sans-serif;color:#222;background:#fff}"
-    "h1{font-size:15px;margin:0 0 4px}h1 small{font-weight:normal;color:#666}"
-    ".type{margin:0 0 6px;color:#555}.type code{color:#333}"
-    "ul{margin:2px 0 6px;padding-left:18px}li{margin:1px 0}"
-    ".default{font-weight:bold}.none{color:#888}hr{border:0;border-top:1px solid #ddd}");
-
-const QString fullStyle = QStringLiteral(
-    "body{max-width:860px;margin:24px auto;padding:0 16px;"
+// One style sheet for every page, served by the site itself: the pages carry
+// no inline style, so the site's content policy can refuse all of it.
+const QByteArray style = QByteArrayLiteral(
+    "body.compact{margin:6px 8px;font:12px/1.4 'Noto Sans CJK SC',sans-serif;color:#222;"
+    "background:#fff}"
+    ".compact h1{font-size:15px;margin:0 0 4px}.compact h1 small{font-weight:normal;color:#666}"
+    ".compact .type{margin:0 0 6px;color:#555}.compact .type code{color:#333}"
+    ".compact ul{margin:2px 0 6px;padding-left:18px}.compact li{margin:1px 0}"
+    ".compact hr{border:0;border-top:1px solid #ddd}"
+    "body.full{max-width:860px;margin:24px auto;padding:0 16px;"
     "font:15px/1.6 'Noto Sans CJK SC',sans-serif;color:#222}"
-    "h1{font-size:24px}h2{font-size:18px;margin-top:28px;border-bottom:1px solid #ddd}"
-    "table{border-collapse:collapse}td,th{text-align:left;padding:3px 12px 3px "
+    ".full h1{font-size:24px}.full h2{font-size:18px;margin-top:28px;border-bottom:1px solid #ddd}"
+    ".full table{border-collapse:collapse}.full td,.full th{text-align:left;padding:3px 12px 3px "
     "0;vertical-align:top}"
-    "th{color:#555;font-weight:normal;white-space:nowrap}code{font-size:14px}"
+    ".full th{color:#555;font-weight:normal;white-space:nowrap}.full code{font-size:14px}"
     ".default{font-weight:bold}.none{color:#888}footer{margin-top:32px;color:#888;font-size:13px}");
+
+const QString compactStyle = QStringLiteral("compact");
+const QString fullStyle = QStringLiteral("full");
 
 QString page(const QString& title, const QString& style, const QString& body) {
     return QStringLiteral("<!DOCTYPE html>\n<html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
                           "<meta name=\"viewport\" content=\"width=device-width\">"
-                          "<title>%1</title><style>%2</style></head><body>%3</body></html>\n")
+                          "<title>%1</title><link rel=\"stylesheet\" href=\"/style.css\">"
+                          "</head><body class=\"%2\">%3</body></html>\n")
         .arg(escape(title), style, body);
 }
 
@@ -95,7 +100,15 @@ QString fullSection(const Format& format) {
 } // namespace
 
 QString escape(const QString& text) {
-    return text.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&#39;"));
+    QString shown = text;
+    // Control characters have no business in a page, and a NUL in one is read
+    // differently by every parser.
+    shown.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    return shown.toHtmlEscaped().replace(QLatin1Char('\''), QStringLiteral("&#39;"));
+}
+
+QByteArray styleSheet() {
+    return style;
 }
 
 QByteArray compact(const QString& extension, const QList<Format>& formats) {

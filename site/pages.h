@@ -21,6 +21,10 @@ QByteArray notFound(const QString& extension);
 // Any other address on the site.
 QByteArray noSuchPage();
 
+// Text as HTML, with control characters dropped.
 QString escape(const QString& text);
+
+// The style sheet every page links to.
+QByteArray styleSheet();
 
 } // namespace pages

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QTcpSocket>
+
+// What came back for one request.
+struct Reply {
+    int status = 0;
+    QByteArray headers;
+    QString body;
+};
+
+// The real site binary on a free port of 127.0.0.1.
+class Site {
+public:
+    explicit Site(const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+        m_process.setProcessEnvironment(env);
+        m_process.start(QStringLiteral(QUELVIX_SITE_BINARY), {"--port", "0"});
+        if (m_process.waitForReadyRead(30000)) {
+            const QByteArray line = m_process.readLine().trimmed();
+            m_root = QString::fromLatin1(line.mid(line.indexOf("http://")));
+        }
+    }
+    ~Site() {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    bool isUp() const { return m_root.startsWith(QLatin1String("http://127.0.0.1:")); }
+    quint16 port() const { return quint16(m_root.section(':', 2).toUInt()); }
+
+    // Sends raw bytes as a request and reads one reply: its headers and as
+    // much body as they announce, or everything until the server closes.
+    Reply raw(const QByteArray& request) const {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port());
+        Reply reply;
+        if (!socket.waitForConnected(10000)) {
+            return reply;
+        }
+        socket.write(request);
+        QByteArray all;
+        while (!isComplete(all) && socket.state() == QAbstractSocket::ConnectedState &&
+               socket.waitForReadyRead(10000)) {
+            all += socket.readAll();
+        }
+        all += socket.readAll();
+        const qsizetype split = all.indexOf("\r\n\r\n");
+        reply.headers = all.left(split);
+        reply.status =
+            QString::fromLatin1(all.left(all.indexOf("\r\n"))).section(' ', 1, 1).toInt();
+        reply.body = QString::fromUtf8(all.mid(split + 4));
+        return reply;
+    }
+
+    static bool isComplete(const QByteArray& reply) {
+        const qsizetype split = reply.indexOf("\r\n\r\n");
+        if (split < 0) {
+            return false;
+        }
+        const QByteArray headers = reply.left(split).toLower();
+        const qsizetype at = headers.indexOf("\r\ncontent-length:");
+        if (at < 0) {
+            return false;
+        }
+        const qsizetype end = headers.indexOf("\r\n", at + 2);
+        const int length = headers.mid(at + 17, end < 0 ? -1 : end - at - 17).trimmed().toInt();
+        return reply.size() - split - 4 >= length;
+    }
+    QByteArray host() const { return "127.0.0.1:" + QByteArray::number(port()); }
+    qint64 pid() const { return m_process.processId(); }
+    Reply get(const QByteArray& target) const {
+        return raw("GET " + target + " HTTP/1.1\r\nHost: " + host() +
+                   "\r\nConnection: close\r\n\r\n");
+    }
+
+private:
+    QProcess m_process;
+    QString m_root;
+};
