@@ -1,25 +1,106 @@
 #!/bin/bash
-# Load on the lookup site's pane page: wrk on loopback for requests per second
-# and latency percentiles, then the page's own server time (its Server-Timing
-# header) over sequential requests, median and 90th percentile.
+# The lookup site side by side with nginx serving the same bytes: wrk on
+# loopback at 16, 64 and 256 connections, the two servers interleaved, three
+# runs each, medians of requests/s, p50, p99 and timeouts, and the ratio
+# site/nginx. Then the page's own server time (its Server-Timing header) over
+# sequential requests. With QUELVIX_SITE_CACHE=0 in the environment the site
+# builds every page afresh; the script runs it both ways.
 #     bench/site.sh [BUILD_DIR] [SECONDS]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 seconds=${2:-10}
 path=/filefound/pdf.html
+work=$(mktemp -d)
+chmod 755 "$work" # nginx's workers run as nobody
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 
-out=$(mktemp)
-"$build/site/quelvix-site" --port 0 >"$out" &
-site=$!
-trap 'kill $site 2>/dev/null; rm -f "$out"' EXIT
-until grep -q listening "$out"; do sleep 0.1; done
-url="$(sed -n 's/^listening on //p' "$out")$path"
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
-echo "== wrk -t2 -c16 -d${seconds}s --latency $path"
-wrk -t2 -c16 -d"${seconds}s" --latency "$url" | sed -n '/Latency Distribution/,/Transfer/p'
+start_site() { # name, cache setting
+    QUELVIX_SITE_CACHE=$2 "$build/site/quelvix-site" --port 0 >"$work/$1.out" &
+    pids+=($!)
+    until grep -q listening "$work/$1.out"; do sleep 0.1; done
+    sed -n 's/^listening on //p' "$work/$1.out"
+}
 
-echo "== server time of $path over 2000 sequential requests (ms)"
-for _ in $(seq 2000); do
-    curl -s -o /dev/null -D - "$url" | sed -n 's/^Server-Timing: page;dur=\([0-9.]*\).*/\1/p'
-done | sort -n | awk '{ v[NR] = $1 } END { printf "median %.3f  p90 %.3f  max %.3f\n", v[int(NR*0.5)], v[int(NR*0.9)], v[NR] }'
+declare -A url
+url[site]=$(start_site site 1)$path
+url[uncached]=$(start_site uncached 0)$path
+
+# nginx in the foreground with its own configuration, serving the page saved
+# from the site with the same type.
+mkdir -p "$work/www/filefound" "$work/nginx"
+curl -sf "${url[site]}" >"$work/www$path"
+nginx_port=$(free_port)
+cat >"$work/nginx/nginx.conf" <<CONF
+worker_processes auto;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 4096; }
+http {
+    access_log off;
+    types { text/html html; }
+    server {
+        listen 127.0.0.1:$nginx_port backlog=1024;
+        root $work/www;
+        charset utf-8;
+    }
+}
+CONF
+nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
+pids+=($!)
+for _ in $(seq 50); do
+    curl -sf -o /dev/null "http://127.0.0.1:$nginx_port$path" && break
+    sleep 0.1
+done
+url[nginx]="http://127.0.0.1:$nginx_port$path"
+cmp <(curl -s "${url[site]}") "$work/www$path"
+
+to_ms() { # wrk's "1.23ms", "456.00us", "1.02s"
+    awk -v v="$1" 'BEGIN { if (v ~ /us$/) print v/1000; else if (v ~ /ms$/) print v+0; else if (v ~ /s$/) print v*1000; else print v }'
+}
+
+run_wrk() { # server, connections -> "rps p50 p99 timeouts"
+    local out
+    out=$(wrk -t2 -c"$2" -d"${seconds}s" --latency "${url[$1]}")
+    local rps p50 p99 timeouts
+    rps=$(awk '/^Requests\/sec/ { print $2 }' <<<"$out")
+    p50=$(to_ms "$(awk '$1 == "50%" { print $2 }' <<<"$out")")
+    p99=$(to_ms "$(awk '$1 == "99%" { print $2 }' <<<"$out")")
+    timeouts=$(sed -n 's/.*timeout \([0-9]*\).*/\1/p' <<<"$out")
+    echo "$rps $p50 $p99 ${timeouts:-0}"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+servers=(site uncached nginx)
+for c in 16 64 256; do
+    for run in 1 2 3; do
+        for s in "${servers[@]}"; do
+            run_wrk "$s" "$c" >>"$work/$s.$c"
+        done
+    done
+done
+
+printf '\n| connections | server | requests/s | p50 ms | p99 ms | timeouts | requests/s vs nginx | p99 vs nginx |\n'
+printf '|---|---|---|---|---|---|---|---|\n'
+for c in 16 64 256; do
+    for s in "${servers[@]}"; do
+        for col in 1 2 3 4; do
+            read -r "m$col" < <(cut -d' ' -f$col "$work/$s.$c" | median)
+        done
+        read -r n1 n3 < <(paste <(cut -d' ' -f1 "$work/nginx.$c" | median) <(cut -d' ' -f3 "$work/nginx.$c" | median))
+        awk -v c="$c" -v s="$s" -v r="$m1" -v p50="$m2" -v p99="$m3" -v t="$m4" -v nr="$n1" -v np="$n3" \
+            'BEGIN { printf "| %d | %s | %.0f | %.2f | %.2f | %d | %.2f× | %.2f× |\n", c, s, r, p50, p99, t, r/nr, p99/np }'
+    done
+done
+
+for s in site uncached; do
+    echo
+    echo "== $s: server time of $path over 2000 sequential requests (ms)"
+    for _ in $(seq 2000); do
+        curl -s -o /dev/null -D - "${url[$s]}" | sed -n 's/^Server-Timing: page;dur=\([0-9.]*\).*/\1/p'
+    done | sort -g | awk '{ v[NR] = $1 } END { printf "median %.3f  p90 %.3f  max %.3f\n", v[int(NR*0.5)], v[int(NR*0.9)], v[NR] }'
+done

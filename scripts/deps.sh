@@ -10,4 +10,5 @@ apt-get install -y --no-install-recommends \
     libgl-dev fonts-noto-cjk xdg-utils \
     libmicrohttpd-dev libglib2.0-dev pkg-config shared-mime-info \
     xvfb xauth xdotool python3 python3-xlib \
-    desktop-file-utils appstream
+    desktop-file-utils appstream \
+    clang libclang-rt-14-dev nginx-light wrk curl

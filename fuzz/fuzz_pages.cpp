@@ -1,0 +1,62 @@
+// The pages: whatever the request or the databases say, every "<" in a page
+// is the template's own.
+#include "pages.h"
+
+#include <QRegularExpression>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+void check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+// Tags the templates write; anything else after a "<" came from outside.
+void checkMarkup(const QByteArray& page) {
+    static const QRegularExpression tag(QStringLiteral(
+        "<(!DOCTYPE html>|/?(html|head|meta|title|link|body|main|header|footer|nav|section|h1|"
+        "h2|h3|p|div|span|small|code|ul|ol|li|hr|table|tr|th|td|a|img|form|input|button|label|"
+        "strong|em|br|pre|details|summary|dl|dt|dd)[ >/])"));
+    const QString text = QString::fromUtf8(page);
+    for (qsizetype at = text.indexOf(QLatin1Char('<')); at >= 0;
+         at = text.indexOf(QLatin1Char('<'), at + 1)) {
+        const bool known = tag.match(text, at, QRegularExpression::NormalMatch,
+                                     QRegularExpression::AnchorAtOffsetMatchOption)
+                               .hasMatch();
+        if (!known) {
+            std::fprintf(stderr, "not the template's: %s\n", qPrintable(text.mid(at, 40)));
+        }
+        check(known);
+    }
+    for (const char c : page) {
+        check(c == '\n' || static_cast<unsigned char>(c) >= 0x20);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Fields split at NUL bytes: extension, then the format's and a program's texts.
+    const QList<QByteArray> parts =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size)).split('\0');
+    auto field = [&parts](qsizetype i) {
+        return i < parts.size() ? QString::fromUtf8(parts[i]) : QString();
+    };
+    knowledge::Format format;
+    format.mimeType = field(1);
+    format.description = field(2);
+    format.aliases = {field(3)};
+    format.parents = {field(4)};
+    format.suffixes = {field(5), field(0)};
+    format.preferredSuffix = field(5);
+    format.programs = {{field(6), field(7), field(8), true}, {field(8), field(6), field(7), false}};
+    const QString extension = field(0);
+    checkMarkup(pages::compact(extension, {format}));
+    checkMarkup(pages::full(extension, {format, format}));
+    checkMarkup(pages::notFound(extension));
+    return 0;
+}
