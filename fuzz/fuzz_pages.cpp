@@ -53,10 +53,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     format.parents = {field(4)};
     format.suffixes = {field(5), field(0)};
     format.preferredSuffix = field(5);
-    format.programs = {{field(6), field(7), field(8), true}, {field(8), field(6), field(7), false}};
-    const QString extension = field(0);
-    checkMarkup(pages::compact(extension, {format}));
-    checkMarkup(pages::full(extension, {format, format}));
-    checkMarkup(pages::notFound(extension));
+    format.programs = {{field(6), field(7), field(8), true, {}},
+                       {field(8), field(6), field(7), false, {}}};
+    format.installable = {{field(7), field(6), field(8), field(9), {}, {}, true}};
+    const knowledge::Answer one{field(0), {format}};
+    const knowledge::Answer two{field(0), {format, format}};
+    for (const pages::Catalog catalog : {pages::Catalog{}, pages::Catalog{false, false}}) {
+        checkMarkup(pages::compact(one, catalog));
+        checkMarkup(pages::full(two, catalog));
+    }
+    checkMarkup(pages::notFound(field(0), {field(1), field(2)}, true));
+    checkMarkup(pages::notFound(field(0), {field(1)}, false));
     return 0;
 }

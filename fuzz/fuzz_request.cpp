@@ -23,9 +23,11 @@ int sitePort() {
         http::Limits limits;
         limits.idleSeconds = 1;
         // The routes judge the Host header by the site's usual port, so that the
-        // seeds' requests reach them whatever port the system gave.
+        // seeds' requests reach them whatever port the system gave. The cache
+        // stays off, so every input builds its page.
+        static routes::Site site({.port = 47380, .cache = false, .watch = false});
         server = new http::Server(
-            [](const http::Request& request) { return routes::respond(request, 47380); }, limits);
+            [](const http::Request& request) { return site.respond(request); }, limits);
         port = server->listen(0);
         if (port < 0) {
             std::abort();

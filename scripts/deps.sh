@@ -2,7 +2,12 @@
 # Installs everything the build, the app and the tests need on Debian 12 (as root).
 set -eu
 export DEBIAN_FRONTEND=noninteractive
-apt-get update
+# The distribution's software catalog (DEP-11) and its 48 px icons, which the
+# lookup site reads; some minimal images switch them off.
+apt-get \
+    -o Acquire::IndexTargets::deb::DEP-11::DefaultEnabled=true \
+    -o Acquire::IndexTargets::deb::DEP-11-icons-small::DefaultEnabled=true \
+    update
 apt-get install -y --no-install-recommends \
     build-essential cmake ninja-build \
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools libqt6opengl6-dev \
@@ -10,5 +15,5 @@ apt-get install -y --no-install-recommends \
     libgl-dev fonts-noto-cjk xdg-utils \
     libmicrohttpd-dev libglib2.0-dev pkg-config shared-mime-info \
     xvfb xauth xdotool python3 python3-xlib \
-    desktop-file-utils appstream \
+    desktop-file-utils appstream libappstream-dev adwaita-icon-theme \
     clang libclang-rt-14-dev nginx-light wrk curl

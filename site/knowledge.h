@@ -1,12 +1,14 @@
 #pragma once
 
+#include "catalog.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 // What this machine knows about a file extension: the MIME types that match a
-// file named x.<extension>, and the installed programs that open them. Asked
-// afresh on every call, so newly installed software shows up at once.
+// file named x.<extension>, the installed programs that open them, and the
+// catalog's programs that could be installed to open them.
 namespace knowledge {
 
 struct Program {
@@ -14,6 +16,7 @@ struct Program {
     QString id;   // the desktop entry's id
     QString description;
     bool isDefault = false;
+    QString iconFile;
 };
 
 struct Format {
@@ -23,14 +26,33 @@ struct Format {
     QStringList parents;
     QStringList suffixes; // every extension of the type
     QString preferredSuffix;
-    QList<Program> programs; // the default first
+    QString iconName; // a themed icon name with a file, or empty
+    QString iconFile;
+    QList<Program> programs;             // installed, the default first
+    QList<catalog::Program> installable; // not installed yet, best first
+};
+
+struct Answer {
+    QString extension; // as the pages show it, without the dot
+    QList<Format> formats;
 };
 
 // Call once before the first lookup, before other threads start: fixes the
 // language that descriptions and program names are read in.
 void useSimplifiedChinese();
 
-// Empty when the database knows no type for the extension.
-QList<Format> lookUp(const QString& extension);
+// What the user meant: blanks around and leading dots dropped, letter case
+// folded, and a whole file name reduced to the extension the database
+// matches in it ("archive.tar.gz" gives "tar.gz").
+QString normalise(const QString& typed);
+
+// No formats when the database knows no type for the extension.
+Answer lookUp(const QString& typed, const catalog::Catalog& catalog);
+
+// Up to five known extensions that start with the text or are one edit away.
+QStringList suggestions(const QString& typed);
+
+// Drops what is remembered of the databases, after they changed.
+void forget();
 
 } // namespace knowledge

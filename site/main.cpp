@@ -55,6 +55,10 @@ int main(int argc, char* argv[]) {
     parser.setApplicationDescription(QStringLiteral("The local lookup site on 127.0.0.1."));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption({QStringLiteral("catalog"),
+                      QStringLiteral("Read the software catalog from <dir> (yaml/ and icons/) "
+                                     "instead of the system's."),
+                      QStringLiteral("dir")});
     parser.addOption({QStringLiteral("port"),
                       QStringLiteral("Listen on <port> (0: any free port, printed at start)."),
                       QStringLiteral("port"), QString::number(defaultPort)});
@@ -76,11 +80,14 @@ int main(int argc, char* argv[]) {
 
     sigset_t stopSignals;
     blockStopSignals(&stopSignals);
-    int bound = -1;
-    http::Server server(
-        [&bound](const http::Request& request) { return routes::respond(request, bound); },
-        limitsForThisMachine());
-    bound = server.listen(port);
+    // QUELVIX_SITE_CACHE=0 builds every page afresh, for measuring what the cache saves.
+    routes::Site site({.port = port,
+                       .catalogDir = parser.value(QStringLiteral("catalog")),
+                       .cache = qgetenv("QUELVIX_SITE_CACHE") != "0"});
+    http::Server server([&site](const http::Request& request) { return site.respond(request); },
+                        limitsForThisMachine());
+    const int bound = server.listen(port);
+    site.setPort(bound);
     if (bound < 0) {
         std::fprintf(stderr, "quelvix-site: cannot listen on 127.0.0.1:%d\n", port);
         return 1;

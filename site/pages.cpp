@@ -1,100 +1,253 @@
 #include "pages.h"
 
+#include "icons.h"
+
+#include <QRegularExpression>
+#include <QUrl>
+
 namespace pages {
 namespace {
 
 using knowledge::Format;
 using knowledge::Program;
 
+constexpr qsizetype compactInstallable = 5;
+constexpr qsizetype fullInstallable = 20;
+
 // One style sheet for every page, served by the site itself: the pages carry
-// no inline style, so the site's content policy can refuse all of it.
-const QByteArray style = QByteArrayLiteral(
-    "body.compact{margin:6px 8px;font:12px/1.4 'Noto Sans CJK SC',sans-serif;color:#222;"
-    "background:#fff}"
-    ".compact h1{font-size:15px;margin:0 0 4px}.compact h1 small{font-weight:normal;color:#666}"
-    ".compact .type{margin:0 0 6px;color:#555}.compact .type code{color:#333}"
-    ".compact ul{margin:2px 0 6px;padding-left:18px}.compact li{margin:1px 0}"
-    ".compact hr{border:0;border-top:1px solid #ddd}"
-    "body.full{max-width:860px;margin:24px auto;padding:0 16px;"
-    "font:15px/1.6 'Noto Sans CJK SC',sans-serif;color:#222}"
-    ".full h1{font-size:24px}.full h2{font-size:18px;margin-top:28px;border-bottom:1px solid #ddd}"
-    ".full table{border-collapse:collapse}.full td,.full th{text-align:left;padding:3px 12px 3px "
-    "0;vertical-align:top}"
-    ".full th{color:#555;font-weight:normal;white-space:nowrap}.full code{font-size:14px}"
-    ".default{font-weight:bold}.none{color:#888}footer{margin-top:32px;color:#888;font-size:13px}");
+// no inline style or script, so the site's content policy can refuse all of
+// it. Colours keep body text at 4.5:1 or more against the background, light
+// and dark.
+const QByteArray style = QByteArrayLiteral(R"css(
+:root{color-scheme:light dark;--fg:#1f2328;--muted:#57606a;--bg:#fff;--line:#d0d7de;--link:#0a58ca;--tag:#dafbe1;--tagfg:#116329;--box:#f6f8fa}
+@media (prefers-color-scheme:dark){:root{--fg:#e6edf3;--muted:#9da7b3;--bg:#0d1117;--line:#30363d;--link:#6cb6ff;--tag:#1b4721;--tagfg:#aff5b4;--box:#161b22}}
+*{box-sizing:border-box}
+body{margin:0 auto;max-width:860px;padding:16px;font:15px/1.6 'Noto Sans CJK SC',sans-serif;color:var(--fg);background:var(--bg);overflow-wrap:anywhere}
+a{color:var(--link)}
+img{vertical-align:middle}
+code{font-family:'Noto Sans Mono CJK SC',monospace;font-size:.93em}
+h1{font-size:24px;margin:8px 0;display:flex;align-items:center;gap:10px;flex-wrap:wrap}
+h1 small{font-size:16px;font-weight:normal;color:var(--muted)}
+h2{font-size:18px;margin:24px 0 8px;border-bottom:1px solid var(--line);display:flex;align-items:center;gap:8px}
+h3{font-size:16px;margin:16px 0 6px}
+.muted{color:var(--muted)}
+.tag{display:inline-block;padding:0 6px;border-radius:8px;background:var(--tag);color:var(--tagfg);font-size:.85em}
+nav{display:flex;gap:12px;align-items:center;flex-wrap:wrap;margin-bottom:8px}
+form{display:flex;gap:6px;flex:1 1 220px;max-width:360px}
+input{flex:1;min-width:0;font:inherit;padding:3px 6px;color:var(--fg);background:var(--bg);border:1px solid var(--line);border-radius:4px}
+button{font:inherit;padding:3px 12px}
+dl.facts{display:grid;grid-template-columns:max-content 1fr;gap:2px 16px;margin:0}
+dl.facts dt{color:var(--muted)}
+dl.facts dd{margin:0}
+ul.apps{list-style:none;padding:0;margin:4px 0}
+ul.apps li{display:flex;gap:10px;align-items:flex-start;padding:6px 0;border-bottom:1px solid var(--line)}
+ul.apps li:last-child{border-bottom:0}
+ul.apps li>div{min-width:0}
+ul.apps p{margin:0}
+.cmd{display:inline-block;padding:0 6px;background:var(--box);border:1px solid var(--line);border-radius:4px;user-select:all}
+footer{margin-top:32px;color:var(--muted);font-size:13px}
+@media (max-width:480px){dl.facts{grid-template-columns:1fr}dl.facts dd{margin-bottom:6px}}
+body.compact{max-width:none;padding:6px 8px;font-size:12px;line-height:1.45}
+.compact h1{font-size:15px;margin:0 0 2px;gap:6px}
+.compact h1 small{font-size:12px}
+.compact h2{font-size:12px;margin:8px 0 2px;color:var(--muted)}
+.compact p{margin:0 0 2px}
+.compact ul.apps{margin:0}
+.compact ul.apps li{padding:2px 0;gap:6px;align-items:center;border:0}
+.compact hr{border:0;border-top:1px solid var(--line);margin:6px 0}
+)css");
 
-const QString compactStyle = QStringLiteral("compact");
-const QString fullStyle = QStringLiteral("full");
-
-QString page(const QString& title, const QString& style, const QString& body) {
+QString page(const QString& title, const QString& bodyClass, const QString& body) {
     return QStringLiteral("<!DOCTYPE html>\n<html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
-                          "<meta name=\"viewport\" content=\"width=device-width\">"
+                          "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\">"
                           "<title>%1</title><link rel=\"stylesheet\" href=\"/style.css\">"
                           "</head><body class=\"%2\">%3</body></html>\n")
-        .arg(escape(title), style, body);
+        .arg(escape(title), bodyClass, body);
 }
 
-QString dotted(const QString& extension) {
-    return QLatin1Char('.') + escape(extension);
+// A link's target as an attribute value: one path segment, encoded.
+QString segment(const QString& text) {
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
 }
 
-QString codeList(const QStringList& items) {
-    if (items.isEmpty()) {
-        return QStringLiteral("<span class=\"none\">无</span>");
-    }
-    QStringList escaped;
-    for (const QString& item : items) {
-        escaped << QStringLiteral("<code>%1</code>").arg(escape(item));
-    }
-    return escaped.join(QStringLiteral("、"));
+QString fullAddress(const QString& extension) {
+    return QStringLiteral("/soso/") + segment(extension) + QStringLiteral(".htm");
 }
 
-QString programItem(const Program& program, bool withDetails) {
-    QString item = escape(program.name);
-    if (program.isDefault) {
-        item = QStringLiteral("<span class=\"default\">%1</span>（默认）").arg(item);
-    }
-    if (withDetails) {
-        item += QStringLiteral(" <code>%1</code>").arg(escape(program.id));
-        if (!program.description.isEmpty()) {
-            item += QStringLiteral(" — ") + escape(program.description);
-        }
-    }
-    return QStringLiteral("<li>%1</li>").arg(item);
+QString compactAddress(const QString& extension) {
+    return QStringLiteral("/filefound/") + segment(extension) + QStringLiteral(".html");
 }
 
-QString programList(const QList<Program>& programs, bool withDetails) {
-    if (programs.isEmpty()) {
-        return QStringLiteral("<p class=\"none\">本机尚未安装能打开此格式的软件。</p>");
+QString image(const QString& address, int size) {
+    if (address.isEmpty()) {
+        return {};
     }
-    QString list;
-    for (const Program& program : programs) {
-        list += programItem(program, withDetails);
-    }
-    return QStringLiteral("<ul>%1</ul>").arg(list);
+    return QStringLiteral("<img src=\"%1\" alt=\"\" width=\"%2\" height=\"%2\">")
+        .arg(escape(address))
+        .arg(size);
+}
+
+QString typeIcon(const Format& format, int size) {
+    return image(icons::address(icons::Kind::Type, format.iconName, format.iconFile), size);
+}
+
+QString programIcon(const Program& program, int size) {
+    return image(icons::address(icons::Kind::Program, program.id, program.iconFile), size);
+}
+
+QString catalogIcon(const catalog::Program& program, int size) {
+    return image(icons::address(icons::Kind::Catalog, program.id, program.iconFile), size);
 }
 
 QString describe(const Format& format) {
     return format.description.isEmpty() ? format.mimeType : format.description;
 }
 
-QString compactSection(const Format& format, bool named) {
-    const QString name = named ? escape(describe(format)) + QLatin1Char(' ') : QString();
-    return QStringLiteral(
-               "<p class=\"type\">%1类型 <code>%2</code></p><div>用以下软件打开：</div>%3")
-        .arg(name, escape(format.mimeType), programList(format.programs, false));
+QString dotted(const QString& extension) {
+    return QLatin1Char('.') + escape(extension);
 }
 
-QString fullSection(const Format& format) {
-    return QStringLiteral("<h2>%1</h2><table>"
-                          "<tr><th>MIME 类型</th><td><code>%2</code></td></tr>"
-                          "<tr><th>别名</th><td>%3</td></tr>"
-                          "<tr><th>父类型</th><td>%4</td></tr>"
-                          "<tr><th>扩展名</th><td>%5</td></tr></table>"
-                          "<h3>能打开它的软件</h3>%6")
-        .arg(escape(describe(format)), escape(format.mimeType), codeList(format.aliases),
-             codeList(format.parents), codeList(format.suffixes),
-             programList(format.programs, true));
+QString searchForm() {
+    return QStringLiteral("<form action=\"/search\" method=\"get\" role=\"search\">"
+                          "<input type=\"search\" name=\"ext\" aria-label=\"扩展名\" "
+                          "placeholder=\"输入扩展名，例如 pdf\" required>"
+                          "<button type=\"submit\">查询</button></form>");
+}
+
+QString navigation() {
+    return QStringLiteral("<nav><a href=\"/\">首页</a>%1</nav>").arg(searchForm());
+}
+
+QString codeList(const QStringList& items) {
+    if (items.isEmpty()) {
+        return QStringLiteral("<span class=\"muted\">无</span>");
+    }
+    QStringList shown;
+    for (const QString& item : items) {
+        shown << QStringLiteral("<code>%1</code>").arg(escape(item));
+    }
+    return shown.join(QStringLiteral("、"));
+}
+
+QString extensionLinks(const QStringList& suffixes) {
+    QStringList links;
+    for (const QString& suffix : suffixes) {
+        links << QStringLiteral("<a href=\"%1\">.%2</a>")
+                     .arg(escape(fullAddress(suffix)), escape(suffix));
+    }
+    return links.isEmpty() ? QStringLiteral("<span class=\"muted\">无</span>")
+                           : links.join(QStringLiteral("、"));
+}
+
+QString defaultTag(const Program& program) {
+    return program.isDefault ? QStringLiteral(" <span class=\"tag\">默认</span>") : QString();
+}
+
+QString installedList(const QList<Program>& programs, bool withDetails) {
+    if (programs.isEmpty()) {
+        return QStringLiteral("<p class=\"muted\">本机尚未安装能打开此格式的软件。</p>");
+    }
+    QString items;
+    for (const Program& program : programs) {
+        QString details;
+        if (withDetails) {
+            details = QStringLiteral("<p class=\"muted\"><code>%1</code>%2</p>")
+                          .arg(escape(program.id),
+                               program.description.isEmpty()
+                                   ? QString()
+                                   : QStringLiteral(" — ") + escape(program.description));
+        }
+        items += QStringLiteral("<li>%1<div><p>%2%3</p>%4</div></li>")
+                     .arg(programIcon(program, withDetails ? 32 : 16), escape(program.name),
+                          defaultTag(program), details);
+    }
+    return QStringLiteral("<ul class=\"apps\">%1</ul>").arg(items);
+}
+
+// Debian package names; anything else from a catalog is not offered as a command.
+bool isPackageName(const QString& name) {
+    static const QRegularExpression valid(QStringLiteral("^[a-z0-9][a-z0-9.+-]+$"));
+    return valid.match(name).hasMatch();
+}
+
+QString installCommand(const catalog::Program& program) {
+    return isPackageName(program.package)
+               ? QStringLiteral("<code class=\"cmd\">sudo apt install %1</code>")
+                     .arg(escape(program.package))
+               : QString();
+}
+
+QString installableItem(const catalog::Program& program, bool full) {
+    if (!full) {
+        return QStringLiteral("<li>%1<div><p>%2 %3</p></div></li>")
+            .arg(catalogIcon(program, 24), escape(program.name), installCommand(program));
+    }
+    return QStringLiteral("<li>%1<div><p><strong>%2</strong></p><p>%3</p>"
+                          "<p class=\"muted\">软件包 <code>%4</code> · "
+                          "<a href=\"appstream://%5\">在软件中心打开</a></p><p>%6</p></div></li>")
+        .arg(catalogIcon(program, 48), escape(program.name), escape(program.summary),
+             escape(program.package), escape(segment(program.id)), installCommand(program));
+}
+
+QString installableList(const Format& format, const Catalog& catalog, bool full) {
+    if (!catalog.installed) {
+        return QStringLiteral("<p class=\"muted\">本机没有软件目录（AppStream），无法列出可安装的"
+                              "软件；以 root 运行 apt install appstream 和 apt update 即可获得。"
+                              "</p>");
+    }
+    if (!catalog.available) {
+        return {};
+    }
+    const qsizetype cap = full ? fullInstallable : compactInstallable;
+    const QList<catalog::Program>& programs = format.installable;
+    QString items;
+    for (qsizetype i = 0; i < programs.size() && i < cap; ++i) {
+        items += installableItem(programs[i], full);
+    }
+    QString section = QStringLiteral("<h%1>可安装的软件</h%1>").arg(full ? 3 : 2);
+    if (programs.isEmpty()) {
+        return section +
+               QStringLiteral("<p class=\"muted\">软件目录中没有能打开此格式的软件。</p>");
+    }
+    section += QStringLiteral("<ul class=\"apps\">%1</ul>").arg(items);
+    if (programs.size() > cap) {
+        section +=
+            QStringLiteral("<p class=\"muted\">另有 %1 款未列出。</p>").arg(programs.size() - cap);
+    }
+    return section;
+}
+
+QString compactSection(const Format& format, const Catalog& catalog, bool named) {
+    const QString name =
+        named ? typeIcon(format, 16) + escape(describe(format)) + QLatin1Char(' ') : QString();
+    return QStringLiteral("<p class=\"muted\">%1类型 <code>%2</code></p><h2>本机已安装</h2>%3%4")
+        .arg(name, escape(format.mimeType), installedList(format.programs, false),
+             installableList(format, catalog, false));
+}
+
+QString fullSection(const Format& format, const Catalog& catalog) {
+    return QStringLiteral("<section><h2>%1%2</h2><dl class=\"facts\">"
+                          "<dt>MIME 类型</dt><dd><code>%3</code></dd>"
+                          "<dt>别名</dt><dd>%4</dd>"
+                          "<dt>父类型</dt><dd>%5</dd>"
+                          "<dt>扩展名</dt><dd>%6</dd></dl>"
+                          "<h3>本机已安装的软件</h3>%7%8</section>")
+        .arg(typeIcon(format, 32), escape(describe(format)), escape(format.mimeType),
+             codeList(format.aliases), codeList(format.parents), extensionLinks(format.suffixes),
+             installedList(format.programs, true), installableList(format, catalog, true));
+}
+
+QString suggestionList(const QStringList& suggestions, bool full) {
+    if (suggestions.isEmpty()) {
+        return {};
+    }
+    QStringList links;
+    for (const QString& extension : suggestions) {
+        links << QStringLiteral("<a href=\"%1\">.%2</a>")
+                     .arg(escape(full ? fullAddress(extension) : compactAddress(extension)),
+                          escape(extension));
+    }
+    return QStringLiteral("<p>您要找的是不是：%1</p>").arg(links.join(QStringLiteral("、")));
 }
 
 } // namespace
@@ -111,61 +264,75 @@ QByteArray styleSheet() {
     return style;
 }
 
-QByteArray compact(const QString& extension, const QList<Format>& formats) {
-    QString body = QStringLiteral("<h1>%1 <small>%2</small></h1>")
-                       .arg(dotted(extension), escape(describe(formats.first())));
-    for (qsizetype i = 0; i < formats.size(); ++i) {
+QByteArray compact(const knowledge::Answer& answer, const Catalog& catalog) {
+    const Format& first = answer.formats.first();
+    QString body = QStringLiteral("<h1>%1%2 <small>%3</small></h1>")
+                       .arg(typeIcon(first, 24), dotted(answer.extension), escape(describe(first)));
+    for (qsizetype i = 0; i < answer.formats.size(); ++i) {
         // The heading names the first format; any further ones name themselves.
-        body += (i > 0 ? QStringLiteral("<hr>") : QString()) + compactSection(formats[i], i > 0);
+        body += (i > 0 ? QStringLiteral("<hr>") : QString()) +
+                compactSection(answer.formats[i], catalog, i > 0);
     }
-    return page(QStringLiteral(".%1 — %2").arg(extension, describe(formats.first())), compactStyle,
+    return page(QStringLiteral(".%1 — %2").arg(answer.extension, describe(first)),
+                QStringLiteral("compact"), body)
+        .toUtf8();
+}
+
+QByteArray full(const knowledge::Answer& answer, const Catalog& catalog) {
+    QString body = navigation() +
+                   QStringLiteral("<h1>%1扩展名 %2</h1><p>扩展名为 %2 的文件可能是以下格式：</p>")
+                       .arg(typeIcon(answer.formats.first(), 48), dotted(answer.extension));
+    for (const Format& format : answer.formats) {
+        body += fullSection(format, catalog);
+    }
+    body +=
+        QStringLiteral("<footer>以上信息来自本机的文件类型数据库、已安装的软件和发行版的软件目录。"
+                       "</footer>");
+    return page(QStringLiteral(".%1 — 文件格式查询").arg(answer.extension), QStringLiteral("full"),
                 body)
         .toUtf8();
 }
 
-QByteArray full(const QString& extension, const QList<Format>& formats) {
-    QString body = QStringLiteral("<h1>扩展名 %1</h1><p>扩展名为 %1 的文件可能是以下格式：</p>")
-                       .arg(dotted(extension));
-    for (const Format& format : formats) {
-        body += fullSection(format);
-    }
-    body += QStringLiteral("<footer>以上信息来自本机的文件类型数据库和已安装的软件。</footer>");
-    return page(QStringLiteral(".%1 — 文件格式查询").arg(extension), fullStyle, body).toUtf8();
-}
-
 QByteArray home() {
-    const QString body = QStringLiteral(
-        "<h1>Zorv电子科技论坛</h1>"
-        "<p>Dornavel 是一个查询文件扩展名的小工具：它告诉您一种文件是什么格式、用什么软件打开。</p>"
-        "<h2>怎样使用</h2><ol>"
-        "<li>在输入框中输入扩展名，例如 <code>exe</code>、<code>pdf</code>，不用输入“.”。</li>"
-        "<li>按回车或点击“查询”，结果显示在窗口中；按 Ctrl+S 则在浏览器中打开详细页面。</li>"
-        "<li>按 F1 打开“疑难解答”。</li></ol>"
-        "<h2>疑难解答</h2>"
-        "<h3>问：为何查询后，网页显示“网页未找到”？</h3>"
-        "<p>答：请检查一下您的拼写是否正确；若正确，那就是本机还未收录此扩展名。</p>"
-        "<h3>问：为何查询后，网页显示“无法显示该页”？</h3>"
-        "<p>答：查询页面由本机的查询服务提供，请确认它正在运行。</p>"
-        "<h3>问：假如某个扩展名未找到，是否需要下载本软件的最新版本？</h3>"
-        "<p>答：不需要。查询的内容来自本机的文件类型数据库和已安装的软件，安装新软件后即可查到。</"
-        "p>"
-        "<h3>问：那新版本和旧版本有什么区别呢？</h3>"
-        "<p>答：新版本更新的是功能和界面，查询的内容与版本无关。</p>");
-    return page(QStringLiteral("Zorv电子科技论坛"), fullStyle, body).toUtf8();
+    const QString body =
+        navigation() +
+        QStringLiteral(
+            "<h1>Zorv电子科技论坛</h1>"
+            "<p>Dornavel "
+            "是一个查询文件扩展名的小工具：它告诉您一种文件是什么格式、用什么软件打开。</p>"
+            "<h2>怎样使用</h2><ol>"
+            "<li>在输入框中输入扩展名，例如 <code>exe</code>、<code>pdf</code>，不用输入“.”。</li>"
+            "<li>按回车或点击“查询”，结果显示在窗口中；按 Ctrl+S 则在浏览器中打开详细页面。</li>"
+            "<li>按 F1 打开“疑难解答”。</li></ol>"
+            "<h2>疑难解答</h2>"
+            "<h3>问：为何查询后，网页显示“网页未找到”？</h3>"
+            "<p>答：请检查一下您的拼写是否正确；若正确，那就是本机还未收录此扩展名。</p>"
+            "<h3>问：为何查询后，网页显示“无法显示该页”？</h3>"
+            "<p>答：查询页面由本机的查询服务提供，请确认它正在运行。</p>"
+            "<h3>问：假如某个扩展名未找到，是否需要下载本软件的最新版本？</h3>"
+            "<p>答：不需要。查询的内容来自本机的文件类型数据库和软件目录，安装新软件后即可查到。</"
+            "p>"
+            "<h3>问：那新版本和旧版本有什么区别呢？</h3>"
+            "<p>答：新版本更新的是功能和界面，查询的内容与版本无关。</p>");
+    return page(QStringLiteral("Zorv电子科技论坛"), QStringLiteral("full"), body).toUtf8();
 }
 
-QByteArray notFound(const QString& extension) {
+QByteArray notFound(const QString& typed, const QStringList& suggestions, bool full) {
     const QString body =
-        QStringLiteral(
-            "<h1>网页未找到</h1><p>扩展名 %1 尚未收录。</p>"
-            "<p>请检查一下拼写是否正确；若正确，那就是本机的文件类型数据库还不认识它。</p>")
-            .arg(dotted(extension));
-    return page(QStringLiteral("网页未找到"), compactStyle, body).toUtf8();
+        (full ? navigation() : QString()) +
+        QStringLiteral("<h1>网页未找到</h1><p>扩展名 %1 尚未收录。</p>"
+                       "<p>请检查一下拼写是否正确；若正确，那就是本机的文件类型数据库还不认识它。"
+                       "</p>%2%3")
+            .arg(dotted(knowledge::normalise(typed)), suggestionList(suggestions, full),
+                 full ? QString() : searchForm());
+    return page(QStringLiteral("网页未找到"),
+                full ? QStringLiteral("full") : QStringLiteral("compact"), body)
+        .toUtf8();
 }
 
 QByteArray noSuchPage() {
-    return page(QStringLiteral("网页未找到"), compactStyle,
-                QStringLiteral("<h1>网页未找到</h1><p>本站没有这个网页。</p>"))
+    return page(QStringLiteral("网页未找到"), QStringLiteral("full"),
+                navigation() + QStringLiteral("<h1>网页未找到</h1><p>本站没有这个网页。</p>"))
         .toUtf8();
 }
 

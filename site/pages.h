@@ -6,18 +6,24 @@
 #include <QString>
 
 // The site's pages as UTF-8 HTML. Every text from a request or from the
-// system is escaped.
+// system's databases is escaped.
 namespace pages {
 
+// What the pages say about the software catalog.
+struct Catalog {
+    bool installed = true; // false: one line says how to get it
+    bool available = true; // false: its section is left out
+};
+
 // What the tool's pane shows: made for 545 x 297 pixels.
-QByteArray compact(const QString& extension, const QList<knowledge::Format>& formats);
+QByteArray compact(const knowledge::Answer& answer, const Catalog& catalog);
 // The same and more, for an ordinary browser window.
-QByteArray full(const QString& extension, const QList<knowledge::Format>& formats);
+QByteArray full(const knowledge::Answer& answer, const Catalog& catalog);
 // The site's home, standing in for the maker's forum.
 QByteArray home();
-// An extension nobody has recorded yet; the pane and the browser show it
-// under the title 网页未找到.
-QByteArray notFound(const QString& extension);
+// An extension nobody has recorded yet, with known ones that look alike,
+// linked to the compact or the full pages.
+QByteArray notFound(const QString& typed, const QStringList& suggestions, bool full);
 // Any other address on the site.
 QByteArray noSuchPage();
 

@@ -1,8 +1,12 @@
 #include "routes.h"
 
+#include "icons.h"
 #include "knowledge.h"
 #include "pages.h"
+#include "watcher.h"
 
+#include <QFile>
+#include <QUrl>
 #include <chrono>
 #include <cstring>
 
@@ -16,6 +20,10 @@ using http::Response;
 // target is refused before anything looks at it.
 constexpr qsizetype maxTargetLength = 8192;
 constexpr qsizetype maxExtensionLength = 255;
+constexpr qint64 maxIconBytes = 1024 * 1024;
+// QMimeDatabase looks at its files again at most this often, so what it says
+// within this time after they change may still be the old.
+constexpr auto mimeSettling = std::chrono::milliseconds(5500);
 
 // Pages load nothing but the site's own style sheet and images, and are never
 // framed by anyone.
@@ -39,6 +47,12 @@ Response bare(int status) {
 Response html(int status, const QByteArray& body) {
     Response response{status, {{"Content-Type", "text/html; charset=utf-8"}}, body};
     response.headers.emplaceBack("Cache-Control", "no-store");
+    return response;
+}
+
+Response lasting(const QByteArray& type, const QByteArray& body) {
+    Response response{200, {{"Content-Type", type}}, body};
+    response.headers.emplaceBack("Cache-Control", "public, max-age=86400");
     return response;
 }
 
@@ -76,6 +90,10 @@ bool hasAmbiguousFraming(const Request& request) {
     return lengths > 1 || (lengths == 1 && request.headerCount("Transfer-Encoding") > 0);
 }
 
+QString decoded(const QByteArray& encoded) {
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded));
+}
+
 // "/<prefix><extension><suffix>", the extension percent-decoded exactly once.
 bool matchLookup(const QByteArray& path, const char* prefix, const char* suffix,
                  QString* extension) {
@@ -87,48 +105,27 @@ bool matchLookup(const QByteArray& path, const char* prefix, const char* suffix,
     if (length <= 0) {
         return false;
     }
-    *extension = QString::fromUtf8(QByteArray::fromPercentEncoding(path.mid(start, length)));
+    *extension = decoded(path.mid(start, length));
     return true;
 }
 
-using Render = QByteArray (*)(const QString&, const QList<knowledge::Format>&);
-
-// Each lookup page reports how long it took, so its cost can be measured
-// apart from the network's.
-Response lookupPage(const QString& extension, Render render) {
-    const auto start = std::chrono::steady_clock::now();
-    const QList<knowledge::Format> formats = extension.size() <= maxExtensionLength
-                                                 ? knowledge::lookUp(extension)
-                                                 : QList<knowledge::Format>();
-    Response response = formats.isEmpty() ? html(404, pages::notFound(extension))
-                                          : html(200, render(extension, formats));
-    const std::chrono::duration<double, std::milli> elapsed =
-        std::chrono::steady_clock::now() - start;
-    response.headers.emplaceBack("Server-Timing",
-                                 "page;dur=" + QByteArray::number(elapsed.count()));
+// The search box's form: /search?ext=<text> goes on to that extension's page.
+Response search(const Request& request) {
+    QString typed;
+    for (const http::Field& field : request.query) {
+        if (field.first == "ext") {
+            typed = decoded(QByteArray(field.second).replace('+', ' '));
+        }
+    }
+    const QString extension = knowledge::normalise(typed);
+    Response response = bare(303);
+    response.headers.emplaceBack(
+        "Location", extension.isEmpty() ? QByteArray("/")
+                                        : "/soso/" + QUrl::toPercentEncoding(extension) + ".htm");
     return response;
 }
 
-Response page(const QByteArray& path) {
-    QString extension;
-    if (matchLookup(path, "/filefound/", ".html", &extension)) {
-        return lookupPage(extension, pages::compact);
-    }
-    if (matchLookup(path, "/soso/", ".htm", &extension)) {
-        return lookupPage(extension, pages::full);
-    }
-    if (path == "/") {
-        return html(200, pages::home());
-    }
-    if (path == "/style.css") {
-        Response response{200, {{"Content-Type", "text/css; charset=utf-8"}}, pages::styleSheet()};
-        response.headers.emplaceBack("Cache-Control", "public, max-age=3600");
-        return response;
-    }
-    return html(404, pages::noSuchPage());
-}
-
-Response route(const Request& request, int port) {
+template <typename Page> Response route(const Request& request, int port, const Page& page) {
     if (hasAmbiguousFraming(request)) {
         Response response = bare(400);
         response.closeConnection = true;
@@ -150,13 +147,126 @@ Response route(const Request& request, int port) {
     if (request.path.size() > maxTargetLength) {
         return bare(414);
     }
-    return page(request.path);
+    return page(request.path, request);
 }
 
 } // namespace
 
-Response respond(const Request& request, int port) {
-    return withSecurityHeaders(route(request, port));
+Site::Site(const Options& options)
+    : m_port(options.port)
+    , m_catalogDir(options.catalogDir)
+    , m_catalog(catalog::Catalog::load(options.catalogDir))
+    , m_cache(options.cache) {
+    if (!options.watch) {
+        return;
+    }
+    m_watcher =
+        std::make_unique<Watcher>(Watcher::Callbacks{.programsChanged =
+                                                         [this] {
+                                                             knowledge::forget();
+                                                             m_cache.invalidate();
+                                                         },
+                                                     .mimeChanged =
+                                                         [this] {
+                                                             knowledge::forget();
+                                                             m_cache.invalidate(mimeSettling);
+                                                         },
+                                                     .catalogChanged =
+                                                         [this] {
+                                                             reloadCatalog();
+                                                         }},
+                                  [this] { return currentCatalog()->files(); });
+}
+
+Site::~Site() = default;
+
+std::shared_ptr<const catalog::Catalog> Site::currentCatalog() const {
+    const QMutexLocker locker(&m_catalogLock);
+    return m_catalog;
+}
+
+// Loaded aside while the old catalog keeps serving, so no request waits for it.
+void Site::reloadCatalog() {
+    std::shared_ptr<const catalog::Catalog> fresh = catalog::Catalog::load(m_catalogDir);
+    {
+        const QMutexLocker locker(&m_catalogLock);
+        m_catalog.swap(fresh);
+    }
+    m_cache.invalidate();
+}
+
+Response Site::respond(const Request& request) {
+    const auto start = std::chrono::steady_clock::now();
+    Response response =
+        route(request, m_port.load(),
+              [this](const QByteArray& path, const Request& r) { return page(path, r); });
+    // Each answer reports how long it took, so its cost can be measured apart
+    // from the network's.
+    const std::chrono::duration<double, std::milli> elapsed =
+        std::chrono::steady_clock::now() - start;
+    response.headers.emplaceBack("Server-Timing",
+                                 "page;dur=" + QByteArray::number(elapsed.count()));
+    return withSecurityHeaders(std::move(response));
+}
+
+Response Site::page(const QByteArray& path, const Request& request) {
+    if (path == "/search") {
+        return search(request);
+    }
+    const QString key = QString::fromLatin1(path);
+    if (std::optional<Response> kept = m_cache.find(key)) {
+        return *kept;
+    }
+    const quint64 generation = m_cache.generation();
+    QString extension;
+    Response response;
+    if (matchLookup(path, "/filefound/", ".html", &extension)) {
+        response = lookupPage(extension, false);
+    } else if (matchLookup(path, "/soso/", ".htm", &extension)) {
+        response = lookupPage(extension, true);
+    } else if (path.startsWith("/icons/")) {
+        response = icon(path);
+    } else if (path == "/") {
+        response = html(200, pages::home());
+    } else if (path == "/style.css") {
+        response = lasting("text/css; charset=utf-8", pages::styleSheet());
+    } else {
+        response = html(404, pages::noSuchPage());
+    }
+    m_cache.store(key, generation, response);
+    return response;
+}
+
+Response Site::lookupPage(const QString& typed, bool full) {
+    if (typed.size() > maxExtensionLength) {
+        return html(404, pages::notFound(typed, {}, full));
+    }
+    const std::shared_ptr<const catalog::Catalog> catalog = currentCatalog();
+    const knowledge::Answer answer = knowledge::lookUp(typed, *catalog);
+    if (answer.formats.isEmpty()) {
+        return html(404, pages::notFound(typed, knowledge::suggestions(typed), full));
+    }
+    const pages::Catalog shown{catalog->isInstalled(), catalog->isAvailable()};
+    return html(200, full ? pages::full(answer, shown) : pages::compact(answer, shown));
+}
+
+// The file is found again from what the address names, never from the
+// address itself.
+Response Site::icon(const QByteArray& path) {
+    icons::Kind kind{};
+    QString name;
+    if (!icons::parseAddress(path, &kind, &name)) {
+        return html(404, pages::noSuchPage());
+    }
+    const QString file = kind == icons::Kind::Type      ? icons::themedIconFile(name)
+                         : kind == icons::Kind::Program ? icons::programIconFile(name)
+                                                        : currentCatalog()->iconFile(name);
+    QFile content(file);
+    if (file.isEmpty() || icons::address(kind, name, file) != QString::fromLatin1(path) ||
+        !content.open(QIODevice::ReadOnly) || content.size() > maxIconBytes) {
+        return html(404, pages::noSuchPage());
+    }
+    return lasting(icons::contentType(file), content.readAll());
 }
 
 } // namespace routes

@@ -1,12 +1,49 @@
 #pragma once
 
+#include "catalog.h"
 #include "http.h"
+#include "pagecache.h"
+
+#include <QMutex>
+#include <memory>
+
+class Watcher;
 
 // The lookup site's answer to each request: who may ask, which methods and
 // framings it takes, and which page each address shows.
 namespace routes {
 
-// The port the site serves on: only requests addressed to it are answered.
-http::Response respond(const http::Request& request, int port);
+struct Options {
+    int port = 0;       // only requests addressed to it are answered
+    QString catalogDir; // empty: the system's software catalog
+    bool cache = true;  // keep whole pages until their sources change
+    bool watch = true;  // notice those changes (tests of pages alone need not)
+};
+
+class Site {
+public:
+    explicit Site(const Options& options);
+    ~Site();
+    Site(const Site&) = delete;
+    Site& operator=(const Site&) = delete;
+
+    // The port may be known only once the server listens.
+    void setPort(int port) { m_port = port; }
+    http::Response respond(const http::Request& request);
+
+private:
+    http::Response page(const QByteArray& path, const http::Request& request);
+    http::Response lookupPage(const QString& typed, bool full);
+    http::Response icon(const QByteArray& path);
+    std::shared_ptr<const catalog::Catalog> currentCatalog() const;
+    void reloadCatalog();
+
+    std::atomic<int> m_port;
+    const QString m_catalogDir;
+    mutable QMutex m_catalogLock;
+    std::shared_ptr<const catalog::Catalog> m_catalog;
+    PageCache m_cache;
+    std::unique_ptr<Watcher> m_watcher;
+};
 
 } // namespace routes

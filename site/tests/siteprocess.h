@@ -14,9 +14,11 @@ struct Reply {
 // The real site binary on a free port of 127.0.0.1.
 class Site {
 public:
-    explicit Site(const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+    explicit Site(const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                  const QStringList& arguments = {}) {
         m_process.setProcessEnvironment(env);
-        m_process.start(QStringLiteral(QUELVIX_SITE_BINARY), {"--port", "0"});
+        m_process.start(QStringLiteral(QUELVIX_SITE_BINARY),
+                        QStringList{"--port", "0"} + arguments);
         if (m_process.waitForReadyRead(30000)) {
             const QByteArray line = m_process.readLine().trimmed();
             m_root = QString::fromLatin1(line.mid(line.indexOf("http://")));

@@ -187,8 +187,8 @@ void TestSite::programsFromTheApplicationDatabase() {
     QVERIFY2(editor >= 0 && viewer >= 0, qPrintable(reply.body));
     // The default comes first although its name sorts last.
     QVERIFY2(viewer < editor, "the default program comes first");
-    QVERIFY(reply.body.contains("测试查看器</span>（默认）"));
-    QVERIFY(!reply.body.contains("测试编辑器</span>（默认）"));
+    QVERIFY(reply.body.contains("测试查看器 <span class=\"tag\">默认</span>"));
+    QVERIFY(!reply.body.contains("测试编辑器 <span class=\"tag\">默认</span>"));
 
     // Installed while the site runs: it appears on the next request.
     QVERIFY(writeFile(share + "/applications/qvx-player.desktop",

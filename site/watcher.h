@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+// Tells when what the pages are built from has changed: the installed
+// programs (GIO's own monitor), the MIME database (its mime.cache files in
+// every XDG data directory) and the software catalog (its files). It runs a
+// GLib main loop in a thread of its own, since the server's threads run none.
+class Watcher {
+public:
+    struct Callbacks {
+        std::function<void()> programsChanged;
+        std::function<void()> mimeChanged;
+        std::function<void()> catalogChanged; // called on the watcher's thread
+    };
+
+    Watcher(Callbacks callbacks, std::function<QStringList()> catalogFiles);
+    ~Watcher();
+    Watcher(const Watcher&) = delete;
+    Watcher& operator=(const Watcher&) = delete;
+
+private:
+    struct Loop;
+    std::unique_ptr<Loop> m_loop;
+};
