@@ -1,9 +1,9 @@
 #!/bin/sh
 # Shows the built app in a fresh X server and saves its windows as PNGs in
 # docs/: form1.png (the main window), form2.png (疑难解答, opened with F1) and
-# frmabout.png (关于, opened with Ctrl+H) and lookup.png (pdf looked up in the
-# pane, from the local lookup site, which is started when nothing answers on
-# its port).
+# frmabout.png (关于, opened with Ctrl+H), lookup.png (pdf looked up in the
+# pane) and lookup-<ext>.png for docx, mp4, zip, epub and heic, from the local
+# lookup site, which is started when nothing answers on its port.
 # The client areas must match the windows' definitions to the pixel.
 #     scripts/screenshot.sh [BUILD_DIR]
 set -eu
@@ -36,10 +36,17 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         site=$!
         sleep 1
     fi
-    xdotool windowfocus --sync "$main" type pdf
-    xdotool key Return
-    sleep 3
-    import -window "$main" "$2/lookup.png"
+    look_up() {
+        xdotool windowfocus --sync "$main" key ctrl+a BackSpace
+        xdotool type "$1"
+        xdotool key Return
+        sleep 3
+        import -window "$main" "$2"
+    }
+    look_up pdf "$2/lookup.png"
+    for ext in docx mp4 zip epub heic; do
+        look_up $ext "$2/lookup-$ext.png"
+    done
     kill $app ${site:-}
 ' sh "$build" "$out"
-echo "wrote $out/form1.png $out/form2.png $out/frmabout.png $out/lookup.png"
+echo "wrote $out/form1.png $out/form2.png $out/frmabout.png $out/lookup*.png"
