@@ -18,16 +18,15 @@ trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
+declare -A url
 start_site() { # name, cache setting
     QUELVIX_SITE_CACHE=$2 "$build/site/quelvix-site" --port 0 >"$work/$1.out" &
     pids+=($!)
-    until grep -q listening "$work/$1.out"; do sleep 0.1; done
-    sed -n 's/^listening on //p' "$work/$1.out"
+    until grep -qs listening "$work/$1.out"; do sleep 0.1; done
+    url[$1]=$(sed -n 's/^listening on //p' "$work/$1.out")$path
 }
-
-declare -A url
-url[site]=$(start_site site 1)$path
-url[uncached]=$(start_site uncached 0)$path
+start_site site 1
+start_site uncached 0
 
 # nginx in the foreground with its own configuration, serving the page saved
 # from the site with the same type.

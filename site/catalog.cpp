@@ -2,6 +2,7 @@
 
 #include <QCollator>
 #include <QDir>
+#include <QHash>
 #include <QFileInfo>
 #include <QMutex>
 #include <QSet>
@@ -59,11 +60,12 @@ Program programOf(AsComponent* component, bool exact) {
 } // namespace
 
 // The library's pool is not made for concurrent queries; one lock serves,
-// since answers are kept by the page cache.
+// since answers are kept.
 struct Catalog::Pool {
     AsPool* pool = as_pool_new();
     bool loaded = false;
-    mutable QMutex lock;
+    QMutex lock;
+    QHash<QString, QList<Program>> byType; // under the lock
     ~Pool() { g_object_unref(pool); }
 };
 
@@ -102,34 +104,49 @@ bool Catalog::isAvailable() const {
     return m_pool->loaded;
 }
 
-QList<Program> Catalog::programsFor(const QStringList& types,
-                                    const QStringList& parentTypes) const {
+// Asking the library is slow (it rebuilds every component it returns from its
+// cache), and a loaded catalog never changes, so each type's answer is kept.
+QList<Program> Catalog::query(const QStringList& types, bool exact, QSet<QString>* seen) const {
     QList<Program> programs;
-    QSet<QString> seen;
-    const QMutexLocker locker(&m_pool->lock);
-    auto collect = [&](const QStringList& list, bool exact) {
-        for (const QString& type : list) {
-            GPtrArray* found = as_pool_get_components_by_provided_item(
+    for (const QString& type : types) {
+        auto known = m_pool->byType.constFind(type);
+        if (known == m_pool->byType.cend()) {
+            QList<Program> found;
+            GPtrArray* components = as_pool_get_components_by_provided_item(
                 m_pool->pool, AS_PROVIDED_KIND_MEDIATYPE, type.toUtf8().constData());
-            for (guint i = 0; found && i < found->len; ++i) {
-                auto* component = static_cast<AsComponent*>(g_ptr_array_index(found, i));
-                const QString id = text(as_component_get_id(component));
-                if (as_component_get_kind(component) == AS_COMPONENT_KIND_DESKTOP_APP &&
-                    !seen.contains(id)) {
-                    seen.insert(id);
-                    programs << programOf(component, exact);
+            for (guint i = 0; components && i < components->len; ++i) {
+                auto* component = static_cast<AsComponent*>(g_ptr_array_index(components, i));
+                if (as_component_get_kind(component) == AS_COMPONENT_KIND_DESKTOP_APP) {
+                    found << programOf(component, false);
                 }
             }
-            if (found) {
-                g_ptr_array_unref(found);
+            if (components) {
+                g_ptr_array_unref(components);
+            }
+            known = m_pool->byType.insert(type, found);
+        }
+        for (Program program : *known) {
+            if (!seen->contains(program.id)) {
+                seen->insert(program.id);
+                program.exact = exact;
+                programs << program;
             }
         }
-    };
+    }
+    return programs;
+}
+
+QList<Program> Catalog::programsFor(const QStringList& types,
+                                    const QStringList& parentTypes) const {
     if (!m_pool->loaded) {
         return {};
     }
-    collect(types, true);
-    collect(parentTypes, false);
+    QSet<QString> seen;
+    QList<Program> programs;
+    {
+        const QMutexLocker locker(&m_pool->lock);
+        programs = query(types, true, &seen) + query(parentTypes, false, &seen);
+    }
     QCollator byName(QLocale(QLocale::Chinese, QLocale::China));
     std::stable_sort(programs.begin(), programs.end(), [&](const Program& a, const Program& b) {
         if (a.exact != b.exact) {

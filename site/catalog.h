@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -41,6 +42,7 @@ private:
     Catalog() = default;
     struct Pool;
     std::unique_ptr<Pool> m_pool;
+    QList<Program> query(const QStringList& types, bool exact, QSet<QString>* seen) const;
     QString m_directory;
     bool m_installed = false;
 };
