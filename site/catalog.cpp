@@ -2,8 +2,8 @@
 
 #include <QCollator>
 #include <QDir>
-#include <QHash>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutex>
 #include <QSet>
 #include <algorithm>

@@ -61,10 +61,13 @@ QStringList ancestorsOf(const QMimeType& type) {
     return ancestors;
 }
 
-QList<catalog::Program> installableFor(const QMimeType& type, const catalog::Catalog& catalog) {
+QList<catalog::Program> installableFor(const QMimeType& type, const catalog::Catalog& catalog,
+                                       Scope scope) {
     QList<catalog::Program> programs =
         catalog.programsFor(QStringList{type.name()} + type.aliases(), ancestorsOf(type));
-    programs.removeIf(isInstalled);
+    if (scope == Scope::Machine) {
+        programs.removeIf(isInstalled);
+    }
     return programs;
 }
 
@@ -78,7 +81,7 @@ void iconOf(const QMimeType& type, Format* format) {
     }
 }
 
-Format formatOf(const QMimeType& type, const catalog::Catalog& catalog) {
+Format formatOf(const QMimeType& type, const catalog::Catalog& catalog, Scope scope) {
     Format format{type.name(),
                   type.comment(),
                   type.aliases(),
@@ -87,8 +90,8 @@ Format formatOf(const QMimeType& type, const catalog::Catalog& catalog) {
                   type.preferredSuffix(),
                   {},
                   {},
-                  programsFor(type.name()),
-                  installableFor(type, catalog)};
+                  scope == Scope::Machine ? programsFor(type.name()) : QList<Program>(),
+                  installableFor(type, catalog, scope)};
     iconOf(type, &format);
     return format;
 }
@@ -114,8 +117,7 @@ QList<QMimeType> typesFor(const QString& extension) {
 QMutex knownLock;
 std::shared_ptr<const QStringList> known;
 
-// Every extension of every type the database knows, lower-cased and sorted.
-std::shared_ptr<const QStringList> knownExtensions() {
+std::shared_ptr<const QStringList> extensionList() {
     const QMutexLocker locker(&knownLock);
     if (!known) {
         QStringList all;
@@ -171,12 +173,16 @@ QString normalise(const QString& typed) {
     return extension;
 }
 
-Answer lookUp(const QString& typed, const catalog::Catalog& catalog) {
-    Answer answer{normalise(typed), {}};
+Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope) {
+    Answer answer{normalise(typed), {}, scope == Scope::Machine};
     for (const QMimeType& type : typesFor(answer.extension)) {
-        answer.formats.append(formatOf(type, catalog));
+        answer.formats.append(formatOf(type, catalog, scope));
     }
     return answer;
+}
+
+QStringList knownExtensions() {
+    return *extensionList();
 }
 
 QStringList suggestions(const QString& typed) {
@@ -184,7 +190,7 @@ QStringList suggestions(const QString& typed) {
     if (text.isEmpty()) {
         return {};
     }
-    const std::shared_ptr<const QStringList> all = knownExtensions();
+    const std::shared_ptr<const QStringList> all = extensionList();
     QStringList startingWith;
     QStringList nearBy;
     for (const QString& extension : *all) {

@@ -35,7 +35,14 @@ struct Format {
 struct Answer {
     QString extension; // as the pages show it, without the dot
     QList<Format> formats;
+    // False for a public site's answer, which leaves out everything that
+    // describes this machine: its installed programs and its default.
+    bool describesMachine = true;
 };
+
+// What a lookup may tell: all this machine knows, or only what a public site
+// may show anyone (the format and the catalog's programs).
+enum class Scope { Machine, Public };
 
 // Call once before the first lookup, before other threads start: fixes the
 // language that descriptions and program names are read in.
@@ -47,10 +54,13 @@ void useSimplifiedChinese();
 QString normalise(const QString& typed);
 
 // No formats when the database knows no type for the extension.
-Answer lookUp(const QString& typed, const catalog::Catalog& catalog);
+Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope = Scope::Machine);
 
 // Up to five known extensions that start with the text or are one edit away.
 QStringList suggestions(const QString& typed);
+
+// Every extension of every type the database knows, lower-cased and sorted.
+QStringList knownExtensions();
 
 // Drops what is remembered of the databases, after they changed.
 void forget();

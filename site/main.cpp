@@ -1,3 +1,4 @@
+#include "exporter.h"
 #include "http.h"
 #include "knowledge.h"
 #include "routes.h"
@@ -59,6 +60,15 @@ int main(int argc, char* argv[]) {
                       QStringLiteral("Read the software catalog from <dir> (yaml/ and icons/) "
                                      "instead of the system's."),
                       QStringLiteral("dir")});
+    parser.addOption({QStringLiteral("public"),
+                      QStringLiteral("Serve the public pages only: nothing about this machine's "
+                                     "installed programs, to any host name.")});
+    parser.addOption({QStringLiteral("export"),
+                      QStringLiteral("Write the public pages into <dir> as static files and exit."),
+                      QStringLiteral("dir")});
+    parser.addOption({QStringLiteral("jobs"),
+                      QStringLiteral("Export with <n> threads (default: one per core)."),
+                      QStringLiteral("n")});
     parser.addOption({QStringLiteral("port"),
                       QStringLiteral("Listen on <port> (0: any free port, printed at start)."),
                       QStringLiteral("port"), QString::number(defaultPort)});
@@ -77,13 +87,26 @@ int main(int argc, char* argv[]) {
         return usageError(parser, QStringLiteral("the port must be a number from 0 to 65535"));
     }
     knowledge::useSimplifiedChinese();
+    const QString catalogDir = parser.value(QStringLiteral("catalog"));
+    if (parser.isSet(QStringLiteral("export"))) {
+        const int jobs = parser.isSet(QStringLiteral("jobs"))
+                             ? parser.value(QStringLiteral("jobs")).toInt()
+                             : int(std::max(1u, std::thread::hardware_concurrency()));
+        if (jobs < 1 || jobs > 256) {
+            return usageError(parser, QStringLiteral("--jobs takes a number from 1 to 256"));
+        }
+        routes::Site site(
+            {.catalogDir = catalogDir, .cache = false, .watch = false, .isPublic = true});
+        return exporter::exportTo(parser.value(QStringLiteral("export")), jobs, site);
+    }
 
     sigset_t stopSignals;
     blockStopSignals(&stopSignals);
     // QUELVIX_SITE_CACHE=0 builds every page afresh, for measuring what the cache saves.
     routes::Site site({.port = port,
-                       .catalogDir = parser.value(QStringLiteral("catalog")),
-                       .cache = qgetenv("QUELVIX_SITE_CACHE") != "0"});
+                       .catalogDir = catalogDir,
+                       .cache = qgetenv("QUELVIX_SITE_CACHE") != "0",
+                       .isPublic = parser.isSet(QStringLiteral("public"))});
     http::Server server([&site](const http::Request& request) { return site.respond(request); },
                         limitsForThisMachine());
     const int bound = server.listen(port);

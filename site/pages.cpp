@@ -217,24 +217,29 @@ QString installableList(const Format& format, const Catalog& catalog, bool full)
     return section;
 }
 
-QString compactSection(const Format& format, const Catalog& catalog, bool named) {
+QString compactSection(const Format& format, const Catalog& catalog, bool named,
+                       bool describesMachine) {
     const QString name =
         named ? typeIcon(format, 16) + escape(describe(format)) + QLatin1Char(' ') : QString();
-    return QStringLiteral("<p class=\"muted\">%1类型 <code>%2</code></p><h2>本机已安装</h2>%3%4")
-        .arg(name, escape(format.mimeType), installedList(format.programs, false),
-             installableList(format, catalog, false));
+    const QString installed = describesMachine ? QStringLiteral("<h2>本机已安装</h2>") +
+                                                     installedList(format.programs, false)
+                                               : QString();
+    return QStringLiteral("<p class=\"muted\">%1类型 <code>%2</code></p>%3%4")
+        .arg(name, escape(format.mimeType), installed, installableList(format, catalog, false));
 }
 
-QString fullSection(const Format& format, const Catalog& catalog) {
+QString fullSection(const Format& format, const Catalog& catalog, bool describesMachine) {
+    const QString installed = describesMachine ? QStringLiteral("<h3>本机已安装的软件</h3>") +
+                                                     installedList(format.programs, true)
+                                               : QString();
     return QStringLiteral("<section><h2>%1%2</h2><dl class=\"facts\">"
                           "<dt>MIME 类型</dt><dd><code>%3</code></dd>"
                           "<dt>别名</dt><dd>%4</dd>"
                           "<dt>父类型</dt><dd>%5</dd>"
-                          "<dt>扩展名</dt><dd>%6</dd></dl>"
-                          "<h3>本机已安装的软件</h3>%7%8</section>")
+                          "<dt>扩展名</dt><dd>%6</dd></dl>%7%8</section>")
         .arg(typeIcon(format, 32), escape(describe(format)), escape(format.mimeType),
              codeList(format.aliases), codeList(format.parents), extensionLinks(format.suffixes),
-             installedList(format.programs, true), installableList(format, catalog, true));
+             installed, installableList(format, catalog, true));
 }
 
 QString suggestionList(const QStringList& suggestions, bool full) {
@@ -271,7 +276,7 @@ QByteArray compact(const knowledge::Answer& answer, const Catalog& catalog) {
     for (qsizetype i = 0; i < answer.formats.size(); ++i) {
         // The heading names the first format; any further ones name themselves.
         body += (i > 0 ? QStringLiteral("<hr>") : QString()) +
-                compactSection(answer.formats[i], catalog, i > 0);
+                compactSection(answer.formats[i], catalog, i > 0, answer.describesMachine);
     }
     return page(QStringLiteral(".%1 — %2").arg(answer.extension, describe(first)),
                 QStringLiteral("compact"), body)
@@ -283,11 +288,13 @@ QByteArray full(const knowledge::Answer& answer, const Catalog& catalog) {
                    QStringLiteral("<h1>%1扩展名 %2</h1><p>扩展名为 %2 的文件可能是以下格式：</p>")
                        .arg(typeIcon(answer.formats.first(), 48), dotted(answer.extension));
     for (const Format& format : answer.formats) {
-        body += fullSection(format, catalog);
+        body += fullSection(format, catalog, answer.describesMachine);
     }
-    body +=
-        QStringLiteral("<footer>以上信息来自本机的文件类型数据库、已安装的软件和发行版的软件目录。"
-                       "</footer>");
+    body += answer.describesMachine
+                ? QStringLiteral("<footer>以上信息来自本机的文件类型数据库、已安装的软件和发行版的"
+                                 "软件目录。</footer>")
+                : QStringLiteral("<footer>以上信息来自 freedesktop.org 的文件类型数据库和发行版的"
+                                 "软件目录。</footer>");
     return page(QStringLiteral(".%1 — 文件格式查询").arg(answer.extension), QStringLiteral("full"),
                 body)
         .toUtf8();

@@ -125,16 +125,17 @@ Response search(const Request& request) {
     return response;
 }
 
-template <typename Page> Response route(const Request& request, int port, const Page& page) {
+template <typename Page>
+Response route(const Request& request, int port, bool isPublic, const Page& page) {
     if (hasAmbiguousFraming(request)) {
         Response response = bare(400);
         response.closeConnection = true;
         return response;
     }
-    if (!isOwnHost(request.header("Host"), port)) {
+    if (!isPublic && !isOwnHost(request.header("Host"), port)) {
         return bare(421);
     }
-    if (isForeignFetch(request, port)) {
+    if (!isPublic && isForeignFetch(request, port)) {
         return bare(403);
     }
     if (request.method != "GET" && request.method != "HEAD") {
@@ -155,6 +156,7 @@ template <typename Page> Response route(const Request& request, int port, const 
 Site::Site(const Options& options)
     : m_port(options.port)
     , m_catalogDir(options.catalogDir)
+    , m_public(options.isPublic)
     , m_catalog(catalog::Catalog::load(options.catalogDir))
     , m_cache(options.cache) {
     if (!options.watch) {
@@ -198,7 +200,7 @@ void Site::reloadCatalog() {
 Response Site::respond(const Request& request) {
     const auto start = std::chrono::steady_clock::now();
     Response response =
-        route(request, m_port.load(),
+        route(request, m_port.load(), m_public,
               [this](const QByteArray& path, const Request& r) { return page(path, r); });
     // Each answer reports how long it took, so its cost can be measured apart
     // from the network's.
@@ -242,7 +244,8 @@ Response Site::lookupPage(const QString& typed, bool full) {
         return html(404, pages::notFound(typed, {}, full));
     }
     const std::shared_ptr<const catalog::Catalog> catalog = currentCatalog();
-    const knowledge::Answer answer = knowledge::lookUp(typed, *catalog);
+    const knowledge::Answer answer = knowledge::lookUp(
+        typed, *catalog, m_public ? knowledge::Scope::Public : knowledge::Scope::Machine);
     if (answer.formats.isEmpty()) {
         return html(404, pages::notFound(typed, knowledge::suggestions(typed), full));
     }
@@ -255,7 +258,7 @@ Response Site::lookupPage(const QString& typed, bool full) {
 Response Site::icon(const QByteArray& path) {
     icons::Kind kind{};
     QString name;
-    if (!icons::parseAddress(path, &kind, &name)) {
+    if (!icons::parseAddress(path, &kind, &name) || (m_public && kind == icons::Kind::Program)) {
         return html(404, pages::noSuchPage());
     }
     const QString file = kind == icons::Kind::Type      ? icons::themedIconFile(name)

@@ -18,6 +18,9 @@ struct Options {
     QString catalogDir; // empty: the system's software catalog
     bool cache = true;  // keep whole pages until their sources change
     bool watch = true;  // notice those changes (tests of pages alone need not)
+    // A public site shows only what does not describe this machine, to anyone
+    // under any host name.
+    bool isPublic = false;
 };
 
 class Site {
@@ -40,6 +43,7 @@ private:
 
     std::atomic<int> m_port;
     const QString m_catalogDir;
+    const bool m_public;
     mutable QMutex m_catalogLock;
     std::shared_ptr<const catalog::Catalog> m_catalog;
     PageCache m_cache;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTcpSocket>
 
 // What came back for one request.
@@ -10,6 +11,51 @@ struct Reply {
     QByteArray headers;
     QString body;
 };
+
+// Whether the bytes so far hold a whole reply with a Content-Length.
+inline bool isComplete(const QByteArray& reply) {
+    const qsizetype split = reply.indexOf("\r\n\r\n");
+    if (split < 0) {
+        return false;
+    }
+    const QByteArray headers = reply.left(split).toLower();
+    const qsizetype at = headers.indexOf("\r\ncontent-length:");
+    if (at < 0) {
+        return false;
+    }
+    const qsizetype end = headers.indexOf("\r\n", at + 2);
+    const int length = headers.mid(at + 17, end < 0 ? -1 : end - at - 17).trimmed().toInt();
+    return reply.size() - split - 4 >= length;
+}
+
+// Sends raw bytes as a request to a server on 127.0.0.1 and reads one reply:
+// its headers and as much body as they announce, or everything until the
+// server closes.
+inline Reply exchange(quint16 port, const QByteArray& request) {
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    Reply reply;
+    if (!socket.waitForConnected(10000)) {
+        return reply;
+    }
+    socket.write(request);
+    QByteArray all;
+    while (!isComplete(all) && socket.state() == QAbstractSocket::ConnectedState &&
+           socket.waitForReadyRead(10000)) {
+        all += socket.readAll();
+    }
+    all += socket.readAll();
+    const qsizetype split = all.indexOf("\r\n\r\n");
+    reply.headers = all.left(split);
+    reply.status = QString::fromLatin1(all.left(all.indexOf("\r\n"))).section(' ', 1, 1).toInt();
+    reply.body = QString::fromUtf8(all.mid(split + 4));
+    return reply;
+}
+
+inline Reply getFrom(quint16 port, const QByteArray& target) {
+    return exchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" +
+                              QByteArray::number(port) + "\r\nConnection: close\r\n\r\n");
+}
 
 // The real site binary on a free port of 127.0.0.1.
 class Site {
@@ -31,50 +77,11 @@ public:
     bool isUp() const { return m_root.startsWith(QLatin1String("http://127.0.0.1:")); }
     quint16 port() const { return quint16(m_root.section(':', 2).toUInt()); }
 
-    // Sends raw bytes as a request and reads one reply: its headers and as
-    // much body as they announce, or everything until the server closes.
-    Reply raw(const QByteArray& request) const {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port());
-        Reply reply;
-        if (!socket.waitForConnected(10000)) {
-            return reply;
-        }
-        socket.write(request);
-        QByteArray all;
-        while (!isComplete(all) && socket.state() == QAbstractSocket::ConnectedState &&
-               socket.waitForReadyRead(10000)) {
-            all += socket.readAll();
-        }
-        all += socket.readAll();
-        const qsizetype split = all.indexOf("\r\n\r\n");
-        reply.headers = all.left(split);
-        reply.status =
-            QString::fromLatin1(all.left(all.indexOf("\r\n"))).section(' ', 1, 1).toInt();
-        reply.body = QString::fromUtf8(all.mid(split + 4));
-        return reply;
-    }
+    Reply raw(const QByteArray& request) const { return exchange(port(), request); }
 
-    static bool isComplete(const QByteArray& reply) {
-        const qsizetype split = reply.indexOf("\r\n\r\n");
-        if (split < 0) {
-            return false;
-        }
-        const QByteArray headers = reply.left(split).toLower();
-        const qsizetype at = headers.indexOf("\r\ncontent-length:");
-        if (at < 0) {
-            return false;
-        }
-        const qsizetype end = headers.indexOf("\r\n", at + 2);
-        const int length = headers.mid(at + 17, end < 0 ? -1 : end - at - 17).trimmed().toInt();
-        return reply.size() - split - 4 >= length;
-    }
     QByteArray host() const { return "127.0.0.1:" + QByteArray::number(port()); }
     qint64 pid() const { return m_process.processId(); }
-    Reply get(const QByteArray& target) const {
-        return raw("GET " + target + " HTTP/1.1\r\nHost: " + host() +
-                   "\r\nConnection: close\r\n\r\n");
-    }
+    Reply get(const QByteArray& target) const { return getFrom(port(), target); }
 
 private:
     QProcess m_process;

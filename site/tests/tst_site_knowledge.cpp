@@ -1,5 +1,6 @@
 // What the pages know: the software catalog, icons, forgiving input, and
 // keeping up with the databases while the site runs.
+#include "fixtures.h"
 #include "siteprocess.h"
 
 #include <QDir>
@@ -8,48 +9,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-bool writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray component(const QByteArray& id, const QByteArray& name, const QByteArray& type,
-                     const QByteArray& extra = {}) {
-    // "C name|Chinese name" gives both.
-    const QByteArrayList names = name.split('|');
-    QByteArray nameLines = "  C: " + names.first() + "\n";
-    if (names.size() > 1) {
-        nameLines += "  zh_CN: " + names.last() + "\n";
-    }
-    return "---\nType: desktop-application\nID: " + id + "\nPackage: " + id.toLower() +
-           "\nName:\n" + nameLines + "Summary:\n  C: Opens test files\n" + extra +
-           "Provides:\n  mediatypes:\n    - " + type + "\n";
-}
-
-// A catalog laid out as the system's: the test type, a program only for its
-// parent, one already installed, a hostile name, a Chinese one with an icon.
-QByteArray testCatalog() {
-    QByteArray yaml = "---\nFile: DEP-11\nVersion: '0.16'\nOrigin: quelvix-test\n";
-    for (const char* letter : {"B", "C", "D", "E", "F"}) {
-        yaml += component(QByteArray("org.example.") + letter, QByteArray("Program ") + letter,
-                          "application/x-quelvix-test");
-    }
-    yaml += component("org.example.A", "'<script>alert(1)</script>'", "application/x-quelvix-test");
-    yaml += component("org.example.Zh", "Zh|中文阅读器", "application/x-quelvix-test",
-                      "Icon:\n  cached:\n    - name: zh.png\n      width: 48\n"
-                      "      height: 48\n");
-    yaml += component("org.example.Parent", "Aaa Plain Editor", "text/plain");
-    // Installed under the desktop id the test's application database has.
-    yaml += component("org.example.Viewer", "Installed Viewer", "application/x-quelvix-test",
-                      "Launchable:\n  desktop-id:\n    - qvx-viewer.desktop\n");
-    return yaml;
-}
-
-} // namespace
 
 class TestSiteKnowledge : public QObject {
     Q_OBJECT
@@ -67,38 +26,13 @@ private slots:
     void machineCatalogKnowsDocx();
 
 private:
-    QTemporaryDir m_dir;
-    QString m_share;
-    QProcessEnvironment m_env;
+    TestWorld m_world;
     std::unique_ptr<Site> m_site;
 };
 
 void TestSiteKnowledge::initTestCase() {
-    m_share = m_dir.filePath("share");
-    QVERIFY(
-        writeFile(m_share + "/mime/packages/quelvix-test.xml",
-                  "<?xml version=\"1.0\"?>\n"
-                  "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">"
-                  "<mime-type type=\"application/x-quelvix-test\"><comment>Quelvix test</comment>"
-                  "<sub-class-of type=\"text/plain\"/><glob pattern=\"*.qvxtest\"/></mime-type>"
-                  "</mime-info>\n"));
-    QCOMPARE(QProcess::execute("update-mime-database", {m_share + "/mime"}), 0);
-    QVERIFY(writeFile(m_share + "/applications/qvx-viewer.desktop",
-                      "[Desktop Entry]\nType=Application\nExec=true %f\nName=Viewer\n"
-                      "MimeType=application/x-quelvix-test;\n"));
-    QCOMPARE(QProcess::execute("update-desktop-database", {m_share + "/applications"}), 0);
-    QVERIFY(writeFile(m_dir.filePath("catalog/yaml/quelvix-test.yml"), testCatalog()));
-    QImage icon(48, 48, QImage::Format_ARGB32);
-    icon.fill(Qt::red);
-    QDir().mkpath(m_dir.filePath("catalog/icons/quelvix-test/48x48"));
-    QVERIFY(icon.save(m_dir.filePath("catalog/icons/quelvix-test/48x48/zh.png")));
-
-    m_env = QProcessEnvironment::systemEnvironment();
-    m_env.insert("XDG_DATA_DIRS", m_share + ":/usr/share");
-    m_env.insert("XDG_DATA_HOME", m_dir.filePath("home"));
-    m_env.insert("XDG_CONFIG_HOME", m_dir.filePath("config"));
-    m_env.insert("XDG_CACHE_HOME", m_dir.filePath("cache"));
-    m_site = std::make_unique<Site>(m_env, QStringList{"--catalog", m_dir.filePath("catalog")});
+    QVERIFY(m_world.make(true));
+    m_site = std::make_unique<Site>(m_world.env, QStringList{"--catalog", m_world.catalog});
     QVERIFY(m_site->isUp());
 }
 
@@ -140,7 +74,7 @@ void TestSiteKnowledge::catalogIcon() {
     const QRegularExpressionMatch match = icon.match(page.body);
     QVERIFY(match.hasMatch());
     QCOMPARE(match.captured(1), "/icons/catalog/org.example.Zh.png");
-    QVERIFY(!page.body.contains(m_dir.path()));
+    QVERIFY(!page.body.contains(m_world.dir.path()));
     const Reply image = m_site->get(match.captured(1).toLatin1());
     QCOMPARE(image.status, 200);
     QVERIFY(image.headers.contains("Content-Type: image/png"));
@@ -148,7 +82,7 @@ void TestSiteKnowledge::catalogIcon() {
 }
 
 void TestSiteKnowledge::catalogMissing() {
-    Site site(m_env, {"--catalog", m_dir.filePath("no-such-catalog")});
+    Site site(m_world.env, {"--catalog", m_world.dir.filePath("no-such-catalog")});
     QVERIFY(site.isUp());
     const Reply reply = site.get("/soso/qvxtest.htm");
     QCOMPARE(reply.status, 200);
@@ -201,12 +135,12 @@ void TestSiteKnowledge::iconRoutesStayInside() {
 // although the unknown extension's page was asked for (and kept) before.
 void TestSiteKnowledge::mimeDatabaseChangeShows() {
     QCOMPARE(m_site->get("/filefound/qvxnew.html").status, 404);
-    QVERIFY(writeFile(m_share + "/mime/packages/quelvix-new.xml",
+    QVERIFY(writeFile(m_world.share + "/mime/packages/quelvix-new.xml",
                       "<?xml version=\"1.0\"?>\n<mime-info xmlns=\"http://www.freedesktop.org/"
                       "standards/shared-mime-info\"><mime-type type=\"application/x-quelvix-new\">"
                       "<comment>New test</comment><glob pattern=\"*.qvxnew\"/></mime-type>"
                       "</mime-info>\n"));
-    QCOMPARE(QProcess::execute("update-mime-database", {m_share + "/mime"}), 0);
+    QCOMPARE(QProcess::execute("update-mime-database", {m_world.share + "/mime"}), 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_site->get("/filefound/qvxnew.html").status, 200, 20000);
     // And it stays: what was built while the database settled was not kept.
     QTest::qWait(6000);

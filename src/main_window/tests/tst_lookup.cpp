@@ -11,6 +11,7 @@ private slots:
     void addressesKeepTheirShape_data();
     void addressesKeepTheirShape();
     void longTextRoundTrips();
+    void httpsRootsKeepTheirScheme();
 };
 
 void TestLookup::encoding_data() {
@@ -106,6 +107,16 @@ void TestLookup::longTextRoundTrips() {
 
     const QUrl url = lookup::embeddedAddress(QStringLiteral("http://h"), text);
     QCOMPARE(url.toString(QUrl::FullyEncoded).size(), 19 + segment.size() + 5);
+}
+
+// A public lookup site is usually served over TLS.
+void TestLookup::httpsRootsKeepTheirScheme() {
+    const QString site = QStringLiteral("https://lookup.example.org");
+    QCOMPARE(lookup::embeddedAddress(site, u"pdf").toString(),
+             QStringLiteral("https://lookup.example.org/filefound/pdf.html"));
+    QCOMPARE(lookup::externalAddress(site, u"文档").toString(QUrl::FullyEncoded),
+             QStringLiteral("https://lookup.example.org/soso/%E6%96%87%E6%A1%A3.htm"));
+    QCOMPARE(lookup::forumAddress(site).toString(), QStringLiteral("https://lookup.example.org/"));
 }
 
 QTEST_APPLESS_MAIN(TestLookup)

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+namespace routes {
+class Site;
+}
+
+// Writes a public site's pages as static files, for any web server or CDN:
+// filefound/<ext>.html and soso/<ext>.htm for every extension the MIME
+// database knows, index.html, 404.html, style.css and every icon they show.
+// The files are what the site answers for the same addresses, byte for byte,
+// and the same inputs always give the same files.
+namespace exporter {
+
+// Returns 0, or 1 with the reason on standard error; a failed export leaves
+// nothing behind in the directory.
+int exportTo(const QString& directory, int jobs, routes::Site& site);
+
+} // namespace exporter
