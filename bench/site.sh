@@ -4,7 +4,9 @@
 # runs each, medians of requests/s, p50, p99 and timeouts, and the ratio
 # site/nginx. Then the page's own server time (its Server-Timing header) over
 # sequential requests. With QUELVIX_SITE_CACHE=0 in the environment the site
-# builds every page afresh; the script runs it both ways.
+# builds every page afresh; the script runs it both ways. The public site
+# (--public) runs beside nginx serving its export with deploy/nginx.conf, and
+# the script prints the export's file count, size and time.
 #     bench/site.sh [BUILD_DIR] [SECONDS]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,14 +21,15 @@ trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
 declare -A url
-start_site() { # name, cache setting
-    QUELVIX_SITE_CACHE=$2 "$build/site/quelvix-site" --port 0 >"$work/$1.out" &
+start_site() { # name, cache setting, options
+    QUELVIX_SITE_CACHE=$2 "$build/site/quelvix-site" --port 0 "${@:3}" >"$work/$1.out" &
     pids+=($!)
     until grep -qs listening "$work/$1.out"; do sleep 0.1; done
     url[$1]=$(sed -n 's/^listening on //p' "$work/$1.out")$path
 }
 start_site site 1
 start_site uncached 0
+start_site public 1 --public
 
 # nginx in the foreground with its own configuration, serving the page saved
 # from the site with the same type.
@@ -57,6 +60,31 @@ done
 url[nginx]="http://127.0.0.1:$nginx_port$path"
 cmp <(curl -s "${url[site]}") "$work/www$path"
 
+# The public export, served as shipped.
+start=$(date +%s.%N)
+"$build/site/quelvix-site" --export "$work/export" 2>/dev/null
+export_seconds=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
+export_port=$(free_port)
+sed -e "s|listen 80;|listen 127.0.0.1:$export_port;|" -e "s|root /var/www/quelvix;|root $work/export;|" \
+    "$root/deploy/nginx.conf" >"$work/nginx/quelvix.conf"
+cat >"$work/nginx/export.conf" <<CONF
+worker_processes auto;
+pid $work/nginx/export.pid;
+error_log $work/nginx/export-error.log;
+events { worker_connections 4096; }
+http { access_log off; include $work/nginx/quelvix.conf; }
+CONF
+nginx -p "$work/nginx" -c "$work/nginx/export.conf" -g 'daemon off;' &
+pids+=($!)
+url[export]="http://127.0.0.1:$export_port$path"
+for _ in $(seq 50); do
+    curl -sf -o /dev/null "${url[export]}" && break
+    sleep 0.1
+done
+cmp <(curl -s "${url[public]}") <(curl -s "${url[export]}")
+printf 'export: %d files, %s, %.1f s\n' "$(find "$work/export" -type f | wc -l)" \
+    "$(du -sh "$work/export" | cut -f1)" "$export_seconds"
+
 to_ms() { # wrk's "1.23ms", "456.00us", "1.02s"
     awk -v v="$1" 'BEGIN { if (v ~ /us$/) print v/1000; else if (v ~ /ms$/) print v+0; else if (v ~ /s$/) print v*1000; else print v }'
 }
@@ -74,7 +102,9 @@ run_wrk() { # server, connections -> "rps p50 p99 timeouts"
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-servers=(site uncached nginx)
+servers=(site uncached nginx public export)
+# Each server against nginx serving the same bytes.
+declare -A peer=([site]=nginx [uncached]=nginx [nginx]=nginx [public]=export [export]=export)
 for c in 16 64 256; do
     for run in 1 2 3; do
         for s in "${servers[@]}"; do
@@ -83,14 +113,15 @@ for c in 16 64 256; do
     done
 done
 
-printf '\n| connections | server | requests/s | p50 ms | p99 ms | timeouts | requests/s vs nginx | p99 vs nginx |\n'
+printf '\n| connections | server | requests/s | p50 ms | p99 ms | timeouts | requests/s vs its nginx | p99 vs its nginx |\n'
 printf '|---|---|---|---|---|---|---|---|\n'
 for c in 16 64 256; do
     for s in "${servers[@]}"; do
         for col in 1 2 3 4; do
             read -r "m$col" < <(cut -d' ' -f$col "$work/$s.$c" | median)
         done
-        read -r n1 n3 < <(paste <(cut -d' ' -f1 "$work/nginx.$c" | median) <(cut -d' ' -f3 "$work/nginx.$c" | median))
+        p=${peer[$s]}
+        read -r n1 n3 < <(paste <(cut -d' ' -f1 "$work/$p.$c" | median) <(cut -d' ' -f3 "$work/$p.$c" | median))
         awk -v c="$c" -v s="$s" -v r="$m1" -v p50="$m2" -v p99="$m3" -v t="$m4" -v nr="$n1" -v np="$n3" \
             'BEGIN { printf "| %d | %s | %.0f | %.2f | %.2f | %d | %.2f× | %.2f× |\n", c, s, r, p50, p99, t, r/nr, p99/np }'
     done
