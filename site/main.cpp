@@ -42,6 +42,22 @@ void blockStopSignals(sigset_t* set) {
     pthread_sigmask(SIG_BLOCK, set, nullptr);
 }
 
+// Until SIGINT or SIGTERM, or until no request came for the idle limit.
+void waitForStop(const sigset_t& stopSignals, std::chrono::seconds idleLimit,
+                 const routes::Site& site) {
+    if (idleLimit.count() == 0) {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+        return;
+    }
+    const timespec second{1, 0};
+    while (sigtimedwait(&stopSignals, nullptr, &second) < 0) {
+        if (std::chrono::steady_clock::now() - site.lastRequest() >= idleLimit) {
+            return;
+        }
+    }
+}
+
 int usageError(const QCommandLineParser& parser, const QString& why) {
     std::fprintf(stderr, "quelvix-site: %s\n\n%s", qPrintable(why), qPrintable(parser.helpText()));
     return 2;
@@ -69,6 +85,10 @@ int main(int argc, char* argv[]) {
     parser.addOption({QStringLiteral("jobs"),
                       QStringLiteral("Export with <n> threads (default: one per core)."),
                       QStringLiteral("n")});
+    parser.addOption({QStringLiteral("exit-when-idle"),
+                      QStringLiteral("End after <seconds> without a request (default: run until "
+                                     "stopped)."),
+                      QStringLiteral("seconds")});
     parser.addOption({QStringLiteral("port"),
                       QStringLiteral("Listen on <port> (0: any free port, printed at start)."),
                       QStringLiteral("port"), QString::number(defaultPort)});
@@ -85,6 +105,13 @@ int main(int argc, char* argv[]) {
     const int port = parser.value(QStringLiteral("port")).toInt(&ok);
     if (!ok || port < 0 || port > 65535 || !parser.positionalArguments().isEmpty()) {
         return usageError(parser, QStringLiteral("the port must be a number from 0 to 65535"));
+    }
+    std::chrono::seconds idleLimit{0};
+    if (parser.isSet(QStringLiteral("exit-when-idle"))) {
+        idleLimit = std::chrono::seconds(parser.value(QStringLiteral("exit-when-idle")).toInt(&ok));
+        if (!ok || idleLimit.count() < 1) {
+            return usageError(parser, QStringLiteral("--exit-when-idle takes a number of seconds"));
+        }
     }
     knowledge::useSimplifiedChinese();
     const QString catalogDir = parser.value(QStringLiteral("catalog"));
@@ -117,7 +144,6 @@ int main(int argc, char* argv[]) {
     }
     std::printf("listening on http://127.0.0.1:%d\n", bound);
     std::fflush(stdout);
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    waitForStop(stopSignals, idleLimit, site);
     return 0;
 }

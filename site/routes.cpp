@@ -199,6 +199,7 @@ void Site::reloadCatalog() {
 
 Response Site::respond(const Request& request) {
     const auto start = std::chrono::steady_clock::now();
+    m_lastRequest.store(start);
     Response response =
         route(request, m_port.load(), m_public,
               [this](const QByteArray& path, const Request& r) { return page(path, r); });

@@ -5,6 +5,8 @@
 #include "pagecache.h"
 
 #include <QMutex>
+#include <atomic>
+#include <chrono>
 #include <memory>
 
 class Watcher;
@@ -33,6 +35,8 @@ public:
     // The port may be known only once the server listens.
     void setPort(int port) { m_port = port; }
     http::Response respond(const http::Request& request);
+    // When the last request came, for ending the site after a quiet while.
+    std::chrono::steady_clock::time_point lastRequest() const { return m_lastRequest.load(); }
 
 private:
     http::Response page(const QByteArray& path, const http::Request& request);
@@ -42,6 +46,8 @@ private:
     void reloadCatalog();
 
     std::atomic<int> m_port;
+    std::atomic<std::chrono::steady_clock::time_point> m_lastRequest{
+        std::chrono::steady_clock::now()};
     const QString m_catalogDir;
     const bool m_public;
     mutable QMutex m_catalogLock;

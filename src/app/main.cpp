@@ -1,16 +1,23 @@
+#include "commandline.h"
 #include "form1.h"
 #include "identity.h"
+#include "localsite.h"
 #include "process.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
+    if (const auto answered = identity::answerCommandLine(argc, argv)) {
+        return *answered;
+    }
     platform::prepareProcess();
     QApplication app(argc, argv);
     identity::applyLanguage(app);
 
     const auto messenger = platform::makeMessenger();
-    const auto browser = platform::makeBrowserLauncher();
+    platform::LocalSite localSite;
+    const auto browser =
+        platform::withLocalSite(platform::makeBrowserLauncher(), localSite, *messenger);
     const auto registry = platform::makeRegistry();
     const auto processes = platform::makeProcessStarter();
     Form1 form({
@@ -18,7 +25,7 @@ int main(int argc, char* argv[]) {
         .browser = *browser,
         .registry = *registry,
         .processes = *processes,
-        .attachWebPane = platform::attachWebPane,
+        .attachWebPane = platform::withLocalSite(platform::attachWebPane, localSite),
         .exitProcess = [] { QApplication::exit(0); },
     });
     form.show();

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <optional>
+
+// The program's command line: --help and --version, answered before any
+// window or display is needed. Qt's own options (-platform, -style, ...) are
+// left for QApplication.
+namespace identity {
+
+// The exit status when the command line was answered here (0 after --help
+// or --version, 2 after the usage for an unknown option); nothing when the
+// program should start.
+std::optional<int> answerCommandLine(int argc, char* argv[]);
+
+} // namespace identity
