@@ -21,4 +21,17 @@ foreach(file IN LISTS expected)
         message(FATAL_ERROR "not installed: ${file}")
     endif()
 endforeach()
+# The user unit runs the binary where this install put it, on the lookup port.
+file(READ ${PREFIX}/lib/systemd/user/quelvix-site.service unit)
+if(NOT unit MATCHES "ExecStart=${PREFIX}/bin/quelvix-site --port [0-9]+\n")
+    message(FATAL_ERROR "the user unit does not run ${PREFIX}/bin/quelvix-site:\n${unit}")
+endif()
+if(SYSTEMD_ANALYZE)
+    execute_process(COMMAND ${SYSTEMD_ANALYZE} verify --man=no
+                            ${PREFIX}/lib/systemd/user/quelvix-site.service
+                    RESULT_VARIABLE result ERROR_VARIABLE errors)
+    if(NOT result EQUAL 0 OR errors)
+        message(FATAL_ERROR "systemd-analyze verify: ${result}\n${errors}")
+    endif()
+endif()
 message(STATUS "installed: ${expected}")
