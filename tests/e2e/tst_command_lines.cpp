@@ -1,0 +1,68 @@
+// Both programs answer --help and --version, and refuse what they do not
+// know, without a display and without serving.
+#include <QProcess>
+#include <QTest>
+
+class TestCommandLines : public QObject {
+    Q_OBJECT
+
+private slots:
+    void answers_data();
+    void answers();
+};
+
+void TestCommandLines::answers_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+
+    const QString app = QStringLiteral(QUELVIX_APP_BINARY);
+    const QString site = QStringLiteral(QUELVIX_SITE_BINARY);
+    const QByteArray version = QUELVIX_VERSION "\n";
+    QTest::newRow("app --version")
+        << app << QStringList{"--version"} << 0 << "quelvix " + version << QByteArray();
+    QTest::newRow("app --help") << app << QStringList{"--help"} << 0
+                                << QByteArray("Usage: quelvix [options]") << QByteArray();
+    QTest::newRow("app, unknown option") << app << QStringList{"--bogus"} << 2 << QByteArray()
+                                         << QByteArray("Usage: quelvix [options]");
+    QTest::newRow("app, argument")
+        << app << QStringList{"pdf"} << 2 << QByteArray() << QByteArray("Usage:");
+    // With a port given, a site that served would never end.
+    QTest::newRow("site --version") << site << QStringList{"--port", "0", "--version"} << 0
+                                    << "quelvix-site " + version << QByteArray();
+    QTest::newRow("site --help") << site << QStringList{"--port", "0", "--help"} << 0
+                                 << QByteArray("--exit-when-idle") << QByteArray();
+    QTest::newRow("site, unknown option")
+        << site << QStringList{"--bogus"} << 2 << QByteArray() << QByteArray("Usage:");
+    QTest::newRow("site, bad port")
+        << site << QStringList{"--port", "70000"} << 2 << QByteArray() << QByteArray("Usage:");
+}
+
+void TestCommandLines::answers() {
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+
+    QProcess process;
+    // No display at all: a program that tried to open a window would abort.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    process.setProcessEnvironment(env);
+    process.start(program, arguments);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), exitCode);
+    const QByteArray stdOut = process.readAllStandardOutput();
+    const QByteArray stdErr = process.readAllStandardError();
+    QVERIFY2(out.isEmpty() ? stdOut.isEmpty() : stdOut.contains(out), stdOut.constData());
+    QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.contains(err), stdErr.constData());
+}
+
+QTEST_GUILESS_MAIN(TestCommandLines)
+#include "tst_command_lines.moc"
