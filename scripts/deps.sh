@@ -11,7 +11,8 @@ apt-get install -y --no-install-recommends \
     libmicrohttpd-dev libglib2.0-dev pkg-config shared-mime-info \
     xvfb xauth xdotool python3 python3-xlib \
     desktop-file-utils appstream libappstream-dev adwaita-icon-theme \
-    clang libclang-rt-14-dev nginx-light wrk curl systemd
+    clang libclang-rt-14-dev nginx-light wrk curl systemd \
+    dpkg-dev fakeroot lintian
 # The distribution's software catalog (DEP-11) and its 48 px icons, which the
 # lookup site reads. apt learns of them from the appstream package installed
 # above; some minimal images switch them off, so they are asked for here.
