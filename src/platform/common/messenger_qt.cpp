@@ -1,10 +1,22 @@
 #include "identity.h"
 #include "messenger.h"
 
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 namespace platform {
 namespace {
+
+// Room in a title bar besides the title: the window's icon and the frame's
+// buttons (close, and on some window managers more) with their margins.
+constexpr int titleBarAllowance = 140;
+
+int titleBarWidth(const QMessageBox& box) {
+    QFont font = box.font();
+    font.setBold(true); // title bars often show it bold, which is wider
+    return QFontMetrics(font).horizontalAdvance(box.windowTitle()) + titleBarAllowance;
+}
 
 class QtMessenger final : public Messenger {
 public:
@@ -14,7 +26,22 @@ public:
         const QString title =
             message.title.isEmpty() ? identity::applicationTitle() : message.title;
         QMessageBox box(icon, title, message.text, QMessageBox::Ok, parent);
+        fitTitle(box);
         box.exec();
+    }
+
+private:
+    // A box sized for its short text alone is narrower than its title bar
+    // needs: "Dornavel" beside the frame's buttons elides to "D…". The box
+    // is widened by a spacer, the way its own layout allows.
+    static void fitTitle(QMessageBox& box) {
+        auto* grid = qobject_cast<QGridLayout*>(box.layout());
+        if (!grid) {
+            return;
+        }
+        const int width = titleBarWidth(box);
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     }
 };
 

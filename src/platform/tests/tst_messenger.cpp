@@ -38,6 +38,7 @@ void TestMessenger::showsModalBox() {
     QMessageBox::Icon seenIcon = QMessageBox::Question;
     QStringList buttons;
     bool modal = false;
+    int width = 0;
     QTimer::singleShot(0, this, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         QVERIFY(box);
@@ -45,6 +46,7 @@ void TestMessenger::showsModalBox() {
         seenTitle = box->windowTitle();
         seenText = box->text();
         seenIcon = box->icon();
+        width = box->width();
         for (QAbstractButton* button : box->buttons()) {
             buttons << button->text();
         }
@@ -57,6 +59,11 @@ void TestMessenger::showsModalBox() {
     QCOMPARE(seenText, QStringLiteral("请输入文件格式！"));
     QCOMPARE(seenIcon, shownIcon);
     QCOMPARE(buttons, QStringList{QStringLiteral("确定")});
+    // Wide enough for the whole title beside the frame's buttons.
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    QVERIFY2(width >= QFontMetrics(bold).horizontalAdvance(shownTitle) + 120,
+             qPrintable(QString::number(width)));
 }
 
 QTEST_MAIN(TestMessenger)
