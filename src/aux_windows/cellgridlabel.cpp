@@ -1,15 +1,51 @@
 #include "cellgridlabel.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
+
+namespace {
+
+// What a screen reader gets from the label: its whole text, as from any label,
+// although it is painted a cell at a time.
+class CellGridLabelAccessible final : public QAccessibleWidget {
+public:
+    explicit CellGridLabelAccessible(QWidget* label)
+        : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Name) {
+            return static_cast<const CellGridLabel*>(widget())->text();
+        }
+        return QAccessibleWidget::text(kind);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = true;
+        return state;
+    }
+};
+
+QAccessibleInterface* accessibleFor(const QString& className, QObject* object) {
+    if (className == QLatin1String("CellGridLabel") && object && object->isWidgetType()) {
+        return new CellGridLabelAccessible(static_cast<QWidget*>(object));
+    }
+    return nullptr;
+}
+
+} // namespace
 
 CellGridLabel::CellGridLabel(QWidget* parent)
     : QWidget(parent) {
+    static const bool factoryInstalled = (QAccessible::installFactory(accessibleFor), true);
+    Q_UNUSED(factoryInstalled);
     setFocusPolicy(Qt::NoFocus);
 }
 
 void CellGridLabel::setText(const QString& text) {
     m_text = text;
     layOut();
+    QAccessibleEvent changed(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
 }
 
 void CellGridLabel::resizeEvent(QResizeEvent*) {
