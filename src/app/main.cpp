@@ -1,6 +1,7 @@
 #include "commandline.h"
 #include "form1.h"
 #include "identity.h"
+#include "keyboard.h"
 #include "localsite.h"
 #include "process.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char* argv[]) {
     platform::prepareProcess();
     QApplication app(argc, argv);
     identity::applyLanguage(app);
+    platform::useDesktopKeyboard(app);
 
     const auto messenger = platform::makeMessenger();
     platform::LocalSite localSite;

@@ -8,6 +8,7 @@ Needs Xvfb, xdotool and python3-xlib. A stand-in for xdg-open, first on PATH,
 records the arguments it is started with.
 """
 import os
+import socket
 import subprocess
 import sys
 import tempfile
@@ -104,6 +105,11 @@ class App:
         d.flush()
         d.close()
 
+    def net_wm_state(self, title):
+        window = wait_for(lambda: self.find(title), 30, f"the window '{title}'")
+        return subprocess.run(["xprop", "-id", window, "_NET_WM_STATE"], env=self.env,
+                              capture_output=True, text=True).stdout
+
     def exit_status(self, timeout=30):
         try:
             return self.process.wait(timeout)
@@ -118,7 +124,17 @@ def check(condition, message):
     print(f"ok: {message}")
 
 
+def accepts(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        return True
+    except OSError:
+        return False
+
+
 def run(binary, search_site):
+    port = int(search_site.rsplit(":", 1)[1]) if search_site.count(":") == 2 else 80
+    site_was_down = not accepts(port)
     server, dpy = start_xvfb()
     try:
         with tempfile.TemporaryDirectory() as scratch:
@@ -157,13 +173,43 @@ def run(binary, search_site):
             app.xdotool("key", "ctrl+h")
             wait_for(lambda: app.find("关于 Dornavel"), 30, "Ctrl+H to open the About window")
             check(True, "F1 and Ctrl+H open their windows")
+            check("_NET_WM_STATE_SKIP_TASKBAR" in app.net_wm_state("关于 Dornavel"),
+                  "the About window asks for no taskbar button")
+            check("_NET_WM_STATE_SKIP_TASKBAR" not in app.net_wm_state("疑难解答"),
+                  "the troubleshooting window keeps its taskbar button")
             app.close_by_window_manager_request()
             check(app.exit_status() == 0, "closing the window ends the process with status 0")
             check(not app.visible("疑难解答") and not app.visible("关于 Dornavel"),
                   "the other windows are gone with it")
+
+            # Enter on a focused button presses it: Tab, Tab lands on 疑难解答.
+            app = App(binary, env)
+            app.focus()
+            app.xdotool("key", "Tab", "Tab", "Return")
+            wait_for(lambda: app.find("疑难解答"), 30, "Enter on 疑难解答 to open its window")
+            check(True, "Enter presses the focused button")
+            app.focus()
+            # F10 opens the first menu; Down and Enter choose 退出.
+            app.xdotool("key", "F10")
+            time.sleep(1)
+            app.xdotool("key", "Down", "Return")
+            check(app.exit_status() == 0, "F10 puts the keyboard in the menu bar")
+
+            # Alt alone highlights the first menu; Enter opens it.
+            app = App(binary, env)
+            app.focus()
+            app.xdotool("key", "Alt_L")
+            time.sleep(0.5)
+            app.xdotool("key", "Return")
+            time.sleep(1)
+            app.xdotool("key", "Down", "Return")
+            check(app.exit_status() == 0, "Alt alone puts the keyboard in the menu bar")
     finally:
         server.kill()
         server.wait()
+        if site_was_down:
+            # Ctrl+S started the lookup site, which would outlive the test.
+            subprocess.run(["pkill", "-f", f"quelvix-site --port {port} --exit-when-idle"])
 
 
 def main():

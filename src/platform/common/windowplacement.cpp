@@ -1,5 +1,7 @@
 #include "windowplacement.h"
 
+#include "windowhints.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStyle>
@@ -15,6 +17,9 @@ void makeFixedWindow(QWidget* window, QSize size, WindowKind kind) {
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint);
     window->setFixedSize(size);
+    if (kind == WindowKind::ToolDialog) {
+        keepOffTaskbar(window);
+    }
 }
 
 void centreOnScreen(QWidget* window) {
