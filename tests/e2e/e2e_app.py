@@ -195,6 +195,12 @@ def run(binary, search_site):
             app.xdotool("key", "Down", "Return")
             check(app.exit_status() == 0, "F10 puts the keyboard in the menu bar")
 
+            # Space too: the third Tab lands on 退出.
+            app = App(binary, env)
+            app.focus()
+            app.xdotool("key", "Tab", "Tab", "Tab", "space")
+            check(app.exit_status() == 0, "Space presses the focused button")
+
             # Alt alone highlights the first menu; Enter opens it.
             app = App(binary, env)
             app.focus()
