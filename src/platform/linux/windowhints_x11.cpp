@@ -24,11 +24,14 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
 // window manager's judgement. The state goes on the window before it is
 // mapped; Qt keeps the states it finds there when it adds its own.
 void keepOffTaskbar(QWidget* window) {
+    // Only an X server has the hint (the offscreen platform, for one, has no
+    // connection to give).
     const auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11 || window->isVisible()) {
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || !connection ||
+        window->isVisible()) {
         return;
     }
-    xcb_connection_t* connection = x11->connection();
     const xcb_atom_t state = atom(connection, "_NET_WM_STATE");
     const xcb_atom_t skipTaskbar = atom(connection, "_NET_WM_STATE_SKIP_TASKBAR");
     const auto id = xcb_window_t(window->winId());
