@@ -12,7 +12,8 @@ apt-get install -y --no-install-recommends \
     xvfb xauth xdotool python3 python3-xlib \
     desktop-file-utils appstream libappstream-dev adwaita-icon-theme \
     clang libclang-rt-14-dev nginx-light wrk curl systemd \
-    dpkg-dev fakeroot lintian libxcb1-dev x11-utils
+    dpkg-dev fakeroot lintian libxcb1-dev x11-utils \
+    g++-mingw-w64-x86-64-posix wine wine64 python3-pefile
 # The distribution's software catalog (DEP-11) and its 48 px icons, which the
 # lookup site reads. apt learns of them from the appstream package installed
 # above; some minimal images switch them off, so they are asked for here.

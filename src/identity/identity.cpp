@@ -10,7 +10,7 @@
 namespace identity {
 
 QString applicationTitle() {
-    return QStringLiteral("Dornavel");
+    return QString::fromUtf8(build::applicationTitle);
 }
 
 Version version() {
@@ -18,7 +18,7 @@ Version version() {
 }
 
 QString executableName() {
-    return QStringLiteral("Quelvix");
+    return QString::fromUtf8(build::internalName);
 }
 
 QIcon applicationIcon() {

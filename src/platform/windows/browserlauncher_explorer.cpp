@@ -1,17 +1,23 @@
 #include "browserlauncher.h"
 #include "processstarter.h"
+#include "win32/commandlines.h"
 
 namespace platform {
 namespace {
 
-// The system shell hands a quoted address to the default browser. The address
-// is fully percent-encoded, so it can hold no quote that would end the argument.
+// The system shell hands a quoted address to the default browser. The
+// address is fully percent-encoded; one that could still break the quoting
+// is refused before any process starts.
 class ExplorerBrowserLauncher final : public BrowserLauncher {
 public:
     std::optional<QString> open(const QUrl& address) override {
-        return m_processes->start(
-            QStringLiteral("explorer.exe \"%1\"").arg(address.toString(QUrl::FullyEncoded)),
-            ShowWindow::Minimized);
+        const QString text = address.toString(QUrl::FullyEncoded);
+        const std::optional<std::wstring> commandLine =
+            win32::explorerCommandLine(text.toStdWString());
+        if (!commandLine) {
+            return QStringLiteral("无法打开地址 %1").arg(text);
+        }
+        return m_processes->start(QString::fromStdWString(*commandLine), ShowWindow::Minimized);
     }
 
 private:

@@ -1,10 +1,7 @@
 #include "processstarter.h"
-
-#include <string>
-#include <windows.h>
+#include "win32/win32core.h"
 
 namespace platform {
-
 namespace {
 
 class CreateProcessStarter final : public ProcessStarter {
@@ -13,18 +10,10 @@ public:
         if (commandLine.isEmpty()) {
             return QStringLiteral("命令行为空");
         }
-        std::wstring buffer = commandLine.toStdWString();
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESHOWWINDOW;
-        startup.wShowWindow = show == ShowWindow::Minimized ? SW_SHOWMINIMIZED : SW_SHOWNORMAL;
-        PROCESS_INFORMATION info{};
-        if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &startup, &info)) {
-            return QStringLiteral("无法启动 %1（错误 %2）").arg(commandLine).arg(GetLastError());
+        if (const unsigned long error =
+                win32::startProcess(commandLine.toStdWString(), int(show))) {
+            return QStringLiteral("无法启动 %1（错误 %2）").arg(commandLine).arg(error);
         }
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
         return std::nullopt;
     }
 };
