@@ -1,5 +1,5 @@
 // The cell-grid line breaker: every character is placed once, in order,
-// inside the width; only blanks may be left out.
+// inside the width, a surrogate pair never split; only blanks may be left out.
 #include "cellgrid.h"
 
 #include <cstdint>
@@ -29,14 +29,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(lines[l].top == l * cellgrid::lineHeight);
         int x = 0;
         for (const cellgrid::Cell& cell : lines[l].cells) {
-            check(cell.index >= next && cell.index < text.size());
+            check(cell.index >= next && cell.index + cell.length <= text.size());
+            check(!text[cell.index].isLowSurrogate() || cell.index == 0 ||
+                  !text[cell.index - 1].isHighSurrogate());
             for (qsizetype skipped = next; skipped < cell.index; ++skipped) {
                 check(text[skipped] == QLatin1Char(' '));
             }
             check(cell.x == x && cell.width == cellgrid::cellWidth(text[cell.index]));
             check(cell.x + cell.width <= width);
             x += cell.width;
-            next = cell.index + 1;
+            next = cell.index + cell.length;
         }
     }
     for (; next < text.size(); ++next) {

@@ -7,7 +7,8 @@
 
 // Text laid out on a grid of character cells, as the window texts were
 // designed: 12 px for CJK characters and full-width marks, 6 px for ASCII,
-// 12 px lines, filled from the left.
+// 12 px lines, filled from the left. A cell holds one character: a surrogate
+// pair is one character, and combining marks stay in their base's cell.
 namespace cellgrid {
 
 inline constexpr int lineHeight = 12;
@@ -18,6 +19,7 @@ struct Cell {
     qsizetype index; // into the text
     int x;
     int width;
+    qsizetype length = 1; // UTF-16 units of the character, with its marks
 };
 
 struct Line {

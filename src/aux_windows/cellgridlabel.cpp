@@ -68,12 +68,14 @@ void CellGridLabel::paintEvent(QPaintEvent*) {
             break;
         }
         for (const cellgrid::Cell& cell : line.cells) {
-            const QChar c = m_text[cell.index];
-            if (c == QLatin1Char(' ')) {
+            // The whole character at once: a surrogate pair or a base with
+            // its marks is one glyph, or one cluster of them.
+            const QString character = m_text.mid(cell.index, cell.length);
+            if (character == QLatin1String(" ")) {
                 continue;
             }
-            const int advance = metrics.horizontalAdvance(c);
-            painter.drawText(cell.x + (cell.width - advance) / 2, line.top + baseline, QString(c));
+            const int advance = metrics.horizontalAdvance(character);
+            painter.drawText(cell.x + (cell.width - advance) / 2, line.top + baseline, character);
         }
     }
 }

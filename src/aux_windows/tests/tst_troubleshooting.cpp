@@ -127,6 +127,12 @@ void TestTroubleshooting::rules_data() {
     QTest::newRow("run longer than a line is cut")
         << "abcdefg" << 18 << QStringList{"abc", "def", "g"};
     QTest::newRow("exact fit") << "一二" << 24 << QStringList{"一二"};
+    QTest::newRow("a surrogate pair is one cell")
+        << QString::fromUtf16(u"一二\U0001F600三") << 36
+        << QStringList{QString::fromUtf16(u"一二\U0001F600"), "三"};
+    QTest::newRow("a combining mark stays in its base's cell")
+        << QString::fromUtf16(u"e\u0301e\u0301e\u0301") << 12
+        << QStringList{QString::fromUtf16(u"e\u0301e\u0301"), QString::fromUtf16(u"e\u0301")};
 }
 
 void TestTroubleshooting::rules() {
