@@ -18,8 +18,11 @@ int main(int argc, char* argv[]) {
 
     const auto messenger = platform::makeMessenger();
     platform::LocalSite localSite;
-    const auto browser =
-        platform::withLocalSite(platform::makeBrowserLauncher(), localSite, *messenger);
+    const auto browser = platform::withLocalSite(
+        platform::makeBrowserLauncher([&messenger](const QString& reason) {
+            messenger->show(nullptr, {reason, {}, platform::MessageIcon::Critical});
+        }),
+        localSite, *messenger);
     const auto registry = platform::makeRegistry();
     const auto processes = platform::makeProcessStarter();
     Form1 form({

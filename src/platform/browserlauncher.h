@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QUrl>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -15,6 +16,10 @@ public:
     [[nodiscard]] virtual std::optional<QString> open(const QUrl& address) = 0;
 };
 
-std::unique_ptr<BrowserLauncher> makeBrowserLauncher();
+// Called with a readable reason when the browser was started but failed
+// afterwards (its opener ended with an error), after open() had returned.
+using LateBrowserFailure = std::function<void(const QString& reason)>;
+
+std::unique_ptr<BrowserLauncher> makeBrowserLauncher(LateBrowserFailure onLateFailure = {});
 
 } // namespace platform

@@ -9,22 +9,45 @@ namespace {
 // QDesktopServices would do the same on X11, but says nothing about why it failed.
 class XdgBrowserLauncher final : public BrowserLauncher {
 public:
+    explicit XdgBrowserLauncher(LateBrowserFailure onLateFailure)
+        : m_onLateFailure(std::move(onLateFailure)) {}
+
     std::optional<QString> open(const QUrl& address) override {
-        QProcess process;
-        process.setProgram(QStringLiteral("xdg-open"));
-        process.setArguments({address.toString(QUrl::FullyEncoded)});
-        process.setStandardInputFile(QProcess::nullDevice());
-        if (!process.startDetached()) {
-            return QStringLiteral("无法启动 xdg-open：%1").arg(process.errorString());
+        // Not detached, so that its exit status is heard, on the event loop.
+        // It has no parent: one still running when the app ends is left to
+        // run (it may be the browser itself, where xdg-open waits for it).
+        auto* process = new QProcess;
+        process->setProgram(QStringLiteral("xdg-open"));
+        process->setArguments({address.toString(QUrl::FullyEncoded)});
+        process->setStandardInputFile(QProcess::nullDevice());
+        process->setStandardOutputFile(QProcess::nullDevice());
+        process->start();
+        if (!process->waitForStarted()) {
+            const QString reason =
+                QStringLiteral("无法启动 xdg-open：%1").arg(process->errorString());
+            delete process;
+            return reason;
         }
+        QObject::connect(
+            process, &QProcess::finished, process,
+            [process, onLateFailure = m_onLateFailure](int code, QProcess::ExitStatus status) {
+                if (onLateFailure && (status != QProcess::NormalExit || code != 0)) {
+                    onLateFailure(QStringLiteral("xdg-open 未能打开网页（退出代码 %1）")
+                                      .arg(status == QProcess::NormalExit ? code : -1));
+                }
+                process->deleteLater();
+            });
         return std::nullopt;
     }
+
+private:
+    LateBrowserFailure m_onLateFailure;
 };
 
 } // namespace
 
-std::unique_ptr<BrowserLauncher> makeBrowserLauncher() {
-    return std::make_unique<XdgBrowserLauncher>();
+std::unique_ptr<BrowserLauncher> makeBrowserLauncher(LateBrowserFailure onLateFailure) {
+    return std::make_unique<XdgBrowserLauncher>(std::move(onLateFailure));
 }
 
 } // namespace platform

@@ -33,6 +33,7 @@ private slots:
     void handsOverTheAddressAsOneArgument_data();
     void handsOverTheAddressAsOneArgument();
     void reportsAMissingOpener();
+    void reportsAnOpenerThatFails();
 };
 
 void TestXdgBrowserLauncher::handsOverTheAddressAsOneArgument_data() {
@@ -73,6 +74,29 @@ void TestXdgBrowserLauncher::reportsAMissingOpener() {
 
     QVERIFY(error);
     QVERIFY2(error->startsWith(QStringLiteral("无法启动 xdg-open：")), qPrintable(*error));
+}
+
+// An opener that starts but ends with an error is reported afterwards, with
+// its exit code, while the caller goes on at once.
+void TestXdgBrowserLauncher::reportsAnOpenerThatFails() {
+    QTemporaryDir dir;
+    QFile script(dir.filePath(QStringLiteral("xdg-open")));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nsleep 0.2\nexit 3\n");
+    script.close();
+    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
+    QStringList late;
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", dir.path().toLocal8Bit() + ":" + path);
+    const auto error = platform::makeBrowserLauncher([&late](const QString& reason) {
+                           late << reason;
+                       })->open(QUrl("http://h/"));
+    qputenv("PATH", path);
+
+    QVERIFY(!error);
+    QVERIFY(late.isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(late.size(), 1, 10000);
+    QVERIFY2(late.first().contains(QStringLiteral("退出代码 3")), qPrintable(late.first()));
 }
 
 QTEST_GUILESS_MAIN(TestXdgBrowserLauncher)

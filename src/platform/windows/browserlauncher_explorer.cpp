@@ -26,7 +26,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<BrowserLauncher> makeBrowserLauncher() {
+// explorer.exe hands the address on and tells nothing of what became of it.
+std::unique_ptr<BrowserLauncher> makeBrowserLauncher(LateBrowserFailure) {
     return std::make_unique<ExplorerBrowserLauncher>();
 }
 
