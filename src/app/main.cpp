@@ -13,10 +13,16 @@ int main(int argc, char* argv[]) {
     }
     platform::prepareProcess();
     QApplication app(argc, argv);
-    identity::applyLanguage(app);
+    const auto messenger = platform::makeMessenger();
+    if (!identity::applyLanguage(app)) {
+        // In the one language every machine can show.
+        messenger->show(nullptr, {QStringLiteral("No installed font can show Simplified Chinese. "
+                                                 "Install fonts-noto-cjk."),
+                                  {},
+                                  platform::MessageIcon::Critical});
+    }
     platform::useDesktopKeyboard(app);
 
-    const auto messenger = platform::makeMessenger();
     platform::LocalSite localSite;
     const auto browser = platform::withLocalSite(
         platform::makeBrowserLauncher([&messenger](const QString& reason) {

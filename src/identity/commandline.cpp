@@ -51,8 +51,7 @@ std::optional<int> answerCommandLine(int argc, char* argv[]) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QString program = QStringLiteral("quelvix");
     // Without an application object the parser cannot know the program's name.
-    const QString usage =
-        parser.helpText().replace(QStringLiteral("<executable_name>"), program);
+    const QString usage = parser.helpText().replace(QStringLiteral("<executable_name>"), program);
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
         const QString why = parser.errorText().isEmpty() ? QStringLiteral("it takes no arguments")
                                                          : parser.errorText();

@@ -3,6 +3,7 @@
 #include "buildconfig.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -39,16 +40,25 @@ QString supportContact() {
     return QString::fromLatin1(build::supportContact);
 }
 
-QFont dialogFont() {
+QString chineseFamily(const QStringList& installed) {
     // A monospaced CJK face at 12 px gives the 12 px CJK and 6 px ASCII
     // advances that every control size and the label texts were laid out for.
-    QFont font(QStringLiteral("Noto Sans Mono CJK SC"));
+    const QString laidOutFor = QStringLiteral("Noto Sans Mono CJK SC");
+    if (installed.contains(laidOutFor) || installed.isEmpty()) {
+        return installed.isEmpty() ? QString() : laidOutFor;
+    }
+    return installed.first();
+}
+
+QFont dialogFont() {
+    const QString family = chineseFamily(QFontDatabase::families(QFontDatabase::SimplifiedChinese));
+    QFont font(family.isEmpty() ? QStringLiteral("Noto Sans Mono CJK SC") : family);
     font.setStyleHint(QFont::TypeWriter);
     font.setPixelSize(12);
     return font;
 }
 
-void applyLanguage(QApplication& app) {
+bool applyLanguage(QApplication& app) {
     QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
 
     const QString dir = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
@@ -68,6 +78,7 @@ void applyLanguage(QApplication& app) {
     // Every window carries the application icon through this one setting.
     QApplication::setWindowIcon(applicationIcon());
     QApplication::setFont(dialogFont());
+    return !QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty();
 }
 
 } // namespace identity

@@ -35,9 +35,16 @@ QString supportContact();
 
 // Simplified Chinese everywhere: locale, Qt's own dialog texts and the font
 // the window geometry was laid out for. Call once, right after QApplication.
-void applyLanguage(QApplication& app);
+// False when no installed font can show Simplified Chinese at all.
+bool applyLanguage(QApplication& app);
 
-// The font every window uses unless a control says otherwise.
+// The font every window uses unless a control says otherwise: the face the
+// geometry was laid out for, else any installed face that covers Simplified
+// Chinese.
 QFont dialogFont();
+
+// Of the installed faces that cover Simplified Chinese (in fontconfig's
+// order), the one the windows use; empty when there is none.
+QString chineseFamily(const QStringList& installed);
 
 } // namespace identity

@@ -13,6 +13,8 @@ private slots:
     void dialogFontHasTheLaidOutWidths_data();
     void dialogFontHasTheLaidOutWidths();
     void languageIsSimplifiedChinese();
+    void chineseFamily_data();
+    void chineseFamily();
 };
 
 void TestIdentity::iconHasEverySize() {
@@ -42,6 +44,22 @@ void TestIdentity::dialogFontHasTheLaidOutWidths() {
     const QFont font = identity::dialogFont();
     QCOMPARE(QFontInfo(font).family(), QStringLiteral("Noto Sans Mono CJK SC"));
     QCOMPARE(QFontMetrics(font).horizontalAdvance(text), width);
+}
+
+void TestIdentity::chineseFamily_data() {
+    QTest::addColumn<QStringList>("installed");
+    QTest::addColumn<QString>("chosen");
+    QTest::newRow("the face laid out for, wherever it is in the list")
+        << QStringList{"AR PL UMing", "Noto Sans Mono CJK SC"} << "Noto Sans Mono CJK SC";
+    QTest::newRow("without it, fontconfig's first")
+        << QStringList{"AR PL UMing", "WenQuanYi"} << "AR PL UMing";
+    QTest::newRow("none at all") << QStringList{} << QString();
+}
+
+void TestIdentity::chineseFamily() {
+    QFETCH(QStringList, installed);
+    QFETCH(QString, chosen);
+    QCOMPARE(identity::chineseFamily(installed), chosen);
 }
 
 void TestIdentity::languageIsSimplifiedChinese() {
