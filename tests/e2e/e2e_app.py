@@ -52,8 +52,10 @@ def start_xvfb():
 class App:
     def __init__(self, binary, env):
         self.env = env
+        # What the app says goes to a file, shown when it ends unexpectedly.
+        self.errors = tempfile.TemporaryFile()
         self.process = subprocess.Popen([binary], env=env, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+                                        stderr=self.errors)
         self.window = wait_for(self._find_window, 60, "the main window")
 
     def xdotool(self, *args):
@@ -65,7 +67,9 @@ class App:
 
     def find(self, title):
         if self.process.poll() is not None:
-            raise Failure(f"the app ended early with status {self.process.returncode}")
+            self.errors.seek(0)
+            said = self.errors.read().decode(errors="replace")[-3000:]
+            raise Failure(f"the app ended early with status {self.process.returncode}:\n{said}")
         # Only this process's windows: the last instance's may not be gone yet.
         found = subprocess.run(["xdotool", "search", "--all", "--onlyvisible",
                                 "--pid", str(self.process.pid), "--name", f"^{title}$"],
