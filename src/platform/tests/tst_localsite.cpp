@@ -55,6 +55,7 @@ class TestLocalSite : public QObject {
 private slots:
     void startsTheSiteAndTheLookupArrives();
     void startsNoneWhenOneAnswers();
+    void twoAtOnceShareOneSite();
     void goesAheadWhenNoSiteCanStart();
     void addressesElsewhereNeedNoSite_data();
     void addressesElsewhereNeedNoSite();
@@ -91,6 +92,32 @@ void TestLocalSite::startsNoneWhenOneAnswers() {
         platform::withLocalSite(std::make_unique<RecordingLauncher>(), site, messenger);
     QVERIFY(!launcher->open(lookupOn(running.serverPort())));
     QVERIFY(starts.sites.empty());
+}
+
+// Two apps starting at once both start a site; the second cannot have the
+// port, ends, and both go on with the first.
+void TestLocalSite::twoAtOnceShareOneSite() {
+    const quint16 port = freePort();
+    KeptStarts first;
+    KeptStarts second;
+    platform::LocalSite one(QStringLiteral(QUELVIX_SITE_BINARY), first.starter());
+    platform::LocalSite other(QStringLiteral(QUELVIX_SITE_BINARY), second.starter());
+    int reached = 0;
+    one.whenReachable(lookupOn(port), [&reached] { ++reached; });
+    other.whenReachable(lookupOn(port), [&reached] { ++reached; });
+    QTRY_COMPARE_WITH_TIMEOUT(reached, 2, 3000);
+    QVERIFY(accepts(port));
+    QCOMPARE(first.sites.size(), size_t(1));
+    if (second.sites.empty()) {
+        return; // the first site answered before the second asked: started once
+    }
+    QProcess* a = first.sites.front().get();
+    QProcess* b = second.sites.front().get();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        a->state() == QProcess::NotRunning || b->state() == QProcess::NotRunning, 3000);
+    QVERIFY(a->state() == QProcess::Running || b->state() == QProcess::Running);
+    QProcess* ended = a->state() == QProcess::NotRunning ? a : b;
+    QCOMPARE(ended->exitCode(), 1);
 }
 
 // No site installed: the page shows the engine's own error, as for any
