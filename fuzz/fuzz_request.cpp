@@ -6,8 +6,11 @@
 #include "routes.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -36,16 +39,25 @@ int sitePort() {
     return port;
 }
 
+// libFuzzer's timer signal may interrupt a connect; that one is tried again.
+// Any other failure means the site stopped taking connections.
 int connectTo(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(uint16_t(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        std::abort();
+    for (;;) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+            return fd;
+        }
+        const int error = errno;
+        close(fd);
+        if (error != EINTR) {
+            std::fprintf(stderr, "connecting to the site: %s\n", std::strerror(error));
+            std::abort();
+        }
     }
-    return fd;
 }
 
 // Reads until the site closes or is quiet for a moment.
