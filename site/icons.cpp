@@ -118,7 +118,11 @@ QString programIconFile(const QString& desktopId) {
     const QByteArray id = desktopId.toUtf8();
     std::unique_ptr<GDesktopAppInfo, decltype(&g_object_unref)> app(
         g_desktop_app_info_new(id.constData()), g_object_unref);
-    GIcon* icon = app ? g_app_info_get_icon(G_APP_INFO(app.get())) : nullptr;
+    return app ? programIconFile(G_APP_INFO(app.get())) : QString();
+}
+
+QString programIconFile(GAppInfo* app) {
+    GIcon* icon = g_app_info_get_icon(app);
     if (G_IS_THEMED_ICON(icon)) {
         for (const gchar* const* name = g_themed_icon_get_names(G_THEMED_ICON(icon)); *name;
              ++name) {

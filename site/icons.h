@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+typedef struct _GAppInfo GAppInfo;
+
 // Icons the pages show, served by the site itself. A page names an icon by
 // what it is of (a file type's icon name, an installed program's desktop id,
 // a catalog component's id), never by a file of this machine; the site finds
@@ -22,8 +24,10 @@ bool parseAddress(const QByteArray& path, Kind* kind, QString* name);
 // hicolor) at 48 px or scalable first, then any size, then pixmaps.
 QString themedIconFile(const QString& name);
 
-// The icon file of an installed program, by its desktop id.
+// The icon file of an installed program, by its desktop id, or from the
+// program GIO already gave.
 QString programIconFile(const QString& desktopId);
+QString programIconFile(GAppInfo* app);
 
 // Whether the name is a plain icon or id name: letters, digits, "._+-",
 // not starting with a dot.

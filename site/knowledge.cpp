@@ -20,7 +20,7 @@ QString fromUtf8(const char* text) {
 Program programOf(GAppInfo* app, bool isDefault) {
     const QString id = fromUtf8(g_app_info_get_id(app));
     return {fromUtf8(g_app_info_get_name(app)), id, fromUtf8(g_app_info_get_description(app)),
-            isDefault, icons::programIconFile(id)};
+            isDefault, icons::programIconFile(app)};
 }
 
 struct GObjectDeleter {
@@ -185,8 +185,7 @@ QStringList knownExtensions() {
     return *extensionList();
 }
 
-QStringList suggestions(const QString& typed) {
-    const QString text = normalise(typed);
+QStringList suggestions(const QString& text) {
     if (text.isEmpty()) {
         return {};
     }

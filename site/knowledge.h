@@ -56,8 +56,9 @@ QString normalise(const QString& typed);
 // No formats when the database knows no type for the extension.
 Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope = Scope::Machine);
 
-// Up to five known extensions that start with the text or are one edit away.
-QStringList suggestions(const QString& typed);
+// Up to five known extensions that start with the normalised text or are one
+// edit away from it.
+QStringList suggestions(const QString& text);
 
 // Every extension of every type the database knows, lower-cased and sorted.
 QStringList knownExtensions();

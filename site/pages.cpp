@@ -324,13 +324,13 @@ QByteArray home() {
     return page(QStringLiteral("Zorv电子科技论坛"), QStringLiteral("full"), body).toUtf8();
 }
 
-QByteArray notFound(const QString& typed, const QStringList& suggestions, bool full) {
+QByteArray notFound(const QString& extension, const QStringList& suggestions, bool full) {
     const QString body =
         (full ? navigation() : QString()) +
         QStringLiteral("<h1>网页未找到</h1><p>扩展名 %1 尚未收录。</p>"
                        "<p>请检查一下拼写是否正确；若正确，那就是本机的文件类型数据库还不认识它。"
                        "</p>%2%3")
-            .arg(dotted(knowledge::normalise(typed)), suggestionList(suggestions, full),
+            .arg(dotted(extension), suggestionList(suggestions, full),
                  full ? QString() : searchForm());
     return page(QStringLiteral("网页未找到"),
                 full ? QStringLiteral("full") : QStringLiteral("compact"), body)

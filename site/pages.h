@@ -21,9 +21,9 @@ QByteArray compact(const knowledge::Answer& answer, const Catalog& catalog);
 QByteArray full(const knowledge::Answer& answer, const Catalog& catalog);
 // The site's home, standing in for the maker's forum.
 QByteArray home();
-// An extension nobody has recorded yet, with known ones that look alike,
-// linked to the compact or the full pages.
-QByteArray notFound(const QString& typed, const QStringList& suggestions, bool full);
+// An extension nobody has recorded yet (as the lookup read it), with known
+// ones that look alike, linked to the compact or the full pages.
+QByteArray notFound(const QString& extension, const QStringList& suggestions, bool full);
 // Any other address on the site.
 QByteArray noSuchPage();
 

@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 namespace routes {
 namespace {
@@ -125,8 +126,8 @@ Response search(const Request& request) {
     return response;
 }
 
-template <typename Page>
-Response route(const Request& request, int port, bool isPublic, const Page& page) {
+// What the site answers instead of a page, if the request may not have one.
+std::optional<Response> refusal(const Request& request, int port, bool isPublic) {
     if (hasAmbiguousFraming(request)) {
         Response response = bare(400);
         response.closeConnection = true;
@@ -148,7 +149,7 @@ Response route(const Request& request, int port, bool isPublic, const Page& page
     if (request.path.size() > maxTargetLength) {
         return bare(414);
     }
-    return page(request.path, request);
+    return std::nullopt;
 }
 
 } // namespace
@@ -200,9 +201,8 @@ void Site::reloadCatalog() {
 Response Site::respond(const Request& request) {
     const auto start = std::chrono::steady_clock::now();
     m_lastRequest.store(start);
-    Response response =
-        route(request, m_port.load(), m_public,
-              [this](const QByteArray& path, const Request& r) { return page(path, r); });
+    const std::optional<Response> refused = refusal(request, m_port.load(), m_public);
+    Response response = refused ? *refused : page(request);
     // Each answer reports how long it took, so its cost can be measured apart
     // from the network's.
     const std::chrono::duration<double, std::milli> elapsed =
@@ -212,7 +212,8 @@ Response Site::respond(const Request& request) {
     return withSecurityHeaders(std::move(response));
 }
 
-Response Site::page(const QByteArray& path, const Request& request) {
+Response Site::page(const Request& request) {
+    const QByteArray& path = request.path;
     if (path == "/search") {
         return search(request);
     }
@@ -242,13 +243,14 @@ Response Site::page(const QByteArray& path, const Request& request) {
 
 Response Site::lookupPage(const QString& typed, bool full) {
     if (typed.size() > maxExtensionLength) {
-        return html(404, pages::notFound(typed, {}, full));
+        return html(404, pages::notFound(typed.trimmed(), {}, full));
     }
     const std::shared_ptr<const catalog::Catalog> catalog = currentCatalog();
     const knowledge::Answer answer = knowledge::lookUp(
         typed, *catalog, m_public ? knowledge::Scope::Public : knowledge::Scope::Machine);
     if (answer.formats.isEmpty()) {
-        return html(404, pages::notFound(typed, knowledge::suggestions(typed), full));
+        return html(
+            404, pages::notFound(answer.extension, knowledge::suggestions(answer.extension), full));
     }
     const pages::Catalog shown{catalog->isInstalled(), catalog->isAvailable()};
     return html(200, full ? pages::full(answer, shown) : pages::compact(answer, shown));

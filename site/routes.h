@@ -39,7 +39,7 @@ public:
     std::chrono::steady_clock::time_point lastRequest() const { return m_lastRequest.load(); }
 
 private:
-    http::Response page(const QByteArray& path, const http::Request& request);
+    http::Response page(const http::Request& request);
     http::Response lookupPage(const QString& typed, bool full);
     http::Response icon(const QByteArray& path);
     std::shared_ptr<const catalog::Catalog> currentCatalog() const;

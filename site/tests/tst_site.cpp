@@ -1,3 +1,4 @@
+#include "fixtures.h"
 #include "siteprocess.h"
 
 #include <QDir>
@@ -7,16 +8,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
-
-namespace {
-
-bool writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-} // namespace
 
 class TestSite : public QObject {
     Q_OBJECT

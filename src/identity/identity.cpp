@@ -44,18 +44,22 @@ QString chineseFamily(const QStringList& installed) {
     // A monospaced CJK face at 12 px gives the 12 px CJK and 6 px ASCII
     // advances that every control size and the label texts were laid out for.
     const QString laidOutFor = QStringLiteral("Noto Sans Mono CJK SC");
-    if (installed.contains(laidOutFor) || installed.isEmpty()) {
-        return installed.isEmpty() ? QString() : laidOutFor;
-    }
-    return installed.first();
+    return installed.contains(laidOutFor) ? laidOutFor : installed.value(0);
 }
 
-QFont dialogFont() {
-    const QString family = chineseFamily(QFontDatabase::families(QFontDatabase::SimplifiedChinese));
+namespace {
+
+QFont dialogFontOf(const QString& family) {
     QFont font(family.isEmpty() ? QStringLiteral("Noto Sans Mono CJK SC") : family);
     font.setStyleHint(QFont::TypeWriter);
     font.setPixelSize(12);
     return font;
+}
+
+} // namespace
+
+QFont dialogFont() {
+    return dialogFontOf(chineseFamily(QFontDatabase::families(QFontDatabase::SimplifiedChinese)));
 }
 
 bool applyLanguage(QApplication& app) {
@@ -77,8 +81,10 @@ bool applyLanguage(QApplication& app) {
     QApplication::setDesktopFileName(QStringLiteral("net.zorv.Quelvix"));
     // Every window carries the application icon through this one setting.
     QApplication::setWindowIcon(applicationIcon());
-    QApplication::setFont(dialogFont());
-    return !QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty();
+    // The font database is listed once: that is the costly part.
+    const QStringList chinese = QFontDatabase::families(QFontDatabase::SimplifiedChinese);
+    QApplication::setFont(dialogFontOf(chineseFamily(chinese)));
+    return !chinese.isEmpty();
 }
 
 } // namespace identity
