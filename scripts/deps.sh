@@ -9,7 +9,7 @@ apt-get install -y --no-install-recommends \
     qt6-webengine-dev qt6-webengine-dev-tools qt6-translations-l10n \
     libgl-dev fonts-noto-cjk xdg-utils \
     libmicrohttpd-dev libglib2.0-dev pkg-config shared-mime-info \
-    xvfb xauth xdotool python3 python3-xlib \
+    xvfb xauth xdotool openbox python3 python3-xlib \
     desktop-file-utils appstream libappstream-dev adwaita-icon-theme \
     clang libclang-rt-14-dev nginx-light wrk curl systemd \
     dpkg-dev fakeroot lintian libxcb1-dev x11-utils \
