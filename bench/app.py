@@ -97,6 +97,8 @@ class Bench:
         self.root = self.d.screen().root
         self.root.change_attributes(event_mask=X.SubstructureNotifyMask)
         self.pid_atom = self.d.intern_atom("_NET_WM_PID")
+        self.name_atom = self.d.intern_atom("_NET_WM_NAME")
+        self.title = None
         self.sel = selectors.DefaultSelector()
         self.sel.register(self.d.fileno(), selectors.EVENT_READ, "x")
         self.listener = socket.create_server(("127.0.0.1", LOOKUP_PORT), backlog=64)
@@ -157,11 +159,15 @@ class Bench:
                 self.mapped = now
 
     def owns(self, window):
-        # The window or, when the manager has framed it, one of its children.
+        # The program's main window (other windows may map first), or the
+        # manager's frame around it.
         try:
             candidates = [window] + list(window.query_tree().children)
             for w in candidates:
                 prop = w.get_full_property(self.pid_atom, X.AnyPropertyType)
+                name = w.get_full_property(self.name_atom, X.AnyPropertyType)
+                if self.title and (not name or name.value.decode(errors="replace") != self.title):
+                    continue
                 if prop and (prop.value[0] == self.waiting_pid
                              or prop.value[0] in process_tree(self.waiting_pid)):
                     self.client = w
@@ -184,8 +190,8 @@ class Bench:
             self.pump(min(deadline - time.monotonic(), 0.05))
 
     # -- a program under test ---------------------------------------------
-    def start(self, command):
-        self.mapped, self.client, self.requests = None, None, []
+    def start(self, command, title=None):
+        self.mapped, self.client, self.requests, self.title = None, None, [], title
         self.t0 = time.monotonic()
         self.process = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL, start_new_session=True)
@@ -251,15 +257,15 @@ class Bench:
         self.wait(lambda: self.pane_dark_pixels() > DARK_PIXELS, 20, "the page on screen")
         return (time.monotonic() - self.t0) * 1000
 
-    def run_idle(self, command):
-        mapped = self.start(command)
+    def run_idle(self, command, title):
+        mapped = self.start(command, title)
         self.idle(4 - (time.monotonic() - self.t0))
         pss = tree_pss_mb(self.process.pid)
         self.stop()
         return {"mapped": mapped, "idle PSS": pss}
 
-    def run_lookup(self, command):
-        result = {"mapped": self.start(command)}
+    def run_lookup(self, command, title):
+        result = {"mapped": self.start(command, title)}
         self.wait(self.has_focus, 10, "the keyboard focus")
         enter, before = self.type_lookup("pdf")
         result["cold"] = self.request_after(enter, before, "/filefound/pdf.html")
@@ -287,10 +293,10 @@ class Bench:
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 10
-    programs = {
-        "app": [f"{build}/src/app/quelvix"],
-        "minimal": [f"{build}/bench/peer_minimal_web"],
-        "bare": [f"{build}/bench/peer_bare_window"],
+    programs = {  # command, main window title
+        "app": ([f"{build}/src/app/quelvix"], "ZorvQuelvix 2.0"),
+        "minimal": ([f"{build}/bench/peer_minimal_web"], "minimal web"),
+        "bare": ([f"{build}/bench/peer_bare_window"], "bare window"),
     }
     dpy, servers = start_display()
     results = {name: {} for name in [*programs, "chromium"]}
@@ -302,11 +308,11 @@ def main():
     try:
         bench = Bench(dpy)
         for run in range(runs):
-            for name, command in programs.items():
+            for name, (command, title) in programs.items():
                 try:
-                    record(name, bench.run_idle(command))
+                    record(name, bench.run_idle(command, title))
                     if name != "bare":
-                        record(name, bench.run_lookup(command))
+                        record(name, bench.run_lookup(command, title))
                 except Stop as stop:
                     print(f"run {run + 1} {name}: {stop}", file=sys.stderr)
                     bench.stop()

@@ -24,9 +24,9 @@ using WebPaneFailureHandler = std::function<void(const QString& reason)>;
 using WebPaneFactory =
     std::function<std::unique_ptr<WebPane>(QWidget* host, WebPaneFailureHandler onFailure)>;
 
-// The real pane. The engine is started only after the host has been painted
-// once, so the window never waits for it; addresses given earlier are loaded
-// as soon as the engine is up.
+// The real pane. It shows white until the engine is needed: the engine is
+// loaded on the first address, or as soon as a character is typed in the
+// host's window, so the window never waits for it and an idle app stays small.
 std::unique_ptr<WebPane> attachWebPane(QWidget* host, WebPaneFailureHandler onFailure);
 
 } // namespace platform

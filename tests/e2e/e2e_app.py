@@ -140,6 +140,74 @@ def accepts(port):
         return False
 
 
+def scenarios(binary, env, log, search_site):
+    app = App(binary, env)
+    check(True, f"the window '{TITLE}' is mapped")
+    check(app.menu_height() > 0, "the client area lies below a menu bar")
+    app.focus()
+    app.xdotool("type", "--delay", "50", "exe")
+    app.xdotool("key", "ctrl+s")
+    wait_for(log.exists, 30, "xdg-open to be started")
+    expected = f"{search_site}/soso/exe.htm\n"
+    check(log.read_text() == expected, f"Ctrl+S hands over exactly {expected.strip()}")
+
+    # 文件 menu, then F for 退出 Alt+F4.
+    app.click(20, app.menu_height() // 2)
+    time.sleep(1)
+    app.xdotool("key", "f")
+    check(app.exit_status() == 0, "the exit item ends the process with status 0")
+
+    app = App(binary, env)
+    app.click(384 + 80, app.menu_height() + 56 + 12)
+    check(app.exit_status() == 0, "the 退出 button ends the process with status 0")
+
+    app = App(binary, env)
+    app.focus()
+    app.xdotool("key", "F1")
+    wait_for(lambda: app.find("疑难解答"), 30, "F1 to open the troubleshooting window")
+    app.focus()
+    app.xdotool("key", "ctrl+h")
+    wait_for(lambda: app.find("关于 Dornavel"), 30, "Ctrl+H to open the About window")
+    check(True, "F1 and Ctrl+H open their windows")
+    check("_NET_WM_STATE_SKIP_TASKBAR" in app.net_wm_state("关于 Dornavel"),
+          "the About window asks for no taskbar button")
+    check("_NET_WM_STATE_SKIP_TASKBAR" not in app.net_wm_state("疑难解答"),
+          "the troubleshooting window keeps its taskbar button")
+    app.close_by_window_manager_request()
+    check(app.exit_status() == 0, "closing the window ends the process with status 0")
+    check(not app.visible("疑难解答") and not app.visible("关于 Dornavel"),
+          "the other windows are gone with it")
+
+    # Enter on a focused button presses it: Tab, Tab lands on 疑难解答.
+    app = App(binary, env)
+    app.focus()
+    app.xdotool("key", "Tab", "Tab", "Return")
+    wait_for(lambda: app.find("疑难解答"), 30, "Enter on 疑难解答 to open its window")
+    check(True, "Enter presses the focused button")
+    app.focus()
+    # F10 opens the first menu; Down and Enter choose 退出.
+    app.xdotool("key", "F10")
+    time.sleep(1)
+    app.xdotool("key", "Down", "Return")
+    check(app.exit_status() == 0, "F10 puts the keyboard in the menu bar")
+
+    # Space too: the third Tab lands on 退出.
+    app = App(binary, env)
+    app.focus()
+    app.xdotool("key", "Tab", "Tab", "Tab", "space")
+    check(app.exit_status() == 0, "Space presses the focused button")
+
+    # Alt alone highlights the first menu; Enter opens it.
+    app = App(binary, env)
+    app.focus()
+    app.xdotool("key", "Alt_L")
+    time.sleep(0.5)
+    app.xdotool("key", "Return")
+    time.sleep(1)
+    app.xdotool("key", "Down", "Return")
+    check(app.exit_status() == 0, "Alt alone puts the keyboard in the menu bar")
+
+
 def run(binary, search_site):
     port = int(search_site.rsplit(":", 1)[1]) if search_site.count(":") == 2 else 80
     site_was_down = not accepts(port)
@@ -153,71 +221,11 @@ def run(binary, search_site):
             env = dict(os.environ, DISPLAY=dpy, QT_QPA_PLATFORM="xcb",
                        PATH=f"{scratch}:{os.environ['PATH']}")
 
-            app = App(binary, env)
-            check(True, f"the window '{TITLE}' is mapped")
-            check(app.menu_height() > 0, "the client area lies below a menu bar")
-            app.focus()
-            app.xdotool("type", "--delay", "50", "exe")
-            app.xdotool("key", "ctrl+s")
-            wait_for(log.exists, 30, "xdg-open to be started")
-            expected = f"{search_site}/soso/exe.htm\n"
-            check(log.read_text() == expected, f"Ctrl+S hands over exactly {expected.strip()}")
-
-            # 文件 menu, then F for 退出 Alt+F4.
-            app.click(20, app.menu_height() // 2)
-            time.sleep(1)
-            app.xdotool("key", "f")
-            check(app.exit_status() == 0, "the exit item ends the process with status 0")
-
-            app = App(binary, env)
-            app.click(384 + 80, app.menu_height() + 56 + 12)
-            check(app.exit_status() == 0, "the 退出 button ends the process with status 0")
-
-            app = App(binary, env)
-            app.focus()
-            app.xdotool("key", "F1")
-            wait_for(lambda: app.find("疑难解答"), 30, "F1 to open the troubleshooting window")
-            app.focus()
-            app.xdotool("key", "ctrl+h")
-            wait_for(lambda: app.find("关于 Dornavel"), 30, "Ctrl+H to open the About window")
-            check(True, "F1 and Ctrl+H open their windows")
-            check("_NET_WM_STATE_SKIP_TASKBAR" in app.net_wm_state("关于 Dornavel"),
-                  "the About window asks for no taskbar button")
-            check("_NET_WM_STATE_SKIP_TASKBAR" not in app.net_wm_state("疑难解答"),
-                  "the troubleshooting window keeps its taskbar button")
-            app.close_by_window_manager_request()
-            check(app.exit_status() == 0, "closing the window ends the process with status 0")
-            check(not app.visible("疑难解答") and not app.visible("关于 Dornavel"),
-                  "the other windows are gone with it")
-
-            # Enter on a focused button presses it: Tab, Tab lands on 疑难解答.
-            app = App(binary, env)
-            app.focus()
-            app.xdotool("key", "Tab", "Tab", "Return")
-            wait_for(lambda: app.find("疑难解答"), 30, "Enter on 疑难解答 to open its window")
-            check(True, "Enter presses the focused button")
-            app.focus()
-            # F10 opens the first menu; Down and Enter choose 退出.
-            app.xdotool("key", "F10")
-            time.sleep(1)
-            app.xdotool("key", "Down", "Return")
-            check(app.exit_status() == 0, "F10 puts the keyboard in the menu bar")
-
-            # Space too: the third Tab lands on 退出.
-            app = App(binary, env)
-            app.focus()
-            app.xdotool("key", "Tab", "Tab", "Tab", "space")
-            check(app.exit_status() == 0, "Space presses the focused button")
-
-            # Alt alone highlights the first menu; Enter opens it.
-            app = App(binary, env)
-            app.focus()
-            app.xdotool("key", "Alt_L")
-            time.sleep(0.5)
-            app.xdotool("key", "Return")
-            time.sleep(1)
-            app.xdotool("key", "Down", "Return")
-            check(app.exit_status() == 0, "Alt alone puts the keyboard in the menu bar")
+            try:
+                scenarios(binary, env, log, search_site)
+            except Failure as failure:
+                said = log.read_text() if log.exists() else "nothing\n"
+                raise Failure(f"{failure}\nthe xdg-open stand-in received:\n{said}")
     finally:
         server.kill()
         server.wait()

@@ -35,8 +35,7 @@ struct Harness {
     bool show() {
         form.show();
         QApplication::setActiveWindow(&form);
-        return QTest::qWaitForWindowActive(&form) &&
-               QTest::qWaitFor([this] { return view() != nullptr; }, loadTimeout);
+        return QTest::qWaitForWindowActive(&form);
     }
     void lookUp(const QString& text) {
         text1()->setText(text);
@@ -61,10 +60,13 @@ private slots:
 void TestForm1Web::paneDoesNotTakeTheFocus() {
     Harness h;
     QVERIFY(h.show());
+    // The first character typed loads the engine, in the middle of typing.
+    QTest::keyClicks(h.text1(), "e");
+    QTRY_VERIFY_WITH_TIMEOUT(h.view(), loadTimeout);
+    QTest::keyClicks(h.text1(), "xe");
     QTest::qWait(1000);
     QCOMPARE(QApplication::activeWindow(), &h.form);
     QCOMPARE(QApplication::focusWidget(), h.text1());
-    QTest::keyClicks(h.text1(), "exe");
     QTest::keyClick(h.text1(), Qt::Key_S, Qt::ControlModifier);
     QCOMPARE(h.launcher.opened, QList<QUrl>{QUrl(h.server.root() + "/soso/exe.htm")});
 }
@@ -115,7 +117,6 @@ void TestForm1Web::secondLookupReplacesTheFirst() {
 void TestForm1Web::lookupBeforeThePaneIsReady() {
     Harness h;
     h.lookUp(QStringLiteral("early"));
-    QVERIFY(!h.view());
     QVERIFY(h.show());
     QTRY_VERIFY_WITH_TIMEOUT(h.server.wasRequested("/filefound/early.html"), loadTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(h.view()->title(), QStringLiteral("page /filefound/early.html"),
@@ -129,7 +130,7 @@ void TestForm1Web::emptyInputLoadsNothing() {
     QCOMPARE(h.messenger.messages.size(), 1);
     QTest::qWait(500);
     QVERIFY(h.server.targets().isEmpty());
-    QVERIFY(h.view()->url().isEmpty());
+    QVERIFY(!h.view()); // Nothing to show, so the engine is not even loaded.
 }
 
 QTEST_MAIN(TestForm1Web)

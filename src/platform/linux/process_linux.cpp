@@ -11,7 +11,6 @@ void prepareProcess() {
     if (geteuid() == 0) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
 } // namespace platform

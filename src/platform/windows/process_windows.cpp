@@ -1,11 +1,9 @@
 #include "process.h"
 
-#include <QCoreApplication>
-
 namespace platform {
 
 void prepareProcess() {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // Nothing has to be in place before QApplication on Windows.
 }
 
 } // namespace platform
