@@ -51,7 +51,11 @@ public:
         qApp->installEventFilter(this);
     }
 
-    ~LazyWebPane() override { qApp->removeEventFilter(this); }
+    ~LazyWebPane() override {
+        if (qApp) {
+            qApp->removeEventFilter(this);
+        }
+    }
 
     void navigate(const QUrl& address) override {
         loadEngine();
