@@ -63,7 +63,7 @@ void drawInSoftware() {
     static const bool once = [] {
         // Qt WebEngine 6.4 logs its start-up settings at info level and, doing
         // so, reads the shared context's format without checking that there is
-        // one: a null dereference (6.5 checks). The log is not needed.
+        // one: a null dereference (later versions check). The log is not needed.
         QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
         QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
         QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
