@@ -33,13 +33,17 @@ bool startDetached(const QString& program, const QStringList& arguments) {
     return process.startDetached();
 }
 
+int portOf(const QUrl& address) {
+    return address.port(address.scheme() == QLatin1String("https") ? 443 : 80);
+}
+
 // A refused connection on loopback is told at once, so this never waits long.
 bool accepts(const QUrl& address) {
     QTcpSocket socket;
-    socket.connectToHost(
-        address.host() == QLatin1String("localhost") ? QHostAddress(QHostAddress::LocalHost)
-                                                     : QHostAddress(address.host()),
-        quint16(address.port(address.scheme() == QLatin1String("https") ? 443 : 80)));
+    socket.connectToHost(address.host() == QLatin1String("localhost")
+                             ? QHostAddress(QHostAddress::LocalHost)
+                             : QHostAddress(address.host()),
+                         quint16(portOf(address)));
     return socket.waitForConnected(200);
 }
 
@@ -133,7 +137,7 @@ void LocalSite::whenReachable(const QUrl& address, std::function<void()> then) {
     }
     // Two programs may start a site at once: the second finds the port
     // taken and ends, and both go on with the first.
-    const QStringList arguments = {QStringLiteral("--port"), QString::number(address.port(80)),
+    const QStringList arguments = {QStringLiteral("--port"), QString::number(portOf(address)),
                                    QStringLiteral("--exit-when-idle"),
                                    QLatin1String(idleExitSeconds)};
     if (m_program.isEmpty() || !m_starter(m_program, arguments)) {

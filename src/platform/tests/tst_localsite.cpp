@@ -57,6 +57,7 @@ private slots:
     void startsNoneWhenOneAnswers();
     void twoAtOnceShareOneSite();
     void goesAheadWhenNoSiteCanStart();
+    void startsOnTheSchemesDefaultPort();
     void addressesElsewhereNeedNoSite_data();
     void addressesElsewhereNeedNoSite();
     void siteEndsWhenIdle();
@@ -132,6 +133,22 @@ void TestLocalSite::goesAheadWhenNoSiteCanStart() {
     const QUrl address = lookupOn(freePort());
     QCOMPARE(launcher->open(address), std::optional<QString>(QStringLiteral("no browser")));
     QCOMPARE(inner.opened, QList<QUrl>{address});
+}
+
+void TestLocalSite::startsOnTheSchemesDefaultPort() {
+    QStringList asked;
+    platform::LocalSite site(QStringLiteral("quelvix-site"),
+                             [&asked](const QString&, const QStringList& arguments) {
+                                 asked = arguments;
+                                 return false;
+                             });
+    bool wentOn = false;
+    site.whenReachable(QUrl("https://127.0.0.1/"), [&wentOn] { wentOn = true; });
+    QVERIFY(wentOn);
+    if (asked.isEmpty()) {
+        QSKIP("something answers on port 443 here");
+    }
+    QCOMPARE(asked.mid(0, 2), (QStringList{"--port", "443"}));
 }
 
 void TestLocalSite::addressesElsewhereNeedNoSite_data() {
