@@ -1,0 +1,76 @@
+#!/bin/bash
+# How much of what people meet the lookup site answers: for each site binary,
+# the share of each reference list (bench/coverage/: everyday extensions,
+# formats of domestic software, the extensions of this machine's own files)
+# whose page answers, has a Chinese description and lists a program; whether
+# the judged formats' program stands in the pane's first three; packages
+# listed twice in one section, on the looked-up pages and in the export; and
+# the number of extensions the export knows. Several binaries stand side by
+# side: two unlabelled ones are "before" and "after", LABEL=path names one.
+# A report, not a test: it asserts nothing.
+#     bench/coverage.sh [[LABEL=]SITE_BINARY ...]
+# COVERAGE_ROOTS (default "/usr /etc /var/lib") are walked for this machine's
+# extensions; COVERAGE_MIN (default 10) is how often one must be seen.
+# COVERAGE_KEEP=1 keeps the measured details (result-*.json) and says where.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+helper=$root/bench/coverage/coverage.py
+roots=${COVERAGE_ROOTS:-/usr /etc /var/lib}
+minimum=${COVERAGE_MIN:-10}
+[ $# -gt 0 ] || set -- "$root/build/site/quelvix-site"
+work=$(mktemp -d)
+pid=
+trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; [ -n "${COVERAGE_KEEP:-}" ] || rm -rf "$work"' EXIT
+began=$(date +%s.%N)
+
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f", b - a }'; }
+
+# shellcheck disable=SC2086 # the roots are a list
+python3 "$helper" machine --min "$minimum" $roots >"$work/machine.tsv"
+
+results=()
+index=0
+for given in "$@"; do
+    index=$((index + 1))
+    binary=${given#*=}
+    if [ "$binary" != "$given" ]; then
+        label=${given%%=*}
+    elif [ $# -eq 2 ]; then
+        label=$([ $index -eq 1 ] && echo before || echo after)
+    else
+        label=$binary
+    fi
+    if [ ! -x "$binary" ]; then
+        echo "coverage.sh: $binary is not an executable" >&2
+        exit 2
+    fi
+    echo "measuring $label ($binary)" >&2
+
+    start=$(now)
+    "$binary" --export "$work/export-$index" 2>/dev/null
+    export_seconds=$(since "$start")
+
+    "$binary" --port 0 >"$work/site-$index.out" 2>"$work/site-$index.err" &
+    pid=$!
+    until grep -qs listening "$work/site-$index.out"; do
+        kill -0 "$pid" 2>/dev/null || { cat "$work/site-$index.err" >&2; exit 1; }
+        sleep 0.1
+    done
+    url=$(sed -n 's/^listening on //p' "$work/site-$index.out")
+    python3 "$helper" measure --url "$url" --export "$work/export-$index" \
+        --export-seconds "$export_seconds" --machine "$work/machine.tsv" \
+        --label "$label" --binary "$binary" >"$work/result-$index.json"
+    kill "$pid"
+    wait "$pid" 2>/dev/null || true
+    pid=
+    rm -rf "$work/export-$index"
+    results+=("$work/result-$index.json")
+done
+
+python3 "$helper" table --min "$minimum" "${results[@]}"
+echo
+echo "Goals: ≥ 90 % of the everyday and domestic lists answer; ≥ 90 % of judged formats" \
+    "right in the first three; 0 duplicates; known extensions above 2,400."
+echo "Measured in $(since "$began") s."
+[ -z "${COVERAGE_KEEP:-}" ] || echo "Details kept in $work."
