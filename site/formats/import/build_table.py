@@ -260,6 +260,25 @@ def shared_globs(types, system_extensions):
     return stubs
 
 
+def check_advice(path, types, system):
+    """Every type the advice names exists, and every extension's order names
+    only formats that extension has."""
+    system_names, _, system_extensions = system
+    own = {t.name.lower(): t for t in types}
+    advice = json.loads(Path(path).read_text(encoding="utf-8"))
+    problems = [
+        f"advice for unknown type {name}"
+        for name in advice["types"]
+        if name.lower() not in own and name.lower() not in system_names
+    ]
+    for extension, order in advice["extensions"].items():
+        having = {t.name.lower() for t in types if extension in t.extensions()}
+        having |= {n.lower() for n, _ in system_extensions.get(extension, [])}
+        problems += [f".{extension} has no format {n}" for n in order if n.lower() not in having]
+    if problems:
+        sys.exit("advice.json:\n  " + "\n  ".join(problems))
+
+
 def magic_xml(element, indent):
     attributes = "".join(f" {k}={quoteattr(v)}" for k, v in sorted(element.attrib.items()))
     tag = element.tag.replace(NS, "")
@@ -324,6 +343,7 @@ def main():
         read_languages(npm / "linguist-languages/data"), system, claimed, taken)
     types = hand + described + sorted(languages, key=lambda t: t.name)
     check(types, system_names)
+    check_advice(FORMATS / "advice.json", types, system)
     stubs = shared_globs(types, system_extensions)
     write(types, stubs, args.out)
     # The build deletes these types' XML files from the compiled table.
