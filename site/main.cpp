@@ -1,4 +1,5 @@
 #include "exporter.h"
+#include "formats/owndata.h"
 #include "http.h"
 #include "knowledge.h"
 #include "routes.h"
@@ -67,6 +68,7 @@ int usageError(const QCommandLineParser& parser, const QString& why) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
+    owndata::putFirst();
     QCoreApplication::setApplicationVersion(QStringLiteral(QUELVIX_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("The local lookup site on 127.0.0.1."));

@@ -1,0 +1,42 @@
+#include "owndata.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+namespace owndata {
+namespace {
+
+// What the base directory specification gives when the variable is unset or empty.
+constexpr auto defaultDataDirs = "/usr/local/share:/usr/share";
+
+} // namespace
+
+QString folder() {
+    const QString candidate = QDir::cleanPath(QCoreApplication::applicationDirPath() +
+                                              QStringLiteral("/../share/quelvix"));
+    // A folder without the compiled table would only slow every lookup down.
+    if (!QFileInfo(candidate + QStringLiteral("/mime/mime.cache")).isFile()) {
+        return {};
+    }
+    return candidate;
+}
+
+QString putFirst() {
+    const QString own = folder();
+    if (own.isEmpty()) {
+        return {};
+    }
+    QString current = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (current.isEmpty()) {
+        current = QString::fromLatin1(defaultDataDirs);
+    }
+    QStringList dirs = current.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    // Once only, however often this runs, and never behind itself.
+    dirs.removeIf([&own](const QString& dir) { return QDir::cleanPath(dir) == own; });
+    dirs.prepend(own);
+    qputenv("XDG_DATA_DIRS", dirs.join(QLatin1Char(':')).toLocal8Bit());
+    return own;
+}
+
+} // namespace owndata
