@@ -2,28 +2,71 @@
 
 #include "knowledge.h"
 #include "routes.h"
+#include "webroot.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QMutex>
 #include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace exporter {
 namespace {
 
-// Written here first and moved into place once everything is.
-constexpr const char* partialName = ".quelvix-export-partial";
+std::atomic<int> stopSignal{0};
+
+extern "C" void onStopSignal(int signal) {
+    stopSignal.store(signal);
+}
+
+// While it lives, SIGINT, SIGTERM and SIGHUP only ask the export to stop, so
+// it can remove what it wrote; whichever thread takes one, the workers see it
+// before their next file. A file size limit gives a write error, not an end
+// without cleaning up.
+class StopSignals {
+public:
+    StopSignals() {
+        struct sigaction action {};
+        action.sa_handler = onStopSignal;
+        action.sa_flags = SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < std::size(m_signals); ++i) {
+            sigaction(m_signals[i], &action, &m_previous[i]);
+        }
+        action.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &action, &m_previousSizeLimit);
+    }
+    ~StopSignals() {
+        for (size_t i = 0; i < std::size(m_signals); ++i) {
+            sigaction(m_signals[i], &m_previous[i], nullptr);
+        }
+        sigaction(SIGXFSZ, &m_previousSizeLimit, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    static bool stopping() { return stopSignal.load() != 0; }
+    static QString reason() {
+        const int signal = stopSignal.load();
+        return signal == 0
+                   ? QString()
+                   : QStringLiteral("stopped by SIG%1").arg(QLatin1String(sigabbrev_np(signal)));
+    }
+
+private:
+    const int m_signals[3] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction m_previous[3]{};
+    struct sigaction m_previousSizeLimit {};
+};
 
 struct Job {
     QByteArray address; // as the site is asked
-    QString file;       // relative to the export
+    QByteArray file;    // relative to the export
 };
 
 http::Response ask(routes::Site& site, const QByteArray& address) {
@@ -33,29 +76,17 @@ http::Response ask(routes::Site& site, const QByteArray& address) {
     return site.respond(request);
 }
 
-bool writeFile(const QString& path, const QByteArray& content, QString* error) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
-}
-
 // Page files for every extension a link may name.
 QList<Job> pageJobs() {
-    QList<Job> jobs = {{"/", QStringLiteral("index.html")},
-                       {"/404.html", QStringLiteral("404.html")},
-                       {"/style.css", QStringLiteral("style.css")}};
+    QList<Job> jobs = {{"/", "index.html"}, {"/404.html", "404.html"}, {"/style.css", "style.css"}};
     for (const QString& extension : knowledge::knownExtensions()) {
         if (extension.contains(QLatin1Char('/')) || extension.startsWith(QLatin1Char('.'))) {
             continue;
         }
         const QByteArray encoded = QUrl::toPercentEncoding(extension);
-        jobs.append({"/filefound/" + encoded + ".html",
-                     QStringLiteral("filefound/%1.html").arg(extension)});
-        jobs.append({"/soso/" + encoded + ".htm", QStringLiteral("soso/%1.htm").arg(extension)});
+        const QByteArray name = extension.toUtf8();
+        jobs.append({"/filefound/" + encoded + ".html", "filefound/" + name + ".html"});
+        jobs.append({"/soso/" + encoded + ".htm", "soso/" + name + ".htm"});
     }
     return jobs;
 }
@@ -69,29 +100,35 @@ QSet<QByteArray> iconsIn(const QByteArray& page) {
     return found;
 }
 
+QString failure(const QString& what, int error) {
+    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+// Writes every file into the new version folder, through its descriptor.
 class Run {
 public:
-    Run(routes::Site& site, const QString& root)
+    Run(routes::Site& site, const webroot::WebRoot& root)
         : m_site(site)
         , m_root(root) {}
 
-    // Each thread takes the next job until none is left or one failed.
+    // Each thread takes the next job until none is left, one failed or a
+    // signal asked to stop.
     void work(const QList<Job>& jobs) {
-        for (qsizetype i = m_next++; i < jobs.size() && m_error.isEmpty(); i = m_next++) {
+        for (qsizetype i = m_next++; i < jobs.size() && !m_failed && !StopSignals::stopping();
+             i = m_next++) {
             const http::Response response = ask(m_site, jobs[i].address);
             // The 404 page is the one page whose status says so.
             if (response.status != 200 && jobs[i].address != "/404.html") {
                 continue;
             }
-            QString error;
-            if (!writeFile(m_root + QLatin1Char('/') + jobs[i].file, response.body, &error)) {
-                const QMutexLocker locker(&m_lock);
-                m_error = error;
+            const QString error = write(jobs[i].file, response.body);
+            const QMutexLocker locker(&m_lock);
+            if (!error.isEmpty()) {
+                fail(error);
                 return;
             }
-            const QSet<QByteArray> icons = iconsIn(response.body);
-            const QMutexLocker locker(&m_lock);
-            m_icons.unite(icons);
+            m_written.insert(jobs[i].file);
+            m_icons.unite(iconsIn(response.body));
             progress(++m_done, jobs.size());
         }
     }
@@ -115,14 +152,37 @@ public:
         QList<QByteArray> addresses(m_icons.begin(), m_icons.end());
         std::sort(addresses.begin(), addresses.end());
         for (const QByteArray& address : addresses) {
-            jobs.append({address, QString::fromLatin1(address.mid(1))});
+            jobs.append({address, address.mid(1)});
         }
         return jobs;
     }
 
+    // Once the threads are joined.
     QString error() const { return m_error; }
+    QSet<QByteArray> written() const { return m_written; }
 
 private:
+    QString write(const QByteArray& file, const QByteArray& content) const {
+        const QString path = m_root.versionPath() + QLatin1Char('/') + QString::fromUtf8(file);
+        if (!safefs::isPlainPath(file)) {
+            return QStringLiteral("will not write %1: not a plain path").arg(path);
+        }
+        safefs::Fd parent;
+        int error =
+            safefs::openDirectory(m_root.versionFd(), safefs::parentOf(file), true, &parent);
+        if (error == 0) {
+            error = safefs::writeNewFile(parent.get(), safefs::nameOf(file), content, false);
+        }
+        return error == 0 ? QString() : failure(QStringLiteral("cannot write %1").arg(path), error);
+    }
+
+    void fail(const QString& error) {
+        if (m_error.isEmpty()) {
+            m_error = error;
+        }
+        m_failed = true;
+    }
+
     void progress(qsizetype done, qsizetype total) {
         if (done % 200 == 0 || done == total) {
             const double seconds = std::max(0.001, m_timer.elapsed() / 1000.0);
@@ -132,72 +192,55 @@ private:
     }
 
     routes::Site& m_site;
-    const QString m_root;
+    const webroot::WebRoot& m_root;
     std::atomic<qsizetype> m_next{0};
-    qsizetype m_done = 0;
+    std::atomic<bool> m_failed{false};
     QElapsedTimer m_timer;
-    QMutex m_lock;
+    QMutex m_lock; // guards what follows
+    qsizetype m_done = 0;
     QSet<QByteArray> m_icons;
+    QSet<QByteArray> m_written;
     QString m_error;
 };
 
-// Moves what was exported into the directory, replacing earlier files of the
-// same names and nothing else.
-QString moveIntoPlace(const QString& partial, const QString& directory) {
-    QDir into(directory);
-    for (const QString& name : QDir(partial).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
-        const QString target = into.filePath(name);
-        if (QFileInfo(target).isDir()) {
-            QDir(target).removeRecursively();
-        } else {
-            QFile::remove(target);
-        }
-        if (!QDir().rename(partial + QLatin1Char('/') + name, target)) {
-            return QStringLiteral("cannot move %1 into %2").arg(name, directory);
-        }
+QString writeVersion(webroot::WebRoot& root, int jobs, routes::Site& site) {
+    Run run(site, root);
+    run.runAll(pageJobs(), jobs);
+    if (run.error().isEmpty() && !StopSignals::stopping()) {
+        run.runAll(run.iconJobs(), jobs);
     }
-    return {};
-}
-
-QString prepare(const QString& directory, bool* created) {
-    const QFileInfo info(directory);
-    if (info.exists() && !info.isDir()) {
-        return QStringLiteral("%1 exists and is not a directory").arg(directory);
+    QString error = run.error().isEmpty() ? StopSignals::reason() : run.error();
+    if (error.isEmpty()) {
+        error = root.prepare(run.written());
     }
-    *created = !info.exists();
-    if (*created && !QDir().mkpath(directory)) {
-        return QStringLiteral("cannot create the directory %1").arg(directory);
-    }
-    const QString partial = QDir(directory).filePath(QLatin1String(partialName));
-    QDir(partial).removeRecursively();
-    if (!QDir().mkpath(partial) || !QFileInfo(partial).isWritable()) {
-        return QStringLiteral("cannot write into %1").arg(directory);
-    }
-    return {};
+    // The last moment a signal undoes the export; after the switch it is done.
+    return error.isEmpty() ? StopSignals::reason() : error;
 }
 
 } // namespace
 
 int exportTo(const QString& directory, int jobs, routes::Site& site) {
-    bool created = false;
-    QString error = prepare(directory, &created);
-    const QString partial = QDir(directory).filePath(QLatin1String(partialName));
+    const StopSignals stopSignals;
+    webroot::WebRoot root(directory);
+    QString error = root.open();
     if (error.isEmpty()) {
-        Run run(site, partial);
-        run.runAll(pageJobs(), jobs);
-        if (run.error().isEmpty()) {
-            run.runAll(run.iconJobs(), jobs);
-        }
-        error = run.error().isEmpty() ? moveIntoPlace(partial, directory) : run.error();
+        error = root.begin();
     }
-    QDir(partial).removeRecursively();
+    if (error.isEmpty()) {
+        error = writeVersion(root, jobs, site);
+    }
+    if (error.isEmpty()) {
+        error = root.switchOver();
+    }
     if (error.isEmpty()) {
         return 0;
     }
-    if (created) {
-        QDir(directory).removeRecursively();
-    }
+    root.abandon();
     std::fprintf(stderr, "quelvix-site: %s\n", qPrintable(error));
+    if (root.hasPrevious()) {
+        std::fprintf(stderr, "quelvix-site: the export in %s is left as it was\n",
+                     qPrintable(directory));
+    }
     return 1;
 }
 

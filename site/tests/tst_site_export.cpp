@@ -4,8 +4,14 @@
 
 #include <QDirIterator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -14,26 +20,135 @@ struct Run {
     QByteArray errors;
 };
 
-Run exportSite(const QProcessEnvironment& env, const QStringList& arguments) {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(QUELVIX_SITE_BINARY), arguments);
+Run finished(QProcess& process) {
     process.waitForFinished(120000);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardError()};
 }
 
-// Every file under the directory with its content, by relative path.
+Run exportSite(const QProcessEnvironment& env, const QStringList& arguments,
+               const std::function<void()>& inChild = {}) {
+    QProcess process;
+    process.setProcessEnvironment(env);
+    if (inChild) {
+        process.setChildProcessModifier(inChild);
+    }
+    process.start(QStringLiteral(QUELVIX_SITE_BINARY), arguments);
+    return finished(process);
+}
+
+// What a web server finds in the directory: every file by its address,
+// links followed, the export's own hidden entries left out.
 QMap<QString, QByteArray> tree(const QString& directory) {
     QMap<QString, QByteArray> files;
-    QDirIterator it(directory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    QDirIterator it(directory, QDir::Files,
+                    QDirIterator::Subdirectories | QDirIterator::FollowSymlinks);
     while (it.hasNext()) {
         QFile file(it.next());
-        file.open(QIODevice::ReadOnly);
-        files.insert(QDir(directory).relativeFilePath(file.fileName()), file.readAll());
+        const QString path = QDir(directory).relativeFilePath(file.fileName());
+        if (!path.startsWith('.') && file.open(QIODevice::ReadOnly)) {
+            files.insert(path, file.readAll());
+        }
     }
     return files;
 }
+
+// Everything in the directory as it lies on disk, nothing followed: files
+// with their content, links with their target, folders with their mode.
+QMap<QString, QByteArray> onDisk(const QString& directory) {
+    QMap<QString, QByteArray> entries;
+    QDirIterator it(directory,
+                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        const QString path = QDir(directory).relativeFilePath(info.filePath());
+        QFile file(info.filePath());
+        if (info.isSymLink()) {
+            char target[4096] = {};
+            entries[path] =
+                "link to " +
+                QByteArray(target, std::max<ssize_t>(0, ::readlink(qPrintable(info.filePath()),
+                                                                   target, sizeof target)));
+        } else if (info.isDir()) {
+            entries[path] = "folder " + QByteArray::number(int(info.permissions()), 16);
+        } else {
+            entries[path] = file.open(QIODevice::ReadOnly) ? file.readAll() : "unreadable";
+        }
+    }
+    return entries;
+}
+
+// Without the export's own entries in the directory `site`.
+QMap<QString, QByteArray> othersOf(QMap<QString, QByteArray> entries) {
+    static const QRegularExpression own(
+        "^site/(\\.quelvix-export-([A-Za-z0-9]{12}(/.*)?|manifest|current)|"
+        "index\\.html|404\\.html|style\\.css|filefound|soso|icons)$");
+    entries.removeIf([](const auto& entry) { return own.match(entry.key()).hasMatch(); });
+    return entries;
+}
+
+QStringList versionsIn(const QString& site) {
+    return QDir(site).entryList({".quelvix-export-????????????"},
+                                QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+// A small filesystem of its own for the directory when the test may mount
+// one, else a file size limit on the export.
+class Cramped {
+public:
+    Cramped(QString base, bool wanted)
+        : m_base(std::move(base)) {
+        m_mounted = wanted && ::geteuid() == 0 &&
+                    ::mount("tmpfs", qPrintable(m_base), "tmpfs", 0, "size=2m") == 0;
+    }
+    ~Cramped() {
+        if (m_mounted) {
+            ::umount2(qPrintable(m_base), MNT_DETACH);
+        }
+    }
+    // Fills it all but a few pages, so the export fails among its pages.
+    bool fill() const {
+        if (!m_mounted) {
+            return true;
+        }
+        QFile filler(m_base + "/filler");
+        const QByteArray block(65536, 'x');
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+            return false;
+        }
+        while (filler.write(block) > 0) {
+        }
+        return filler.resize(std::max<qint64>(0, filler.size() - 16384));
+    }
+    std::function<void()> limit() const {
+        if (m_mounted) {
+            return {};
+        }
+        return [] {
+            const rlimit small{2048, 2048};
+            ::setrlimit(RLIMIT_FSIZE, &small);
+        };
+    }
+
+private:
+    QString m_base;
+    bool m_mounted = false;
+};
+
+enum Hostile {
+    UserFiles,
+    UserFolders,
+    IconsLinkedOutside,
+    LiveFolderLinkedOutside,
+    PlantedPartial,
+    PlantedManifest,
+    PlantedLock,
+    PlantedCurrent,
+    FullDisk,
+    HeldLock,
+    Terminated,
+};
 
 quint16 freePort() {
     QTcpServer probe;
@@ -53,8 +168,12 @@ private slots:
     void nginxServesWhatTheSiteServes();
     void unwritableTargetsFailCleanly_data();
     void unwritableTargetsFailCleanly();
+    void hostileTargetsLoseNothing_data();
+    void hostileTargetsLoseNothing();
 
 private:
+    void makeHostile(Hostile hostile, const QString& site, const QString& outside);
+
     TestWorld m_world;
     QString m_export;
     QStringList m_catalog;
@@ -179,6 +298,150 @@ void TestSiteExport::unwritableTargetsFailCleanly() {
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("keep me"));
     QVERIFY(!QFileInfo::exists(target) || target.endsWith("a-file"));
+}
+
+// A web root where others write too, or that someone prepared against the
+// export: nothing but the export's own files may change, a failure exits 1
+// with the reason and leaves the previous export as it was.
+void TestSiteExport::hostileTargetsLoseNothing_data() {
+    QTest::addColumn<int>("hostile");
+    QTest::addColumn<bool>("previous");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("reason");
+    const QByteArray notOurs = "that the export did not make";
+    QTest::newRow("user files in the directory and in each folder")
+        << int(UserFiles) << true << 0 << QByteArray();
+    QTest::newRow("a user's own folders and page by the export's names")
+        << int(UserFolders) << false << 1 << notOurs;
+    QTest::newRow("icons linked to a folder outside")
+        << int(IconsLinkedOutside) << false << 1 << notOurs;
+    QTest::newRow("a folder in the live export linked outside")
+        << int(LiveFolderLinkedOutside) << true << 1 << QByteArray("is not the export's own");
+    QTest::newRow("a planted partial-folder link")
+        << int(PlantedPartial) << true << 0 << QByteArray();
+    QTest::newRow("a planted manifest link")
+        << int(PlantedManifest) << false << 1 << QByteArray("not a manifest");
+    QTest::newRow("a planted lock link") << int(PlantedLock) << false << 1 << QByteArray("lock");
+    QTest::newRow("a planted current-version link") << int(PlantedCurrent) << true << 1 << notOurs;
+    QTest::newRow("a full disk") << int(FullDisk) << true << 1 << QByteArray("cannot write");
+    QTest::newRow("a second export at once")
+        << int(HeldLock) << true << 1 << QByteArray("another export");
+    QTest::newRow("SIGTERM mid-way") << int(Terminated) << true << 1 << QByteArray("SIGTERM");
+}
+
+void TestSiteExport::makeHostile(Hostile hostile, const QString& site, const QString& outside) {
+    switch (hostile) {
+    case UserFiles:
+        // Some written into the export's folders, through its public names.
+        for (const char* name : {"robots.txt", "mine/a.txt", "filefound/mine.html",
+                                 "soso/sub/mine.htm", "icons/mine.png", "icons/catalog/mine.png"}) {
+            QVERIFY(writeFile(site + "/" + name, name));
+        }
+        QVERIFY(QFile::link("mine.htm", site + "/soso/sub/link.htm"));
+        break;
+    case UserFolders:
+        for (const char* name : {"filefound/a.html", "soso/b.htm", "icons/c.png", "index.html"}) {
+            QVERIFY(writeFile(site + "/" + name, name));
+        }
+        break;
+    case IconsLinkedOutside:
+        QVERIFY(QDir().mkpath(site));
+        QVERIFY(QFile::link(outside, site + "/icons"));
+        break;
+    case LiveFolderLinkedOutside: {
+        const QString catalog = QFileInfo(site + "/icons/catalog").canonicalFilePath();
+        QVERIFY(QDir(catalog).removeRecursively());
+        QVERIFY(QFile::link(outside, catalog));
+        break;
+    }
+    case PlantedPartial:
+        QVERIFY(QFile::link(outside, site + "/.quelvix-export-partial"));
+        break;
+    case PlantedManifest:
+        QVERIFY(QDir().mkpath(site));
+        QVERIFY(QFile::link(outside + "/precious.txt", site + "/.quelvix-export-manifest"));
+        break;
+    case PlantedLock:
+        QVERIFY(QDir().mkpath(site));
+        QVERIFY(QFile::link(outside + "/made-by-the-export", site + "/.quelvix-export.lock"));
+        break;
+    case PlantedCurrent:
+        QVERIFY(QFile::remove(site + "/.quelvix-export-current"));
+        QVERIFY(QFile::link(outside, site + "/.quelvix-export-current"));
+        break;
+    default:
+        break;
+    }
+}
+
+void TestSiteExport::hostileTargetsLoseNothing() {
+    QFETCH(int, hostile);
+    QFETCH(bool, previous);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, reason);
+    const QString base = m_world.dir.filePath(QString("hostile/%1").arg(hostile));
+    const QString site = base + "/site";
+    const QString outside = base + "/outside";
+    QVERIFY(QDir().mkpath(base));
+    const Cramped cramped(base, hostile == FullDisk);
+    QVERIFY(writeFile(outside + "/precious.txt", "keep me"));
+    QVERIFY(writeFile(outside + "/deeper/precious.png", "keep me too"));
+    const QStringList arguments = QStringList{"--export", site, "--jobs", "3"} + m_catalog;
+    if (previous) {
+        const Run run = exportSite(m_world.env, arguments);
+        QVERIFY2(run.exitCode == 0, run.errors.constData());
+        QCOMPARE(tree(site), tree(m_export));
+    }
+    makeHostile(Hostile(hostile), site, outside);
+    if (QTest::currentTestFailed()) {
+        return;
+    }
+    QVERIFY(hostile != FullDisk || cramped.fill());
+    // Held the way a running export holds it.
+    const int lock = hostile == HeldLock ? ::open(qPrintable(site + "/.quelvix-export.lock"),
+                                                  O_RDWR | O_CREAT | O_CLOEXEC, 0644)
+                                         : -1;
+    const auto unlock = qScopeGuard([lock] {
+        if (lock >= 0) {
+            ::close(lock);
+        }
+    });
+    QVERIFY(hostile != HeldLock || ::flock(lock, LOCK_EX | LOCK_NB) == 0);
+    const QMap<QString, QByteArray> before = onDisk(base);
+    const QMap<QString, QByteArray> servedBefore = tree(site);
+    Run run;
+    if (hostile == Terminated) {
+        // The whole system's MIME database: long enough to stop half-way.
+        QProcessEnvironment env = m_world.env;
+        env.insert("XDG_DATA_DIRS", m_world.share + ":/usr/share");
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.setReadChannel(QProcess::StandardError);
+        process.start(QStringLiteral(QUELVIX_SITE_BINARY), arguments);
+        QByteArray progress;
+        while (!progress.contains("exported") && process.waitForReadyRead(60000)) {
+            progress += process.readAllStandardError();
+        }
+        QVERIFY2(progress.contains("exported"), progress.constData());
+        process.terminate();
+        run = finished(process);
+    } else {
+        const std::function<void()> inChild = hostile == FullDisk ? cramped.limit() : nullptr;
+        run = exportSite(m_world.env, arguments, inChild);
+    }
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.errors.contains(reason), run.errors.constData());
+    if (exitCode != 0) {
+        QVERIFY2(run.errors.contains("quelvix-site: "), run.errors.constData());
+        QCOMPARE(onDisk(base), before);
+        return;
+    }
+    // Exported afresh, others' files where they were and still served.
+    QCOMPARE(othersOf(onDisk(base)), othersOf(before));
+    QCOMPARE(tree(site), servedBefore);
+    QCOMPARE(versionsIn(site).size(), 1);
+    QVERIFY(before.value("site/.quelvix-export-current") !=
+            onDisk(base).value("site/.quelvix-export-current"));
 }
 
 QTEST_GUILESS_MAIN(TestSiteExport)
