@@ -100,7 +100,7 @@ public:
     Cramped(QString base, bool wanted)
         : m_base(std::move(base)) {
         m_mounted = wanted && ::geteuid() == 0 &&
-                    ::mount("tmpfs", qPrintable(m_base), "tmpfs", 0, "size=2m") == 0;
+                    ::mount("tmpfs", qPrintable(m_base), "tmpfs", 0, "size=64m") == 0;
     }
     ~Cramped() {
         if (m_mounted) {
@@ -236,13 +236,19 @@ void TestSiteExport::nginxServesWhatTheSiteServes() {
         QSKIP("nginx is not installed");
     }
     const quint16 port = freePort();
+    Site dynamic(m_world.env, QStringList{"--public"} + m_catalog);
+    QVERIFY(dynamic.isUp());
+    const QString conf = m_world.dir.filePath("nginx");
     QFile shipped(QUELVIX_SOURCE_DIR "/deploy/nginx.conf");
     QVERIFY(shipped.open(QIODevice::ReadOnly));
     QByteArray server = shipped.readAll();
     server.replace("listen 80;", "listen 127.0.0.1:" + QByteArray::number(port) + ";");
     server.replace("root /var/www/quelvix;", "root " + m_export.toUtf8() + ";");
-    const QString conf = m_world.dir.filePath("nginx");
+    server.replace("server 127.0.0.1:47381;", "server " + dynamic.host() + ";");
+    server.replace("/etc/nginx/quelvix-proxy.conf", conf.toUtf8() + "/quelvix-proxy.conf");
     QVERIFY(writeFile(conf + "/quelvix.conf", server));
+    QVERIFY(QFile::copy(QUELVIX_SOURCE_DIR "/deploy/quelvix-proxy.conf",
+                        conf + "/quelvix-proxy.conf"));
     QVERIFY(writeFile(conf + "/nginx.conf", "worker_processes 1; pid " + conf.toUtf8() +
                                                 "/nginx.pid; error_log stderr;\n"
                                                 "events {}\nhttp { access_log off; include " +
@@ -255,8 +261,6 @@ void TestSiteExport::nginxServesWhatTheSiteServes() {
     QProcess nginxProcess;
     nginxProcess.start(nginx, {"-p", conf, "-c", conf + "/nginx.conf", "-g", "daemon off;"});
     QVERIFY(nginxProcess.waitForStarted());
-    Site dynamic(m_world.env, QStringList{"--public"} + m_catalog);
-    QVERIFY(dynamic.isUp());
     auto fromNginx = [port](const QByteArray& target) {
         return getFrom(port, target);
     };
@@ -271,9 +275,19 @@ void TestSiteExport::nginxServesWhatTheSiteServes() {
         QVERIFY(served.headers.contains("Content-Security-Policy: default-src 'none'"));
         QVERIFY(served.headers.contains("X-Content-Type-Options: nosniff"));
     }
+    // What no file answers goes on to the site: letter case, the search box
+    // with a file name, an unknown extension with the site's suggestions.
+    const Reply upper = fromNginx("/soso/QVXTEST.htm");
+    QCOMPARE(upper.status, 200);
+    QCOMPARE(upper.body, dynamic.get("/soso/QVXTEST.htm").body);
+    QCOMPARE(upper.headers.count("Content-Security-Policy"), 1);
+    const Reply searched = fromNginx("/search?ext=report.QVXTEST");
+    QCOMPARE(searched.status, 303);
+    QVERIFY2(searched.headers.contains("Location: /soso/qvxtest.htm"), searched.headers);
     const Reply unknown = fromNginx("/soso/qqqzzz.htm");
     QCOMPARE(unknown.status, 404);
-    QCOMPARE(unknown.body, QString::fromUtf8(tree(m_export).value("404.html")));
+    QCOMPARE(unknown.body, dynamic.get("/soso/qqqzzz.htm").body);
+    QCOMPARE(fromNginx("/.quelvix-export-manifest").status, 404);
     const Reply icon = fromNginx("/icons/catalog/org.example.Zh.png");
     QVERIFY(icon.headers.contains("Content-Type: image/png"));
     QVERIFY(icon.headers.contains("Cache-Control: public, max-age=86400"));
