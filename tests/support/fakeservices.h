@@ -15,7 +15,9 @@ struct FakeServices {
     int exits = 0;
     // For the real pane: a site that is never started, so a test sees only
     // the servers it runs itself.
-    platform::LocalSite localSite{QString(), [](const QString&, const QStringList&) { return false; }};
+    platform::LocalSite localSite{QString(), [](const QString&, const QStringList&) {
+                                      return false;
+                                  }};
 
     Form1Services services(identity::Sites sites = identity::sites()) {
         return withPane(
