@@ -125,10 +125,8 @@ public:
                 });
     }
 
-    void loadSite(const QUrl& address) {
-        m_origin = address;
-        load(address);
-    }
+    // The origin whose pages may be shown, from the address about to be loaded.
+    void keepTo(const QUrl& address) { m_origin = address; }
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
@@ -198,8 +196,9 @@ quelvix_engine_view(QWidget* host, const platform::EngineHooks* hooks, QString* 
 }
 
 extern "C" Q_DECL_EXPORT void quelvix_engine_load(QWidget* view, const QUrl* address) {
-    static_cast<platform::SitePage*>(static_cast<QWebEngineView*>(view)->page())
-        ->loadSite(*address);
+    auto* engineView = static_cast<QWebEngineView*>(view);
+    static_cast<platform::SitePage*>(engineView->page())->keepTo(*address);
+    engineView->load(*address);
 }
 
 extern "C" Q_DECL_EXPORT void quelvix_engine_show(QWidget* view, const QString* html) {
