@@ -122,7 +122,8 @@ Holder holderOf(quint16 port) {
                 !servesLoopback(procAddress(local[0]))) {
                 continue;
             }
-            if (fields[7].toUInt() != currentUser()) {
+            bool read = false;
+            if (fields[7].toUInt(&read) != currentUser() || !read) {
                 return Holder::Other;
             }
             ours = true;

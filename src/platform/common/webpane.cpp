@@ -163,11 +163,16 @@ private:
             .unreachable =
                 [this, alive](const QUrl& address) {
                     // Our own site is never left to the engine's error page.
-                    if (!alive.expired() && LocalSite::isLoopback(address)) {
+                    if (!alive.expired() && onTheSiteShown(address)) {
                         show(m_site.problem(SiteProblem::NoAnswer, address));
                     }
                 },
         };
+    }
+
+    bool onTheSiteShown(const QUrl& address) const {
+        return LocalSite::isLoopback(address) && address.scheme() == m_shown.scheme() &&
+               address.host() == m_shown.host() && address.port() == m_shown.port();
     }
 
     void show(const SiteAnswer& answer) {
@@ -175,6 +180,7 @@ private:
             return;
         }
         if (answer.problem == SiteProblem::None) {
+            m_shown = answer.address;
             m_engine->load(m_view, &answer.address);
         } else {
             const QString page = ownPage(answer);
@@ -193,6 +199,7 @@ private:
     std::optional<EngineModule> m_engine;
     QPointer<QWidget> m_view; // owned by the host
     QString m_missing;        // why there is no view, once that is known
+    QUrl m_shown;             // the address last given to the engine
     quint64 m_latest = 0;
     std::shared_ptr<int> m_alive = std::make_shared<int>();
 };

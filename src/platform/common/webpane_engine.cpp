@@ -94,6 +94,17 @@ void prepareEngine() {
     Q_UNUSED(once);
 }
 
+// A page that could not be had at all: not a page the server sent with an
+// error status, nor a load given up for another one. Closed connections
+// count too; the engine files some of them under its own errors.
+bool unreachable(const QWebEngineLoadingInfo& info) {
+    constexpr int aborted = -3;
+    return info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
+           info.errorDomain() != QWebEngineLoadingInfo::HttpStatusCodeDomain &&
+           !(info.errorDomain() == QWebEngineLoadingInfo::InternalErrorDomain &&
+             info.errorCode() == aborted);
+}
+
 bool sameOrigin(const QUrl& a, const QUrl& b) {
     return a.scheme() == b.scheme() && a.host() == b.host() && a.port(-1) == b.port(-1);
 }
@@ -115,11 +126,7 @@ public:
                 });
         connect(this, &QWebEnginePage::loadingChanged, this,
                 [this](const QWebEngineLoadingInfo& info) {
-                    const auto domain = info.errorDomain();
-                    if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
-                        (domain == QWebEngineLoadingInfo::ConnectionErrorDomain ||
-                         domain == QWebEngineLoadingInfo::HttpErrorDomain) &&
-                        m_hooks.unreachable) {
+                    if (unreachable(info) && m_hooks.unreachable) {
                         m_hooks.unreachable(info.url());
                     }
                 });
