@@ -10,7 +10,6 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QtEndian>
-#include <cstring>
 #include <memory>
 
 #ifdef Q_OS_UNIX
