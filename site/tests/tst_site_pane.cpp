@@ -1,4 +1,4 @@
-#include "fakes.h"
+#include "fakeservices.h"
 #include "form1.h"
 
 #include <QApplication>
@@ -24,17 +24,9 @@ void TestSitePane::pdfPageNamesThePdfType() {
     const QString root = QString::fromLatin1(line.mid(line.indexOf("http://")));
     QVERIFY(root.startsWith("http://127.0.0.1:"));
 
-    RecordingMessenger messenger;
-    RecordingLauncher launcher;
-    MemoryRegistry registry;
-    RecordingStarter processes;
-    Form1 form({.messenger = messenger,
-                .browser = launcher,
-                .registry = registry,
-                .processes = processes,
-                .attachWebPane = platform::attachWebPane,
-                .exitProcess = [] {},
-                .sites = {root, root, root}});
+    FakeServices fakes;
+    RecordingMessenger& messenger = fakes.messenger;
+    Form1 form(fakes.withRealPane({root, root, root}));
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     auto* text1 = form.findChild<QLineEdit*>(QStringLiteral("Text1"));

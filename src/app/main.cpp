@@ -1,9 +1,11 @@
+#include "browserlauncher.h"
 #include "commandline.h"
 #include "form1.h"
 #include "identity.h"
 #include "keyboard.h"
 #include "localsite.h"
 #include "process.h"
+#include "webpane.h"
 
 #include <QApplication>
 
@@ -23,20 +25,17 @@ int main(int argc, char* argv[]) {
     }
     platform::useDesktopKeyboard(app);
 
-    platform::LocalSite localSite;
-    const auto browser = platform::withLocalSite(
-        platform::makeBrowserLauncher([&messenger](const QString& reason) {
-            messenger->show(nullptr, {reason, {}, platform::MessageIcon::Critical});
-        }),
-        localSite, *messenger);
+    platform::LocalSite site;
+    platform::SiteBrowserLauncher browser(site, *messenger);
     const auto registry = platform::makeRegistry();
     const auto processes = platform::makeProcessStarter();
     Form1 form({
         .messenger = *messenger,
-        .browser = *browser,
+        .browser = browser,
         .registry = *registry,
         .processes = *processes,
-        .attachWebPane = platform::withLocalSite(platform::attachWebPane, localSite),
+        .attachWebPane =
+            [&](QWidget* host) { return platform::attachWebPane(host, site, browser, *messenger); },
         .exitProcess = [] { QApplication::exit(0); },
     });
     form.show();

@@ -38,8 +38,7 @@ Form1::Form1(Form1Services services, QWidget* parent)
     platform::makeFixedWindow(this, clientSize + QSize(0, m_ui->menubar->sizeHint().height()));
     platform::centreOnScreen(this);
 
-    m_web = m_services.attachWebPane(m_ui->WEB1,
-                                     [this](const QString& reason) { reportFailure(reason); });
+    m_web = m_services.attachWebPane(m_ui->WEB1);
     m_ui->Text1->installEventFilter(this);
     m_ui->Text1->setFocus();
     connectHandlers();
@@ -86,7 +85,7 @@ void Form1::so_Click() {
         m_services.messenger.show(this, {emptyInputMessage, {}, platform::MessageIcon::None});
         return;
     }
-    openInBrowser(lookup::externalAddress(m_services.sites.search, text));
+    m_services.browser.open(lookup::externalAddress(m_services.sites.search, text));
 }
 
 void Form1::Command2_Click() {
@@ -109,7 +108,7 @@ void Form1::about_Click() {
 }
 
 void Form1::Command4_Click() {
-    openInBrowser(lookup::forumAddress(m_services.sites.forum));
+    m_services.browser.open(lookup::forumAddress(m_services.sites.forum));
 }
 
 void Form1::toURL_Click() {
@@ -146,16 +145,4 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QMainWindow::eventFilter(watched, event);
-}
-
-void Form1::openInBrowser(const QUrl& address) {
-    if (const auto error = m_services.browser.open(address)) {
-        reportFailure(*error);
-    }
-}
-
-void Form1::reportFailure(const QString& reason) {
-    // Failures of the platform are reported and survived: the typed text and
-    // the pane stay as they are and the next command works.
-    m_services.messenger.show(this, {reason, {}, platform::MessageIcon::Critical});
 }

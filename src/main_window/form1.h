@@ -19,7 +19,8 @@ class QKeyEvent;
 class Form2;
 class frmAbout;
 
-// What the main window needs from the outside world.
+// What the main window needs from the outside world. The browser and the pane
+// tell the person themselves when they fail; the window goes on as it was.
 struct Form1Services {
     platform::Messenger& messenger;
     platform::BrowserLauncher& browser;
@@ -60,8 +61,6 @@ protected:
 
 private:
     void connectHandlers();
-    void openInBrowser(const QUrl& address);
-    void reportFailure(const QString& reason);
 
     std::unique_ptr<Ui::Form1> m_ui;
     Form1Services m_services;

@@ -14,6 +14,9 @@ struct Message {
     // Empty means the application title, as for every message box given none.
     QString title;
     MessageIcon icon = MessageIcon::None;
+    // The web address a failure concerns, shown under the text where it can
+    // be selected and copied; empty for none.
+    QString address = {};
 };
 
 // Modal message boxes with a single OK button.

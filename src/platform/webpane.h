@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -8,6 +7,10 @@
 class QWidget;
 
 namespace platform {
+
+class BrowserLauncher;
+class LocalSite;
+class Messenger;
 
 // A web browser pane filling a host widget. It starts empty and shows the page
 // of each address it is given, replacing the one before.
@@ -17,16 +20,16 @@ public:
     virtual void navigate(const QUrl& address) = 0;
 };
 
-// Called with a readable reason when the pane cannot show pages any more
-// (its page process died, or the engine could not start one).
-using WebPaneFailureHandler = std::function<void(const QString& reason)>;
+using WebPaneFactory = std::function<std::unique_ptr<WebPane>(QWidget* host)>;
 
-using WebPaneFactory =
-    std::function<std::unique_ptr<WebPane>(QWidget* host, WebPaneFailureHandler onFailure)>;
-
-// The real pane. It shows white until the engine is needed: the engine is
-// loaded on the first address, or as soon as a character is typed in the
-// host's window, so the window never waits for it and an idle app stays small.
-std::unique_ptr<WebPane> attachWebPane(QWidget* host, WebPaneFailureHandler onFailure);
+// The pane. It shows white until the engine is needed: the engine is loaded
+// on the first address, or as soon as a character is typed in the host's
+// window, so the window never waits for it and an idle app stays small. An
+// address on the local site is shown once the site has been seen to; when it
+// cannot be, the pane says why on a page of its own. Of addresses given in
+// quick succession only the latest is shown. Links off the site go to the
+// browser; what goes wrong with the engine is shown with the messenger.
+std::unique_ptr<WebPane> attachWebPane(QWidget* host, LocalSite& site, BrowserLauncher& browser,
+                                       Messenger& messenger);
 
 } // namespace platform

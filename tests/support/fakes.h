@@ -19,14 +19,26 @@ public:
     QList<platform::Message> messages;
 };
 
+// Records the addresses; a set failure is told with the messenger, the
+// address beside it, as the real launcher tells its own.
 class RecordingLauncher final : public platform::BrowserLauncher {
 public:
-    std::optional<QString> open(const QUrl& address) override {
+    explicit RecordingLauncher(platform::Messenger* messenger = nullptr)
+        : m_messenger(messenger) {}
+    void open(const QUrl& address) override {
         opened.append(address);
-        return failure;
+        if (failure && m_messenger) {
+            m_messenger->show(nullptr, {*failure,
+                                        {},
+                                        platform::MessageIcon::Critical,
+                                        address.toString(QUrl::FullyEncoded)});
+        }
     }
     QList<QUrl> opened;
     std::optional<QString> failure; // set to make every open fail with it
+
+private:
+    platform::Messenger* m_messenger;
 };
 
 class RecordingWebPane final : public platform::WebPane {

@@ -30,8 +30,9 @@ void TestHttpServer::serve(QTcpSocket* socket) {
     m_targets.append(target);
 
     const QByteArray escaped = QString::fromLatin1(target).toHtmlEscaped().toLatin1();
-    const QByteArray body = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>page " +
-                            escaped + "</title></head><body><p>" + escaped + "</p></body></html>";
+    const QByteArray body = m_pages.value(
+        target, "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>page " + escaped +
+                    "</title></head><body><p>" + escaped + "</p></body></html>");
     socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
     socket->disconnectFromHost();

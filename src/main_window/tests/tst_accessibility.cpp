@@ -1,6 +1,6 @@
 // What a screen reader finds in the three windows, read from the
 // accessibility tree.
-#include "fakes.h"
+#include "fakeservices.h"
 #include "form1.h"
 #include "form2.h"
 #include "frmabout.h"
@@ -37,32 +37,17 @@ private slots:
     void everyTextIsSpoken();
 
 private:
-    RecordingMessenger m_messenger;
-    RecordingLauncher m_launcher;
-    MemoryRegistry m_registry;
-    RecordingStarter m_processes;
-    QList<QUrl> m_shown;
+    FakeServices m_fakes;
     std::unique_ptr<Form1> m_form1;
     std::unique_ptr<Form2> m_form2;
     std::unique_ptr<frmAbout> m_about;
 };
 
 void TestAccessibility::initTestCase() {
-    m_form1 = std::make_unique<Form1>(
-        Form1Services{.messenger = m_messenger,
-                      .browser = m_launcher,
-                      .registry = m_registry,
-                      .processes = m_processes,
-                      .attachWebPane =
-                          [this](QWidget*, platform::WebPaneFailureHandler) {
-                              return std::unique_ptr<platform::WebPane>(
-                                  std::make_unique<RecordingWebPane>(m_shown));
-                          },
-                      .exitProcess = [] {},
-                      .sites = {forum, forum, forum}});
+    m_form1 = std::make_unique<Form1>(m_fakes.services({forum, forum, forum}));
     m_form2 = std::make_unique<Form2>(forum, contact);
-    m_about =
-        std::make_unique<frmAbout>(forum, sysinfo::Services{m_registry, m_processes, m_messenger});
+    m_about = std::make_unique<frmAbout>(
+        forum, sysinfo::Services{m_fakes.registry, m_fakes.processes, m_fakes.messenger});
     m_about->show(); // its load handling fills three texts
 }
 

@@ -1,4 +1,5 @@
-#include "fakes.h"
+#include "eventloop.h"
+#include "fakeservices.h"
 #include "form1.h"
 #include "testhttpserver.h"
 
@@ -13,19 +14,9 @@ namespace {
 constexpr int loadTimeout = 60000;
 
 // The main window with the real web pane, looking up on a local server.
-struct Harness {
+struct Harness : FakeServices {
     TestHttpServer server;
-    RecordingMessenger messenger;
-    RecordingLauncher launcher;
-    MemoryRegistry registry;
-    RecordingStarter processes;
-    Form1 form{Form1Services{.messenger = messenger,
-                             .browser = launcher,
-                             .registry = registry,
-                             .processes = processes,
-                             .attachWebPane = platform::attachWebPane,
-                             .exitProcess = [] {},
-                             .sites = {server.root(), server.root(), server.root()}}};
+    Form1 form{withRealPane({server.root(), server.root(), server.root()})};
 
     QLineEdit* text1() const { return form.findChild<QLineEdit*>(QStringLiteral("Text1")); }
     QPushButton* command1() const {
@@ -64,7 +55,9 @@ void TestForm1Web::paneDoesNotTakeTheFocus() {
     QTest::keyClicks(h.text1(), "e");
     QTRY_VERIFY_WITH_TIMEOUT(h.view(), loadTimeout);
     QTest::keyClicks(h.text1(), "xe");
-    QTest::qWait(1000);
+    // Its drawing surface comes last, and could take the focus as it comes.
+    QTRY_VERIFY_WITH_TIMEOUT(h.view()->focusProxy(), loadTimeout);
+    runPostedEvents();
     QCOMPARE(QApplication::activeWindow(), &h.form);
     QCOMPARE(QApplication::focusWidget(), h.text1());
     QTest::keyClick(h.text1(), Qt::Key_S, Qt::ControlModifier);
@@ -128,7 +121,7 @@ void TestForm1Web::emptyInputLoadsNothing() {
     QVERIFY(h.show());
     QTest::keyClick(h.text1(), Qt::Key_Return);
     QCOMPARE(h.messenger.messages.size(), 1);
-    QTest::qWait(500);
+    runPostedEvents();
     QVERIFY(h.server.targets().isEmpty());
     QVERIFY(!h.view()); // Nothing to show, so the engine is not even loaded.
 }

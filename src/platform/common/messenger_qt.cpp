@@ -25,12 +25,22 @@ public:
             message.icon == MessageIcon::Critical ? QMessageBox::Critical : QMessageBox::NoIcon;
         const QString title =
             message.title.isEmpty() ? identity::applicationTitle() : message.title;
-        QMessageBox box(icon, title, message.text, QMessageBox::Ok, parent);
+        QMessageBox box(icon, title, textOf(message), QMessageBox::Ok, parent);
+        // Plain, so an address can never be read as markup, and selectable,
+        // so the address can be copied into a browser by hand.
+        box.setTextFormat(Qt::PlainText);
+        box.setTextInteractionFlags(Qt::TextSelectableByMouse);
         fitTitle(box);
         box.exec();
     }
 
 private:
+    static QString textOf(const Message& message) {
+        return message.address.isEmpty()
+                   ? message.text
+                   : message.text + QStringLiteral("\n\n网页地址：") + message.address;
+    }
+
     // A box sized for its short text alone is narrower than its title bar
     // needs: "Dornavel" beside the frame's buttons elides to "D…". The box
     // is widened by a spacer, the way its own layout allows.

@@ -1,5 +1,10 @@
 #include "webpane.h"
 
+#include "browserlauncher.h"
+#include "localsite.h"
+#include "messenger.h"
+#include "webpane_engine.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QEvent>
@@ -9,41 +14,69 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <optional>
 
 namespace platform {
 namespace {
 
-using CreateEnginePane = WebPane* (*)(QWidget*, const WebPaneFailureHandler*);
+struct EngineModule {
+    CreateEngineView create;
+    LoadInEngineView load;
+    ShowInEngineView show;
+};
 
 // The module holding the engine: beside the executable in the build tree,
 // in the library directory once installed. Loading it makes Qt WebEngine warn
 // that it "seems to be initialized from a plugin" and ask for a shared OpenGL
 // context before QApplication; that is deliberate here (see the module).
-CreateEnginePane loadEngineModule(QString* error) {
+std::optional<EngineModule> loadEngineModule(QString* error) {
     const QDir appDir(QCoreApplication::applicationDirPath());
     QStringList tried;
     for (const QString& dir :
          {appDir.path(), appDir.filePath(QStringLiteral(QUELVIX_MODULE_DIR))}) {
         QLibrary module(QDir(dir).filePath(QStringLiteral(QUELVIX_WEBPANE_MODULE)));
-        if (auto create =
-                reinterpret_cast<CreateEnginePane>(module.resolve("quelvix_engine_pane"))) {
-            return create; // The module stays loaded for the life of the process.
+        const EngineModule engine{
+            reinterpret_cast<CreateEngineView>(module.resolve("quelvix_engine_view")),
+            reinterpret_cast<LoadInEngineView>(module.resolve("quelvix_engine_load")),
+            reinterpret_cast<ShowInEngineView>(module.resolve("quelvix_engine_show"))};
+        if (engine.create && engine.load && engine.show) {
+            return engine; // The module stays loaded for the life of the process.
         }
         tried.append(module.errorString());
     }
     *error = tried.join(QStringLiteral("; "));
-    return nullptr;
+    return std::nullopt;
 }
 
-// A pane whose engine is loaded on the first address or the first character
-// typed in its window, whichever comes first: a start that never looks
-// anything up never pays for the engine, and one that does has it loading
-// while the rest of the extension is typed.
-class LazyWebPane final : public QObject, public WebPane {
+// The pane's own page for an address it cannot show: made here, never
+// fetched, so it says what is wrong even when nothing answers.
+QString ownPage(const SiteAnswer& answer) {
+    return QStringLiteral(
+               "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
+               "<title>无法显示查询页面</title><style>"
+               "body{font-size:13px;margin:12px 16px;color:#222;background:#fff}"
+               "h1{font-size:15px;margin:0 0 10px}"
+               "code{display:block;padding:6px 8px;background:#f2f2f2;white-space:pre-wrap;"
+               "word-break:break-all;user-select:all}"
+               ".address{color:#666;font-size:12px;word-break:break-all}"
+               "</style></head><body><h1>无法显示查询页面</h1><p>%1</p><code>%2</code>"
+               "<p class=\"address\">网页地址：%3</p></body></html>")
+        .arg(answer.what.toHtmlEscaped(), answer.fix.toHtmlEscaped(),
+             answer.address.toString(QUrl::FullyEncoded).toHtmlEscaped());
+}
+
+// The one pane: it sees to the local site, loads the engine and shows the
+// latest address. The engine is loaded on the first address or the first
+// character typed in its window, whichever comes first: a start that never
+// looks anything up never pays for the engine, and one that does has it
+// loading while the rest of the extension is typed.
+class SitePane final : public QObject, public WebPane {
 public:
-    LazyWebPane(QWidget* host, WebPaneFailureHandler onFailure)
+    SitePane(QWidget* host, LocalSite& site, BrowserLauncher& browser, Messenger& messenger)
         : m_host(host)
-        , m_onFailure(std::move(onFailure)) {
+        , m_site(site)
+        , m_browser(browser)
+        , m_messenger(messenger) {
         m_host->setAutoFillBackground(true);
         QPalette palette = m_host->palette();
         palette.setColor(QPalette::Window, Qt::white);
@@ -51,19 +84,26 @@ public:
         qApp->installEventFilter(this);
     }
 
-    ~LazyWebPane() override {
+    ~SitePane() override {
         if (qApp) {
             qApp->removeEventFilter(this);
         }
     }
 
+    // Only the latest address is shown, even if an earlier one waited longer.
     void navigate(const QUrl& address) override {
         loadEngine();
-        if (m_engine) {
-            m_engine->navigate(address);
-        } else if (m_onFailure) {
-            m_onFailure(m_missing);
+        if (!m_view) {
+            report(m_missing);
+            return;
         }
+        const quint64 request = ++m_latest;
+        m_site.whenReady(address, [this, alive = std::weak_ptr<int>(m_alive),
+                                   request](const SiteAnswer& answer) {
+            if (!alive.expired() && request == m_latest) {
+                show(answer);
+            }
+        });
     }
 
 protected:
@@ -88,27 +128,87 @@ private:
 
     void loadEngine() {
         qApp->removeEventFilter(this);
-        if (m_engine || !m_missing.isEmpty() || !m_host) {
+        if (m_view || !m_missing.isEmpty() || !m_host) {
             return;
         }
         QString error;
-        if (const CreateEnginePane create = loadEngineModule(&error)) {
-            m_engine.reset(create(m_host, &m_onFailure));
-        } else {
+        m_engine = loadEngineModule(&error);
+        if (!m_engine) {
             m_missing = QStringLiteral("无法载入网页显示模块，无法显示网页：%1").arg(error);
+            return;
+        }
+        const EngineHooks hooks = engineHooks();
+        m_view = m_engine->create(m_host, &hooks, &error);
+        if (!m_view) {
+            m_missing = error;
         }
     }
 
+    // The view lives with the host, which may outlast the pane.
+    EngineHooks engineHooks() {
+        const std::weak_ptr<int> alive = m_alive;
+        return {
+            .fail =
+                [this, alive](const QString& reason) {
+                    if (!alive.expired()) {
+                        report(reason);
+                    }
+                },
+            .openElsewhere =
+                [this, alive](const QUrl& address) {
+                    if (!alive.expired()) {
+                        m_browser.open(address);
+                    }
+                },
+            .unreachable =
+                [this, alive](const QUrl& address) {
+                    // Our own site is never left to the engine's error page.
+                    if (!alive.expired() && onTheSiteShown(address)) {
+                        show(m_site.problem(SiteProblem::NoAnswer, address));
+                    }
+                },
+        };
+    }
+
+    bool onTheSiteShown(const QUrl& address) const {
+        return LocalSite::isLoopback(address) && address.scheme() == m_shown.scheme() &&
+               address.host() == m_shown.host() && address.port() == m_shown.port();
+    }
+
+    void show(const SiteAnswer& answer) {
+        if (!m_view) {
+            return;
+        }
+        if (answer.problem == SiteProblem::None) {
+            m_shown = answer.address;
+            m_engine->load(m_view, &answer.address);
+        } else {
+            const QString page = ownPage(answer);
+            m_engine->show(m_view, &page);
+        }
+    }
+
+    void report(const QString& reason) {
+        m_messenger.show(m_host ? m_host->window() : nullptr, {reason, {}, MessageIcon::Critical});
+    }
+
     QPointer<QWidget> m_host;
-    WebPaneFailureHandler m_onFailure;
-    std::unique_ptr<WebPane> m_engine;
-    QString m_missing;
+    LocalSite& m_site;
+    BrowserLauncher& m_browser;
+    Messenger& m_messenger;
+    std::optional<EngineModule> m_engine;
+    QPointer<QWidget> m_view; // owned by the host
+    QString m_missing;        // why there is no view, once that is known
+    QUrl m_shown;             // the address last given to the engine
+    quint64 m_latest = 0;
+    std::shared_ptr<int> m_alive = std::make_shared<int>();
 };
 
 } // namespace
 
-std::unique_ptr<WebPane> attachWebPane(QWidget* host, WebPaneFailureHandler onFailure) {
-    return std::make_unique<LazyWebPane>(host, std::move(onFailure));
+std::unique_ptr<WebPane> attachWebPane(QWidget* host, LocalSite& site, BrowserLauncher& browser,
+                                       Messenger& messenger) {
+    return std::make_unique<SitePane>(host, site, browser, messenger);
 }
 
 } // namespace platform

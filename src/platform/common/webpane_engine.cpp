@@ -1,16 +1,20 @@
-// The web pane proper, built as a module of its own: only this file links Qt
+// The web pane's view, built as a module of its own: only this file links Qt
 // WebEngine, so the app starts without mapping the engine's libraries and
 // loads them the first time a page is wanted.
-#include "webpane.h"
+#include "webpane_engine.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QLoggingCategory>
 #include <QPointer>
 #include <QQuickWindow>
+#include <QTranslator>
 #include <QVBoxLayout>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
+#include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QWidget>
 
@@ -51,8 +55,6 @@ bool enginePresent() {
     return false;
 }
 
-const QString engineMissing = QStringLiteral("找不到网页引擎进程 QtWebEngineProcess，无法显示网页");
-
 // The view composites in software, and Chromium is told to leave its GPU
 // process off. Drawing through OpenGL would need a context shared by the
 // whole application from before QApplication exists, which costs every start
@@ -60,67 +62,152 @@ const QString engineMissing = QStringLiteral("找不到网页引擎进程 QtWebE
 // first view would also make Qt recreate the window. Without that context the
 // engine must not try OpenGL at all.
 void drawInSoftware() {
+    // Qt WebEngine 6.4 logs its start-up settings at info level and, doing
+    // so, reads the shared context's format without checking that there is
+    // one: a null dereference (later versions check). The log is not needed.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+    QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!flags.split(' ').contains("--disable-gpu")) {
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.append(" --disable-gpu").trimmed());
+    }
+}
+
+// The engine's own texts (the pane's context menu among them) in the
+// application's language, beside Qt's, which the application installs.
+void translateEngine() {
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtwebengine"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QCoreApplication::installTranslator(translator);
+    } else {
+        delete translator;
+    }
+}
+
+void prepareEngine() {
     static const bool once = [] {
-        // Qt WebEngine 6.4 logs its start-up settings at info level and, doing
-        // so, reads the shared context's format without checking that there is
-        // one: a null dereference (later versions check). The log is not needed.
-        QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
-        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
-        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-        if (!flags.split(' ').contains("--disable-gpu")) {
-            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.append(" --disable-gpu").trimmed());
-        }
+        drawInSoftware();
+        translateEngine();
         return true;
     }();
     Q_UNUSED(once);
 }
 
-class EngineWebPane final : public QObject, public WebPane {
+// A page that could not be had at all: not a page the server sent with an
+// error status, nor a load given up for another one. Closed connections
+// count too; the engine files some of them under its own errors.
+bool unreachable(const QWebEngineLoadingInfo& info) {
+    constexpr int aborted = -3;
+    return info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
+           info.errorDomain() != QWebEngineLoadingInfo::HttpStatusCodeDomain &&
+           !(info.errorDomain() == QWebEngineLoadingInfo::InternalErrorDomain &&
+             info.errorCode() == aborted);
+}
+
+bool sameOrigin(const QUrl& a, const QUrl& b) {
+    return a.scheme() == b.scheme() && a.host() == b.host() && a.port(-1) == b.port(-1);
+}
+
+// The pane shows the lookup site and nothing else: no script runs, and a
+// link or form to anywhere else goes to the default browser.
+class SitePage final : public QWebEnginePage {
 public:
-    EngineWebPane(QWidget* host, WebPaneFailureHandler onFailure)
-        : m_onFailure(std::move(onFailure)) {
-        if (!enginePresent()) {
-            return; // The pane stays blank; every other command goes on working.
-        }
-        drawInSoftware();
-        m_view = new QWebEngineView(host);
-        auto* layout = new QVBoxLayout(host);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(m_view);
-        host->setFocusProxy(m_view);
-        connect(m_view->page(), &QWebEnginePage::renderProcessTerminated, this,
-                [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
+    SitePage(EngineHooks hooks, QObject* parent)
+        : QWebEnginePage(parent)
+        , m_hooks(std::move(hooks)) {
+        settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
+        connect(this, &QWebEnginePage::renderProcessTerminated, this,
+                [this](RenderProcessTerminationStatus status, int exitCode) {
                     const QString reason = terminationReason(status, exitCode);
-                    if (!reason.isEmpty()) {
-                        reportFailure(reason);
+                    if (!reason.isEmpty() && m_hooks.fail) {
+                        m_hooks.fail(reason);
                     }
                 });
-        m_view->show();
+        connect(this, &QWebEnginePage::loadingChanged, this,
+                [this](const QWebEngineLoadingInfo& info) {
+                    if (unreachable(info) && m_hooks.unreachable) {
+                        m_hooks.unreachable(info.url());
+                    }
+                });
     }
 
-    void navigate(const QUrl& address) override {
-        if (m_view) {
-            m_view->load(address);
-        } else {
-            reportFailure(engineMissing);
+    // The origin whose pages may be shown, from the address about to be loaded.
+    void keepTo(const QUrl& address) { m_origin = address; }
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
+        // Loads asked for by the pane, and going back to or reloading a page
+        // that was let in already.
+        if (type == NavigationTypeTyped || type == NavigationTypeBackForward ||
+            type == NavigationTypeReload) {
+            return true;
         }
+        if (sameOrigin(url, m_origin)) {
+            return true;
+        }
+        if (isMainFrame &&
+            (type == NavigationTypeLinkClicked || type == NavigationTypeFormSubmitted)) {
+            m_hooks.openElsewhere(url);
+        }
+        return false; // frames, redirects and refreshes elsewhere stay out
     }
+
+    // A link meant for a new window: a page that only catches its address.
+    QWebEnginePage* createWindow(WebWindowType) override { return new WindowCatcher(this); }
 
 private:
-    void reportFailure(const QString& reason) const {
-        if (m_onFailure) {
-            m_onFailure(reason);
-        }
-    }
+    class WindowCatcher final : public QWebEnginePage {
+    public:
+        explicit WindowCatcher(SitePage* owner)
+            : QWebEnginePage(owner)
+            , m_owner(owner) {}
 
-    QPointer<QWebEngineView> m_view; // owned by the host
-    WebPaneFailureHandler m_onFailure;
+    protected:
+        bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
+            if (sameOrigin(url, m_owner->m_origin)) {
+                m_owner->load(url);
+            } else {
+                m_owner->m_hooks.openElsewhere(url);
+            }
+            deleteLater();
+            return false;
+        }
+
+    private:
+        SitePage* m_owner;
+    };
+
+    EngineHooks m_hooks;
+    QUrl m_origin;
 };
 
 } // namespace
 } // namespace platform
 
-extern "C" Q_DECL_EXPORT platform::WebPane*
-quelvix_engine_pane(QWidget* host, const platform::WebPaneFailureHandler* onFailure) {
-    return new platform::EngineWebPane(host, *onFailure);
+extern "C" Q_DECL_EXPORT QWidget*
+quelvix_engine_view(QWidget* host, const platform::EngineHooks* hooks, QString* error) {
+    if (!platform::enginePresent()) {
+        *error = QStringLiteral("找不到网页引擎进程 QtWebEngineProcess，无法显示网页");
+        return nullptr;
+    }
+    platform::prepareEngine();
+    auto* view = new QWebEngineView(host);
+    view->setPage(new platform::SitePage(*hooks, view));
+    auto* layout = new QVBoxLayout(host);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(view);
+    host->setFocusProxy(view);
+    view->show();
+    return view;
+}
+
+extern "C" Q_DECL_EXPORT void quelvix_engine_load(QWidget* view, const QUrl* address) {
+    auto* engineView = static_cast<QWebEngineView*>(view);
+    static_cast<platform::SitePage*>(engineView->page())->keepTo(*address);
+    engineView->load(*address);
+}
+
+extern "C" Q_DECL_EXPORT void quelvix_engine_show(QWidget* view, const QString* html) {
+    static_cast<QWebEngineView*>(view)->setHtml(*html);
 }

@@ -1,12 +1,25 @@
-// Starting the local lookup site when an address on loopback finds nothing.
+// Seeing to the local lookup site before an address on it is used: starting
+// it, taking pages only from this user's own, and never holding up the loop.
+#include "browserlauncher.h"
 #include "fakes.h"
 #include "localsite.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <csignal>
 #include <memory>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(platform::SiteProblem)
 
 namespace {
 
@@ -14,6 +27,21 @@ quint16 freePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
     return probe.serverPort();
+}
+
+bool isFree(quint16 port) {
+    QTcpServer probe;
+    return probe.listen(QHostAddress::Any, port);
+}
+
+// A free port whose fallback for this user is free as well.
+quint16 freePortAndFallback() {
+    for (;;) {
+        const quint16 port = freePort();
+        if (port <= 64535 && isFree(platform::LocalSite::fallbackPort(port, ::geteuid()))) {
+            return port;
+        }
+    }
 }
 
 bool accepts(quint16 port) {
@@ -47,6 +75,88 @@ struct KeptStarts {
     }
 };
 
+// The answers of one LocalSite, as they arrive.
+struct Answers {
+    QList<platform::SiteAnswer> list;
+    platform::LocalSite::Then then() {
+        return [this](const platform::SiteAnswer& answer) {
+            list.append(answer);
+        };
+    }
+};
+
+// A user other than this one, for sockets that must not be this user's:
+// made for the tests when there is none yet.
+std::optional<uid_t> otherUser() {
+    const char* name = "quelvix-test";
+    if (!::getpwnam(name)) {
+        QProcess::execute(QStringLiteral("useradd"),
+                          {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin", name});
+    }
+    const passwd* user = ::getpwnam(name);
+    return user ? std::optional<uid_t>(user->pw_uid) : std::nullopt;
+}
+
+// A listening socket of another user's, held by a child process that took
+// that user's uid before making it.
+class ForeignListener {
+public:
+    ForeignListener(uid_t uid, const QString& address, quint16 port) {
+        sockaddr_storage bound{};
+        socklen_t length = 0;
+        const QByteArray host = address.toLatin1();
+        if (address.contains(QLatin1Char(':'))) {
+            auto* v6 = reinterpret_cast<sockaddr_in6*>(&bound);
+            v6->sin6_family = AF_INET6;
+            v6->sin6_port = htons(port);
+            ::inet_pton(AF_INET6, host.constData(), &v6->sin6_addr);
+            length = sizeof *v6;
+        } else {
+            auto* v4 = reinterpret_cast<sockaddr_in*>(&bound);
+            v4->sin_family = AF_INET;
+            v4->sin_port = htons(port);
+            ::inet_pton(AF_INET, host.constData(), &v4->sin_addr);
+            length = sizeof *v4;
+        }
+        int ready[2];
+        if (::pipe(ready) != 0) {
+            return;
+        }
+        m_child = ::fork();
+        if (m_child == 0) {
+            ::close(ready[0]);
+            // A socket belongs to the uid that made it, so the uid comes first.
+            if (::setgid(uid) != 0 || ::setuid(uid) != 0) {
+                ::_exit(1);
+            }
+            const int fd = ::socket(bound.ss_family, SOCK_STREAM, 0);
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&bound), length) != 0 ||
+                ::listen(fd, 16) != 0) {
+                ::_exit(1);
+            }
+            const char ok = 1;
+            (void)!::write(ready[1], &ok, 1);
+            ::pause();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char ok = 0;
+        m_listening = m_child > 0 && ::read(ready[0], &ok, 1) == 1 && ok == 1;
+        ::close(ready[0]);
+    }
+    ~ForeignListener() {
+        if (m_child > 0) {
+            ::kill(m_child, SIGKILL);
+            ::waitpid(m_child, nullptr, 0);
+        }
+    }
+    bool listening() const { return m_listening; }
+
+private:
+    pid_t m_child = -1;
+    bool m_listening = false;
+};
+
 } // namespace
 
 class TestLocalSite : public QObject {
@@ -61,22 +171,21 @@ private slots:
     void addressesElsewhereNeedNoSite_data();
     void addressesElsewhereNeedNoSite();
     void siteEndsWhenIdle();
+    void anotherUsersListenerIsPassedBy_data();
+    void anotherUsersListenerIsPassedBy();
+    void aPortThatAcceptsNothingHoldsUpNothing();
 };
 
 void TestLocalSite::startsTheSiteAndTheLookupArrives() {
     const quint16 port = freePort();
     KeptStarts starts;
     platform::LocalSite site(QStringLiteral(QUELVIX_SITE_BINARY), starts.starter());
-    QList<QUrl> shown;
-    const platform::WebPaneFactory pane = platform::withLocalSite(
-        [&shown](QWidget*, platform::WebPaneFailureHandler) {
-            return std::unique_ptr<platform::WebPane>(std::make_unique<RecordingWebPane>(shown));
-        },
-        site);
-    const std::unique_ptr<platform::WebPane> web = pane(nullptr, {});
-    web->navigate(lookupOn(port));
-    QVERIFY(shown.isEmpty()); // the event loop goes on while the site starts
-    QTRY_COMPARE_WITH_TIMEOUT(shown, QList<QUrl>{lookupOn(port)}, 3000);
+    Answers answers;
+    site.whenReady(lookupOn(port), answers.then());
+    QVERIFY(answers.list.isEmpty()); // the event loop goes on while the site starts
+    QTRY_COMPARE_WITH_TIMEOUT(answers.list.size(), 1, 3000);
+    QCOMPARE(answers.list[0].address, lookupOn(port));
+    QCOMPARE(answers.list[0].problem, platform::SiteProblem::None);
     QVERIFY(accepts(port));
     QCOMPARE(starts.sites.size(), size_t(1));
     QCOMPARE(starts.lastArguments,
@@ -88,10 +197,11 @@ void TestLocalSite::startsNoneWhenOneAnswers() {
     QVERIFY(running.listen(QHostAddress::LocalHost));
     KeptStarts starts;
     platform::LocalSite site(QStringLiteral(QUELVIX_SITE_BINARY), starts.starter());
-    RecordingMessenger messenger;
-    const auto launcher =
-        platform::withLocalSite(std::make_unique<RecordingLauncher>(), site, messenger);
-    QVERIFY(!launcher->open(lookupOn(running.serverPort())));
+    Answers answers;
+    site.whenReady(lookupOn(running.serverPort()), answers.then());
+    QTRY_COMPARE(answers.list.size(), 1);
+    QCOMPARE(answers.list[0].address, lookupOn(running.serverPort()));
+    QCOMPARE(answers.list[0].problem, platform::SiteProblem::None);
     QVERIFY(starts.sites.empty());
 }
 
@@ -104,8 +214,8 @@ void TestLocalSite::twoAtOnceShareOneSite() {
     platform::LocalSite one(QStringLiteral(QUELVIX_SITE_BINARY), first.starter());
     platform::LocalSite other(QStringLiteral(QUELVIX_SITE_BINARY), second.starter());
     int reached = 0;
-    one.whenReachable(lookupOn(port), [&reached] { ++reached; });
-    other.whenReachable(lookupOn(port), [&reached] { ++reached; });
+    one.whenReady(lookupOn(port), [&reached](const platform::SiteAnswer&) { ++reached; });
+    other.whenReady(lookupOn(port), [&reached](const platform::SiteAnswer&) { ++reached; });
     QTRY_COMPARE_WITH_TIMEOUT(reached, 2, 3000);
     QVERIFY(accepts(port));
     QCOMPARE(first.sites.size(), size_t(1));
@@ -121,18 +231,31 @@ void TestLocalSite::twoAtOnceShareOneSite() {
     QCOMPARE(ended->exitCode(), 1);
 }
 
-// No site installed: the page shows the engine's own error, as for any
-// address that does not answer, and a browser failure is still reported.
+// No site installed: the pane says so on its own page (see the pane's
+// tests); the browser is given the address as for any that does not
+// answer, and a failure of the browser is still reported, with the address.
 void TestLocalSite::goesAheadWhenNoSiteCanStart() {
     platform::LocalSite site(QString(), [](const QString&, const QStringList&) { return false; });
-    auto recording = std::make_unique<RecordingLauncher>();
-    recording->failure = QStringLiteral("no browser");
-    RecordingLauncher& inner = *recording;
-    RecordingMessenger messenger;
-    const auto launcher = platform::withLocalSite(std::move(recording), site, messenger);
     const QUrl address = lookupOn(freePort());
-    QCOMPARE(launcher->open(address), std::optional<QString>(QStringLiteral("no browser")));
-    QCOMPARE(inner.opened, QList<QUrl>{address});
+    Answers answers;
+    site.whenReady(address, answers.then());
+    QCOMPARE(answers.list.size(), 1);
+    QCOMPARE(answers.list[0].problem, platform::SiteProblem::Missing);
+    QVERIFY(answers.list[0].fix.contains(QStringLiteral("apt-get install")));
+
+    RecordingMessenger messenger;
+    QList<QUrl> opened;
+    platform::SiteBrowserLauncher launcher(
+        site, messenger, [&opened](const QUrl& to, const platform::LateBrowserFailure&) {
+            opened << to;
+            return std::optional<QString>(QStringLiteral("no browser"));
+        });
+    launcher.open(address);
+    QCOMPARE(opened, QList<QUrl>{address});
+    QCOMPARE(messenger.messages.size(), 1);
+    QCOMPARE(messenger.messages[0].text, QStringLiteral("no browser"));
+    QCOMPARE(messenger.messages[0].address, address.toString());
+    QVERIFY(messenger.messages[0].icon == platform::MessageIcon::Critical);
 }
 
 void TestLocalSite::startsOnTheSchemesDefaultPort() {
@@ -143,8 +266,9 @@ void TestLocalSite::startsOnTheSchemesDefaultPort() {
                                  return false;
                              });
     bool wentOn = false;
-    site.whenReachable(QUrl("https://127.0.0.1/"), [&wentOn] { wentOn = true; });
-    QVERIFY(wentOn);
+    site.whenReady(QUrl("https://127.0.0.1/"),
+                   [&wentOn](const platform::SiteAnswer&) { wentOn = true; });
+    QTRY_VERIFY(wentOn);
     if (asked.isEmpty()) {
         QSKIP("something answers on port 443 here");
     }
@@ -177,6 +301,128 @@ void TestLocalSite::siteEndsWhenIdle() {
     QVERIFY(site.waitForFinished(5000));
     QCOMPARE(site.exitStatus(), QProcess::NormalExit);
     QCOMPARE(site.exitCode(), 0);
+}
+
+// Another user's program on the site's port could show anything under the
+// app's name and would see every lookup: the site moves to this user's own
+// port for the pane and the browser alike, or, with that taken too, nothing
+// is shown or handed over.
+void TestLocalSite::anotherUsersListenerIsPassedBy_data() {
+    QTest::addColumn<QString>("bound");        // where the other user's listener is bound
+    QTest::addColumn<bool>("ownPortTakenToo"); // by the other user as well
+    QTest::newRow("127.0.0.1") << "127.0.0.1" << false;
+    QTest::newRow("0.0.0.0") << "0.0.0.0" << false;
+    QTest::newRow("::1") << "::1" << false;
+    QTest::newRow(":: (both families)") << "::" << false;
+    QTest::newRow("own port taken too") << "127.0.0.1" << true;
+}
+
+void TestLocalSite::anotherUsersListenerIsPassedBy() {
+    QFETCH(QString, bound);
+    QFETCH(bool, ownPortTakenToo);
+    if (::geteuid() != 0) {
+        QSKIP("not run: needs root to own a socket as another user");
+    }
+    const std::optional<uid_t> other = otherUser();
+    QVERIFY2(other, "no other user could be made");
+
+    const quint16 port = freePortAndFallback();
+    const quint16 ownPort = platform::LocalSite::fallbackPort(port, ::geteuid());
+    ForeignListener theirs(*other, bound, port);
+    QVERIFY(theirs.listening());
+    std::optional<ForeignListener> theirsToo;
+    if (ownPortTakenToo) {
+        theirsToo.emplace(*other, bound, ownPort);
+        QVERIFY(theirsToo->listening());
+    }
+
+    KeptStarts starts;
+    platform::LocalSite site(QStringLiteral(QUELVIX_SITE_BINARY), starts.starter());
+    Answers answers;
+    site.whenReady(lookupOn(port), answers.then());
+    QTRY_COMPARE_WITH_TIMEOUT(answers.list.size(), 1, 3000);
+
+    RecordingMessenger messenger;
+    QList<QUrl> opened;
+    platform::SiteBrowserLauncher launcher(
+        site, messenger, [&opened](const QUrl& to, const platform::LateBrowserFailure&) {
+            opened << to;
+            return std::optional<QString>();
+        });
+    const QUrl search(QStringLiteral("http://127.0.0.1:%1/soso/pdf.htm").arg(port));
+    launcher.open(search);
+
+    if (ownPortTakenToo) {
+        QCOMPARE(answers.list[0].problem, platform::SiteProblem::Taken);
+        QVERIFY(answers.list[0].what.contains(QString::number(ownPort)));
+        QVERIFY(starts.sites.empty());
+        QTRY_COMPARE(messenger.messages.size(), 1);
+        QCOMPARE(messenger.messages[0].address, search.toString());
+        QVERIFY(opened.isEmpty());
+        return;
+    }
+    QUrl moved = lookupOn(port);
+    moved.setPort(ownPort);
+    QCOMPARE(answers.list[0].problem, platform::SiteProblem::None);
+    QCOMPARE(answers.list[0].address, moved);
+    QCOMPARE(starts.lastArguments,
+             (QStringList{"--port", QString::number(ownPort), "--exit-when-idle", "1800"}));
+    QVERIFY(accepts(ownPort));
+    QUrl searchMoved = search;
+    searchMoved.setPort(ownPort);
+    QTRY_COMPARE(opened, QList<QUrl>{searchMoved});
+    QVERIFY(messenger.messages.isEmpty());
+    QCOMPARE(starts.sites.size(), size_t(1)); // the running site was found, not started again
+}
+
+// A listener whose queue is full drops every new connection unanswered. The
+// wait for it runs on the event loop, which keeps turning meanwhile; then the
+// pane is told the port is stuck.
+void TestLocalSite::aPortThatAcceptsNothingHoldsUpNothing() {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0);
+    QVERIFY(::listen(listener, 0) == 0);
+    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0);
+    const quint16 port = ntohs(address.sin_port);
+    // Connections the listener never takes, until one is left unanswered.
+    std::vector<std::unique_ptr<QTcpSocket>> queued;
+    bool full = false;
+    while (!full && queued.size() < 16) {
+        queued.push_back(std::make_unique<QTcpSocket>());
+        queued.back()->connectToHost(QHostAddress::LocalHost, port);
+        full = !queued.back()->waitForConnected(300);
+    }
+    QVERIFY2(full, "the listener's queue never filled");
+
+    bool started = false;
+    platform::LocalSite site(
+        QStringLiteral("quelvix-site"),
+        [&started](const QString&, const QStringList&) { return started = true; }, 1000);
+    QElapsedTimer clock;
+    qint64 lastTick = 0;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, clock.elapsed() - lastTick);
+        lastTick = clock.elapsed();
+    });
+    ticker.start(10);
+    clock.start();
+    Answers answers;
+    site.whenReady(lookupOn(port), answers.then());
+    QTRY_COMPARE_WITH_TIMEOUT(answers.list.size(), 1, 5000);
+    ticker.stop();
+    ::close(listener);
+
+    QCOMPARE(answers.list[0].problem, platform::SiteProblem::PortStuck);
+    QVERIFY(!started);               // the port is this user's: no second site is started beside it
+    QVERIFY(clock.elapsed() >= 900); // the wait, less a coarse timer's leeway
+    // A blocking wait for the connection would stop the ticks for as long.
+    QVERIFY2(longestGap < 150, qPrintable(QStringLiteral("%1 ms without a tick").arg(longestGap)));
 }
 
 QTEST_GUILESS_MAIN(TestLocalSite)

@@ -21,11 +21,19 @@ void TestMessenger::showsModalBox_data() {
     QTest::addColumn<platform::MessageIcon>("icon");
     QTest::addColumn<QString>("shownTitle");
     QTest::addColumn<QMessageBox::Icon>("shownIcon");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("shownText");
 
     QTest::newRow("own title, stop icon")
-        << "错误" << platform::MessageIcon::Critical << "错误" << QMessageBox::Critical;
+        << "错误" << platform::MessageIcon::Critical << "错误" << QMessageBox::Critical << ""
+        << "请输入文件格式！";
     QTest::newRow("no title: application title")
-        << "" << platform::MessageIcon::None << "Dornavel" << QMessageBox::NoIcon;
+        << "" << platform::MessageIcon::None << "Dornavel" << QMessageBox::NoIcon << ""
+        << "请输入文件格式！";
+    QTest::newRow("address on a line of its own, as plain text")
+        << "" << platform::MessageIcon::Critical << "Dornavel" << QMessageBox::Critical
+        << "http://127.0.0.1:47380/soso/<b>x</b>.htm"
+        << "请输入文件格式！\n\n网页地址：http://127.0.0.1:47380/soso/<b>x</b>.htm";
 }
 
 void TestMessenger::showsModalBox() {
@@ -33,8 +41,12 @@ void TestMessenger::showsModalBox() {
     QFETCH(platform::MessageIcon, icon);
     QFETCH(QString, shownTitle);
     QFETCH(QMessageBox::Icon, shownIcon);
+    QFETCH(QString, address);
+    QFETCH(QString, shownText);
 
     QString seenTitle, seenText;
+    Qt::TextFormat format = Qt::AutoText;
+    bool selectable = false;
     QMessageBox::Icon seenIcon = QMessageBox::Question;
     QStringList buttons;
     bool modal = false;
@@ -45,6 +57,8 @@ void TestMessenger::showsModalBox() {
         modal = box->isModal();
         seenTitle = box->windowTitle();
         seenText = box->text();
+        format = box->textFormat();
+        selectable = box->textInteractionFlags().testFlag(Qt::TextSelectableByMouse);
         seenIcon = box->icon();
         width = box->width();
         for (QAbstractButton* button : box->buttons()) {
@@ -52,11 +66,14 @@ void TestMessenger::showsModalBox() {
         }
         box->button(QMessageBox::Ok)->click();
     });
-    platform::makeMessenger()->show(nullptr, {QStringLiteral("请输入文件格式！"), title, icon});
+    platform::makeMessenger()->show(nullptr,
+                                    {QStringLiteral("请输入文件格式！"), title, icon, address});
 
     QVERIFY(modal);
     QCOMPARE(seenTitle, shownTitle);
-    QCOMPARE(seenText, QStringLiteral("请输入文件格式！"));
+    QCOMPARE(seenText, shownText);
+    QCOMPARE(format, Qt::PlainText); // markup in an address stays text
+    QVERIFY(selectable);             // so the address can be copied
     QCOMPARE(seenIcon, shownIcon);
     QCOMPARE(buttons, QStringList{QStringLiteral("确定")});
     // Wide enough for the whole title beside the frame's buttons.

@@ -1,9 +1,15 @@
+#include "eventloop.h"
+#include "fakes.h"
+#include "localsite.h"
 #include "testhttpserver.h"
 #include "webpane.h"
 
+#include <QAction>
 #include <QFile>
 #include <QLineEdit>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -14,15 +20,37 @@ namespace {
 
 constexpr int loadTimeout = 60000;
 
+// The real pane, by default over a site that is never started: a test sees
+// only the servers it runs itself.
 struct Pane {
     QWidget host;
-    QStringList failures;
-    std::unique_ptr<platform::WebPane> pane =
-        platform::attachWebPane(&host, [this](const QString& reason) { failures.append(reason); });
+    RecordingMessenger messenger;
+    RecordingLauncher browser;
+    platform::LocalSite site;
+    std::unique_ptr<platform::WebPane> pane;
 
-    Pane() { host.resize(545, 297); }
+    explicit Pane(const QString& program = {}, bool startable = false, int waitMilliseconds = 2000)
+        : site(
+              program, [startable](const QString&, const QStringList&) { return startable; },
+              waitMilliseconds)
+        , pane(platform::attachWebPane(&host, site, browser, messenger)) {
+        host.resize(545, 297);
+    }
     QWebEngineView* view() const { return host.findChild<QWebEngineView*>(); }
+    QStringList failures() const {
+        QStringList texts;
+        for (const platform::Message& message : messenger.messages) {
+            texts << message.text;
+        }
+        return texts;
+    }
 };
+
+quint16 freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
 
 } // namespace
 
@@ -35,6 +63,10 @@ private slots:
     void startsBlankWithoutTheEngine();
     void addressGivenBeforeTheEngineIsLoaded();
     void laterAddressReplacesThePage();
+    void showsItsOwnPageWhenTheSiteFails_data();
+    void showsItsOwnPageWhenTheSiteFails();
+    void staysOnTheSitesOrigin_data();
+    void staysOnTheSitesOrigin();
     void survivesItsPageProcessDying();
     void reportsAMissingEngine();
 };
@@ -47,8 +79,10 @@ void TestWebPane::reportsAMissingModule() {
     p.host.show();
     p.pane->navigate(QUrl("http://127.0.0.1:9/a.html"));
     QVERIFY(QFile::rename(aside, module));
-    QCOMPARE(p.failures.size(), 1);
-    QVERIFY2(p.failures[0].contains(QStringLiteral("网页显示模块")), qPrintable(p.failures[0]));
+    QCOMPARE(p.failures().size(), 1);
+    QVERIFY2(p.failures()[0].contains(QStringLiteral("网页显示模块")), qPrintable(p.failures()[0]));
+    QVERIFY(p.messenger.messages[0].icon == platform::MessageIcon::Critical);
+    QCOMPARE(p.messenger.messages[0].title, QString());
     QVERIFY(!p.view());
 }
 
@@ -58,14 +92,14 @@ void TestWebPane::reportsAMissingEngine() {
     Pane p;
     p.pane->navigate(QUrl("http://127.0.0.1:9/early.html"));
     p.host.show();
-    QTRY_COMPARE(p.failures.size(), 1);
-    QVERIFY2(p.failures[0].contains(QStringLiteral("QtWebEngineProcess")),
-             qPrintable(p.failures[0]));
+    QTRY_COMPARE(p.failures().size(), 1);
+    QVERIFY2(p.failures()[0].contains(QStringLiteral("QtWebEngineProcess")),
+             qPrintable(p.failures()[0]));
     QVERIFY(!p.view());
 
     // Every later lookup says why nothing appears, and the process goes on.
     p.pane->navigate(QUrl("http://127.0.0.1:9/later.html"));
-    QCOMPARE(p.failures.size(), 2);
+    QCOMPARE(p.failures().size(), 2);
     QVERIFY(!p.view());
     if (saved.isNull()) {
         qunsetenv("QTWEBENGINEPROCESS_PATH");
@@ -81,11 +115,11 @@ void TestWebPane::startsBlankWithoutTheEngine() {
     p.host.show();
     QVERIFY(QTest::qWaitForWindowExposed(&p.host));
     const WId before = p.host.winId();
-    QTest::qWait(300);
+    runPostedEvents();
     QVERIFY(!p.view()); // An idle window never loads the engine.
     QTest::keyClick(text, Qt::Key_Shift);
     QTest::keyClick(text, Qt::Key_S, Qt::ControlModifier);
-    QTest::qWait(100);
+    runPostedEvents();
     QVERIFY(!p.view()); // Nor do keys that type nothing.
     QTest::keyClick(text, Qt::Key_E);
     QTRY_VERIFY(p.view());
@@ -118,6 +152,121 @@ void TestWebPane::laterAddressReplacesThePage() {
     QCOMPARE(p.view()->url(), QUrl(server.root() + "/b.html"));
 }
 
+// When the site cannot be had the pane says so on a page of its own, with
+// the command that mends it, instead of the engine's "cannot reach this
+// site"; and its menus speak the application's language.
+void TestWebPane::showsItsOwnPageWhenTheSiteFails_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<bool>("startable");
+    QTest::addColumn<bool>("listening"); // something of this user's takes connections
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<QString>("fix");
+
+    QTest::newRow("missing") << "" << false << false << "找不到它"
+                             << "sudo apt-get install quelvix";
+    QTest::newRow("started, never answers")
+        << "/opt/quelvix/quelvix-site" << true << false << "没有在端口"
+        << "/opt/quelvix/quelvix-site --port ";
+    QTest::newRow("closes without a page") << "quelvix-site" << false << true << "没有在端口"
+                                           << "quelvix-site --port ";
+}
+
+void TestWebPane::showsItsOwnPageWhenTheSiteFails() {
+    QFETCH(QString, program);
+    QFETCH(bool, startable);
+    QFETCH(bool, listening);
+    QFETCH(QString, said);
+    QFETCH(QString, fix);
+
+    // Takes every connection and closes it unanswered.
+    QTcpServer mute;
+    QObject::connect(&mute, &QTcpServer::newConnection, &mute, [&mute] {
+        while (QTcpSocket* socket = mute.nextPendingConnection()) {
+            socket->close();
+            socket->deleteLater();
+        }
+    });
+    const quint16 port =
+        listening && mute.listen(QHostAddress::LocalHost) ? mute.serverPort() : freePort();
+    Pane p(program, startable, 500);
+    p.host.show();
+    const QUrl address(QStringLiteral("http://127.0.0.1:%1/filefound/pdf.html").arg(port));
+    p.pane->navigate(address);
+    QVERIFY(p.view());
+    QTRY_COMPARE_WITH_TIMEOUT(p.view()->title(), QStringLiteral("无法显示查询页面"), loadTimeout);
+
+    QString text;
+    p.view()->page()->toPlainText([&text](const QString& plain) { text = plain; });
+    QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), loadTimeout);
+    QVERIFY2(text.contains(said), qPrintable(text));
+    QVERIFY2(text.contains(fix), qPrintable(text));
+    QVERIFY2(text.contains(address.toString()), qPrintable(text));
+    QVERIFY(p.view()->url() != address);
+    QVERIFY(p.messenger.messages.isEmpty()); // said in the pane, once
+
+    QCOMPARE(p.view()->pageAction(QWebEnginePage::Back)->text(), QStringLiteral("后退"));
+}
+
+// No script runs in the pane, and a link leaves the site's origin only for
+// the default browser.
+void TestWebPane::staysOnTheSitesOrigin_data() {
+    QTest::addColumn<QString>("link");   // the link's attributes
+    QTest::addColumn<QString>("shown");  // the page then in the pane, from the site's root
+    QTest::addColumn<QString>("handed"); // the address then given to the browser
+
+    QTest::newRow("same origin: in the pane") << "href=\"/filefound/exe.html\""
+                                              << "/filefound/exe.html"
+                                              << "";
+    QTest::newRow("elsewhere: in the browser") << "href=\"http://elsewhere.test/x.html\""
+                                               << "/links.html"
+                                               << "http://elsewhere.test/x.html";
+    QTest::newRow("new window elsewhere: in the browser")
+        << "target=\"_blank\" href=\"http://elsewhere.test/y.html\""
+        << "/links.html"
+        << "http://elsewhere.test/y.html";
+    QTest::newRow("new window on the site: in the pane")
+        << "target=\"_blank\" href=\"/filefound/pdf.html\""
+        << "/filefound/pdf.html"
+        << "";
+    QTest::newRow("same host, other port: in the browser") << "href=\"http://127.0.0.1:9/z.html\""
+                                                           << "/links.html"
+                                                           << "http://127.0.0.1:9/z.html";
+}
+
+void TestWebPane::staysOnTheSitesOrigin() {
+    QFETCH(QString, link);
+    QFETCH(QString, shown);
+    QFETCH(QString, handed);
+
+    TestHttpServer server;
+    server.setPage("/links.html",
+                   "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>links</title>"
+                   "<script>document.title = 'script ran';</script></head>"
+                   "<body style=\"margin:0\"><a " +
+                       link.toUtf8() +
+                       " style=\"display:block;width:100vw;height:100vh\">link</a></body></html>");
+    Pane p;
+    p.host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&p.host));
+    p.pane->navigate(QUrl(server.root() + "/links.html"));
+    QVERIFY(p.view());
+    QSignalSpy loaded(p.view()->page(), &QWebEnginePage::loadFinished);
+    QTRY_COMPARE_WITH_TIMEOUT(loaded.size(), 1, loadTimeout);
+    QCOMPARE(p.view()->title(), QStringLiteral("links")); // the script did not run
+
+    QTRY_VERIFY_WITH_TIMEOUT(p.view()->focusProxy(), loadTimeout);
+    QWidget* surface = p.view()->focusProxy();
+    QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
+    if (handed.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(p.view()->url(), QUrl(server.root() + shown), loadTimeout);
+        QVERIFY(p.browser.opened.isEmpty());
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(p.browser.opened, QList<QUrl>{QUrl(handed)}, loadTimeout);
+        QCOMPARE(p.view()->url(), QUrl(server.root() + shown));
+        QVERIFY(!server.wasRequested(QUrl(handed).path().toUtf8()));
+    }
+}
+
 void TestWebPane::survivesItsPageProcessDying() {
     TestHttpServer server;
     Pane p;
@@ -128,8 +277,9 @@ void TestWebPane::survivesItsPageProcessDying() {
     const qint64 pid = p.view()->page()->renderProcessPid();
     QVERIFY(pid > 0);
     QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(p.failures.size(), 1, loadTimeout);
-    QVERIFY2(p.failures[0].startsWith(QStringLiteral("网页显示进程")), qPrintable(p.failures[0]));
+    QTRY_COMPARE_WITH_TIMEOUT(p.failures().size(), 1, loadTimeout);
+    QVERIFY2(p.failures()[0].startsWith(QStringLiteral("网页显示进程")),
+             qPrintable(p.failures()[0]));
 
     p.pane->navigate(QUrl(server.root() + "/after.html"));
     QTRY_VERIFY_WITH_TIMEOUT(server.wasRequested("/after.html"), loadTimeout);
