@@ -244,7 +244,7 @@ void TestSiteExport::nginxServesWhatTheSiteServes() {
     QByteArray server = shipped.readAll();
     server.replace("listen 80;", "listen 127.0.0.1:" + QByteArray::number(port) + ";");
     server.replace("root /var/www/quelvix;", "root " + m_export.toUtf8() + ";");
-    server.replace("server 127.0.0.1:47381;", "server " + dynamic.host() + ";");
+    server.replace("server 127.0.0.1:47300;", "server " + dynamic.host() + ";");
     server.replace("/etc/nginx/quelvix-proxy.conf", conf.toUtf8() + "/quelvix-proxy.conf");
     QVERIFY(writeFile(conf + "/quelvix.conf", server));
     QVERIFY(QFile::copy(QUELVIX_SOURCE_DIR "/deploy/quelvix-proxy.conf",
