@@ -1,11 +1,11 @@
 #include "extensions.h"
 
 #include "advice.h"
+#include "remembered.h"
 
 #include <QHash>
 #include <QMimeDatabase>
-#include <QMutex>
-#include <memory>
+#include <algorithm>
 
 namespace extensions {
 namespace {
@@ -112,15 +112,10 @@ Index build() {
     return index;
 }
 
-QMutex indexLock;
-std::shared_ptr<const Index> current;
+Remembered<Index> remembered;
 
 std::shared_ptr<const Index> index() {
-    const QMutexLocker locker(&indexLock);
-    if (!current) {
-        current = std::make_shared<const Index>(build());
-    }
-    return current;
+    return remembered.get(build);
 }
 
 void moveFirst(const QStringList& names, QStringList* rest, QStringList* ordered) {
@@ -167,8 +162,7 @@ QString pageName(const QString& extension) {
 }
 
 void forget() {
-    const QMutexLocker locker(&indexLock);
-    current.reset();
+    remembered.forget();
 }
 
 } // namespace extensions

@@ -3,12 +3,12 @@
 #include "advice.h"
 #include "extensions.h"
 #include "ranking.h"
+#include "remembered.h"
 
 #include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QMimeDatabase>
-#include <QMutex>
 #include <QStandardPaths>
 #include <QXmlStreamReader>
 #include <algorithm>
@@ -112,15 +112,10 @@ QList<Entry> build() {
     return entries;
 }
 
-QMutex indexLock;
-std::shared_ptr<const QList<Entry>> current;
+Remembered<QList<Entry>> remembered;
 
 std::shared_ptr<const QList<Entry>> index() {
-    const QMutexLocker locker(&indexLock);
-    if (!current) {
-        current = std::make_shared<const QList<Entry>>(build());
-    }
-    return current;
+    return remembered.get(build);
 }
 
 bool isTooShort(const QString& word) {
@@ -172,8 +167,7 @@ QList<Found> find(const QString& word, const catalog::Catalog& catalog) {
 }
 
 void forget() {
-    const QMutexLocker locker(&indexLock);
-    current.reset();
+    remembered.forget();
 }
 
 } // namespace words
