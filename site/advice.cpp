@@ -49,8 +49,8 @@ Data parse(const QJsonObject& root) {
 Data load() {
     QFile file(QStringLiteral(":/formats/advice.json"));
     QJsonParseError error{};
-    const QJsonDocument document =
-        file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll(), &error)
+    const QJsonDocument document = file.open(QIODevice::ReadOnly)
+                                       ? QJsonDocument::fromJson(file.readAll(), &error)
                                        : QJsonDocument();
     if (!document.isObject()) {
         std::fprintf(stderr, "quelvix-site: formats/advice.json is unreadable: %s\n",

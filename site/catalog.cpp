@@ -53,7 +53,8 @@ QStringList desktopIdsOf(AsComponent* component) {
 }
 
 QStringList mediaTypesOf(AsComponent* component) {
-    AsProvided* provided = as_component_get_provided_for_kind(component, AS_PROVIDED_KIND_MEDIATYPE);
+    AsProvided* provided =
+        as_component_get_provided_for_kind(component, AS_PROVIDED_KIND_MEDIATYPE);
     QStringList types = provided ? texts(as_provided_get_items(provided)) : QStringList();
     types.removeDuplicates();
     return types;
@@ -161,17 +162,17 @@ std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
         auto* component = static_cast<AsComponent*>(g_ptr_array_index(components, i));
         const QStringList types = mediaTypesOf(component);
         const QString package = text(as_component_get_pkgname(component));
-        tables->add({{text(as_component_get_id(component)),
-                      text(as_component_get_name(component)),
-                      text(as_component_get_summary(component)),
-                      package,
-                      cachedIcon(component),
-                      desktopIdsOf(component),
-                      {},
-                      0},
-                     {types, familiesOf(types, &families),
-                      texts(as_component_get_categories(component)), package,
-                      choices.value(package)}});
+        tables->add(
+            {{text(as_component_get_id(component)),
+              text(as_component_get_name(component)),
+              text(as_component_get_summary(component)),
+              package,
+              cachedIcon(component),
+              desktopIdsOf(component),
+              {},
+              0},
+             {types, familiesOf(types, &families), texts(as_component_get_categories(component)),
+              package, choices.value(package)}});
     }
     if (components) {
         g_ptr_array_unref(components);

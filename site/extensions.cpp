@@ -142,7 +142,8 @@ QStringList typesNamed(const QString& extension) {
     QStringList ordered;
     moveFirst(advice::orderOf(extension), &rest, &ordered);
     QStringList best;
-    for (const QMimeType& type : database().mimeTypesForFileName(QStringLiteral("x.") + extension)) {
+    for (const QMimeType& type :
+         database().mimeTypesForFileName(QStringLiteral("x.") + extension)) {
         best << type.name();
     }
     moveFirst(best, &rest, &ordered);

@@ -53,8 +53,8 @@ Program programOf(GAppInfo* app, bool isDefault, const ranking::Target& target,
                   const catalog::Catalog& catalog) {
     const QString id = fromUtf8(g_app_info_get_id(app));
     const catalog::Packaged packaged = catalog.packagedAs(id);
-    ranking::Traits traits{supportedTypes(app), {}, categoriesOf(app), packaged.package,
-                           packaged.desktops};
+    ranking::Traits traits{
+        supportedTypes(app), {}, categoriesOf(app), packaged.package, packaged.desktops};
     traits.families = ranking::familiesOf(traits.types);
     ranking::Fit fit = ranking::fitOf(target, traits);
     if (fit.tier == ranking::Tier::None) {
@@ -71,8 +71,8 @@ Program programOf(GAppInfo* app, bool isDefault, const ranking::Target& target,
 }
 
 Program installedFromCatalog(const catalog::Program& program) {
-    return {program.name, program.id, program.summary, false, program.iconFile,
-            program.package, true, program.fit};
+    return {program.name,    program.id, program.summary, false, program.iconFile,
+            program.package, true,       program.fit};
 }
 
 // The default program first, then every other one that declares the type.
@@ -102,9 +102,8 @@ bool hasDesktopEntry(const catalog::Program& program) {
 }
 
 bool isListed(const catalog::Program& program, const QList<Program>& installed) {
-    return std::any_of(installed.begin(), installed.end(), [&](const Program& shown) {
-        return program.desktopIds.contains(shown.id);
-    });
+    return std::any_of(installed.begin(), installed.end(),
+                       [&](const Program& shown) { return program.desktopIds.contains(shown.id); });
 }
 
 // The catalog's programs that are installed, whether GIO shows them or only
@@ -157,9 +156,8 @@ void groupByParent(Format* format) {
             groupFor(program.fit.parent, &format->parentGroups).installed << program;
         }
     }
-    format->programs.removeIf([](const Program& program) {
-        return opensOnlyAParent(program.fit) && !program.isDefault;
-    });
+    format->programs.removeIf(
+        [](const Program& program) { return opensOnlyAParent(program.fit) && !program.isDefault; });
     for (const catalog::Program& program : format->installable) {
         if (opensOnlyAParent(program.fit)) {
             groupFor(program.fit.parent, &format->parentGroups).installable << program;

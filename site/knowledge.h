@@ -50,7 +50,7 @@ struct Format {
 };
 
 struct Answer {
-    QString extension; // as the pages show it, without the dot
+    QString extension;     // as the pages show it, without the dot
     QList<Format> formats; // the most likely first
     // False for a public site's answer, which leaves out everything that
     // describes this machine: its installed programs and its default.

@@ -249,7 +249,8 @@ QString installableItems(const QList<catalog::Program>& programs, bool full) {
     }
     QString list = QStringLiteral("<ul class=\"apps\">%1</ul>").arg(items);
     if (programs.size() > cap) {
-        list += QStringLiteral("<p class=\"muted\">另有 %1 款未列出。</p>").arg(programs.size() - cap);
+        list +=
+            QStringLiteral("<p class=\"muted\">另有 %1 款未列出。</p>").arg(programs.size() - cap);
     }
     return list;
 }
@@ -277,7 +278,9 @@ QString installableList(const Format& format, const Catalog& catalog, bool full)
 // A name set into a Chinese sentence, a blank on each side where it begins
 // or ends in Latin letters ("作为 Zip 归档打开").
 QString spacedInText(const QString& name) {
-    const auto isLatin = [](QChar c) { return c.unicode() < 0x80 && c.isLetterOrNumber(); };
+    const auto isLatin = [](QChar c) {
+        return c.unicode() < 0x80 && c.isLetterOrNumber();
+    };
     if (name.isEmpty()) {
         return {};
     }
@@ -330,9 +333,9 @@ QString compactAdvice(const Format& format) {
         parts << format.howToOpen;
     }
     const QString line = parts.join(QStringLiteral(" · "));
-    return line.isEmpty() ? QString()
-                          : QStringLiteral("<p class=\"advice muted\" title=\"%1\">%1</p>")
-                                .arg(escape(line));
+    return line.isEmpty()
+               ? QString()
+               : QStringLiteral("<p class=\"advice muted\" title=\"%1\">%1</p>").arg(escape(line));
 }
 
 QString fullAdvice(const Format& format) {
@@ -356,7 +359,8 @@ QString compactSection(const Format& format, const Catalog& catalog, bool named,
                                                      installedList(format.programs, false)
                                                : QString();
     return name +
-           QStringLiteral("<p class=\"muted\">类型 <code>%1</code></p>").arg(escape(format.mimeType)) +
+           QStringLiteral("<p class=\"muted\">类型 <code>%1</code></p>")
+               .arg(escape(format.mimeType)) +
            compactAdvice(format) + installed + installableList(format, catalog, false) +
            compactParentNote(format);
 }
@@ -377,7 +381,8 @@ QString facts(const Format& format) {
 QString fullSection(const Format& format, const Catalog& catalog, bool describesMachine) {
     QString programs = fullAdvice(format);
     if (describesMachine) {
-        programs += QStringLiteral("<h3>本机已安装的软件</h3>") + installedList(format.programs, true);
+        programs +=
+            QStringLiteral("<h3>本机已安装的软件</h3>") + installedList(format.programs, true);
     }
     programs += installableList(format, catalog, true);
     for (const knowledge::ParentGroup& group : format.parentGroups) {
@@ -405,8 +410,8 @@ QString foundList(const QList<words::Found>& found, bool full) {
     QString items;
     for (qsizetype i = 0; i < found.size() && i < cap; ++i) {
         items += QStringLiteral("<li><a href=\"%1\">.%2</a> %3</li>")
-                     .arg(escape(pageAddress(found[i].extension, full)),
-                          escape(found[i].extension), escape(found[i].description));
+                     .arg(escape(pageAddress(found[i].extension, full)), escape(found[i].extension),
+                          escape(found[i].description));
     }
     QString list = QStringLiteral("<ul class=\"found\">%1</ul>").arg(items);
     if (found.size() > cap) {
@@ -436,8 +441,9 @@ QByteArray compact(const knowledge::Answer& answer, const Catalog& catalog) {
     const bool several = answer.formats.size() > 1;
     // With several formats the heading names the extension alone, and each
     // format names itself.
-    const QString about = several ? QStringLiteral("可能是以下 %1 种格式之一").arg(answer.formats.size())
-                                  : describe(first);
+    const QString about =
+        several ? QStringLiteral("可能是以下 %1 种格式之一").arg(answer.formats.size())
+                : describe(first);
     QString body = QStringLiteral("<h1>%1%2 <small>%3</small></h1>")
                        .arg(typeIcon(first, 24), dotted(answer.extension), escape(about));
     for (qsizetype i = 0; i < answer.formats.size(); ++i) {
@@ -449,16 +455,16 @@ QByteArray compact(const knowledge::Answer& answer, const Catalog& catalog) {
 }
 
 QByteArray full(const knowledge::Answer& answer, const Catalog& catalog) {
-    const QString intro = answer.formats.size() > 1
-                              ? QStringLiteral("扩展名为 %1 的文件可能是以下 %2 种格式之一，"
-                                               "最常见的在前：")
-                                    .arg(dotted(answer.extension))
-                                    .arg(answer.formats.size())
-                              : QStringLiteral("扩展名为 %1 的文件是以下格式：")
-                                    .arg(dotted(answer.extension));
-    QString body = navigation() + QStringLiteral("<h1>%1扩展名 %2</h1><p>%3</p>")
-                                      .arg(typeIcon(answer.formats.first(), 48),
-                                           dotted(answer.extension), intro);
+    const QString intro =
+        answer.formats.size() > 1
+            ? QStringLiteral("扩展名为 %1 的文件可能是以下 %2 种格式之一，"
+                             "最常见的在前：")
+                  .arg(dotted(answer.extension))
+                  .arg(answer.formats.size())
+            : QStringLiteral("扩展名为 %1 的文件是以下格式：").arg(dotted(answer.extension));
+    QString body = navigation() +
+                   QStringLiteral("<h1>%1扩展名 %2</h1><p>%3</p>")
+                       .arg(typeIcon(answer.formats.first(), 48), dotted(answer.extension), intro);
     for (const Format& format : answer.formats) {
         body += fullSection(format, catalog, answer.describesMachine);
     }

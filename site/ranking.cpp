@@ -57,8 +57,8 @@ Data parse(const QJsonObject& root) {
 Data load() {
     QFile file(QStringLiteral(":/formats/ranking.json"));
     QJsonParseError error{};
-    const QJsonDocument document =
-        file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll(), &error)
+    const QJsonDocument document = file.open(QIODevice::ReadOnly)
+                                       ? QJsonDocument::fromJson(file.readAll(), &error)
                                        : QJsonDocument();
     if (!document.isObject()) {
         std::fprintf(stderr, "quelvix-site: formats/ranking.json is unreadable: %s\n",

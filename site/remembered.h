@@ -9,8 +9,7 @@
 // change QMimeDatabase may still answer from its old files for a while (it
 // looks at them again at most every five seconds), so what is built in that
 // while is built once more when it is over.
-template <typename T>
-class Remembered {
+template <typename T> class Remembered {
 public:
     static constexpr std::chrono::milliseconds settling{5500};
 

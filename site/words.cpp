@@ -36,9 +36,9 @@ QString englishOf(QXmlStreamReader& xml) {
     QString found;
     while (xml.readNextStartElement()) {
         const bool untranslated = !xml.attributes().hasAttribute(QLatin1String("xml:lang"));
-        if (untranslated && (xml.name() == QLatin1String("comment") ||
-                             xml.name() == QLatin1String("acronym") ||
-                             xml.name() == QLatin1String("expanded-acronym"))) {
+        if (untranslated &&
+            (xml.name() == QLatin1String("comment") || xml.name() == QLatin1String("acronym") ||
+             xml.name() == QLatin1String("expanded-acronym"))) {
             found += xml.readElementText() + QLatin1Char('\n');
         } else {
             xml.skipCurrentElement();
@@ -96,8 +96,12 @@ Entry entryOf(const QMimeType& type, const QString& extension, const QString& en
     const QString text = QStringList{description, type.comment(), english, names.join('\n'),
                                      familyWords(type.name())}
                              .join(QLatin1Char('\n'));
-    return {type.name(), names, extension, description,
-            said.keywords.join(QLatin1Char('\n')).toCaseFolded(), text.toCaseFolded()};
+    return {type.name(),
+            names,
+            extension,
+            description,
+            said.keywords.join(QLatin1Char('\n')).toCaseFolded(),
+            text.toCaseFolded()};
 }
 
 QList<Entry> build() {
@@ -106,7 +110,8 @@ QList<Entry> build() {
     for (const QMimeType& type : database().allMimeTypes()) {
         const QStringList spelt = extensions::of(type);
         if (!spelt.isEmpty()) {
-            entries << entryOf(type, extensions::pageName(spelt.first()), english.value(type.name()));
+            entries << entryOf(type, extensions::pageName(spelt.first()),
+                               english.value(type.name()));
         }
     }
     return entries;

@@ -55,8 +55,7 @@ void TestSite::routes_data() {
         << QStringList{"<title>没有找到扩展名 .qqqzzz 的资料</title>", "qqqzzz"} << QStringList{};
     QTest::newRow("unknown, full page")
         << QByteArray("/soso/qqqzzz.htm") << 404
-        << QStringList{"<title>没有找到扩展名 .qqqzzz 的资料</title>"}
-        << QStringList{};
+        << QStringList{"<title>没有找到扩展名 .qqqzzz 的资料</title>"} << QStringList{};
     QTest::newRow("script escaped")
         << QByteArray("/filefound/%3Cscript%3Ealert(1)%3C%2Fscript%3E.html") << 404
         << QStringList{"&lt;script&gt;alert(1)&lt;/script&gt;"} << QStringList{"<script>"};
@@ -67,9 +66,8 @@ void TestSite::routes_data() {
         << QStringList{"没有找到扩展名"} << QStringList{"root:"};
     QTest::newRow("slash is no extension")
         << QByteArray("/filefound/a%2Fb.pdf.html") << 404 << QStringList{} << QStringList{};
-    QTest::newRow("invalid percent-encoding")
-        << QByteArray("/filefound/%zz%4.html") << 404 << QStringList{"没有找到扩展名"}
-        << QStringList{};
+    QTest::newRow("invalid percent-encoding") << QByteArray("/filefound/%zz%4.html") << 404
+                                              << QStringList{"没有找到扩展名"} << QStringList{};
     QTest::newRow("10 kB segment") << "/filefound/" + QByteArray(10240, 'a') + ".html" << 414
                                    << QStringList{} << QStringList{};
     QTest::newRow("home") << QByteArray("/") << 200
