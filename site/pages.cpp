@@ -405,13 +405,23 @@ QString suggestionList(const QStringList& suggestions, bool full) {
     return QStringLiteral("<p>您要找的是不是：%1</p>").arg(links.join(QStringLiteral("、")));
 }
 
+constexpr qsizetype foundExtensions = 4;
+
+QString foundItem(const words::Found& found, bool full) {
+    QStringList links;
+    for (const QString& extension : found.extensions.mid(0, foundExtensions)) {
+        links << QStringLiteral("<a href=\"%1\">.%2</a>")
+                     .arg(escape(pageAddress(extension, full)), escape(extension));
+    }
+    return QStringLiteral("<li>%1 %2</li>")
+        .arg(links.join(QStringLiteral("、")), escape(found.description));
+}
+
 QString foundList(const QList<words::Found>& found, bool full) {
     const qsizetype cap = full ? fullFound : compactFound;
     QString items;
     for (qsizetype i = 0; i < found.size() && i < cap; ++i) {
-        items += QStringLiteral("<li><a href=\"%1\">.%2</a> %3</li>")
-                     .arg(escape(pageAddress(found[i].extension, full)), escape(found[i].extension),
-                          escape(found[i].description));
+        items += foundItem(found[i], full);
     }
     QString list = QStringLiteral("<ul class=\"found\">%1</ul>").arg(items);
     if (found.size() > cap) {

@@ -20,7 +20,7 @@ namespace {
 struct Entry {
     QString type;
     QStringList names; // the type and its aliases
-    QString extension;
+    QStringList extensions;
     QString description;
     QString keywords; // the advice's words, folded, one a line
     QString text;     // everything else it is found by, folded, one a line
@@ -89,7 +89,23 @@ QString familyWords(const QString& type) {
     return words.label + QLatin1Char('\n') + words.words.join(QLatin1Char('\n'));
 }
 
-Entry entryOf(const QMimeType& type, const QString& extension, const QString& english) {
+// Page names, those the advice shows the type under first (vcf before the
+// database's first, vcard).
+QStringList pageNames(const QMimeType& type) {
+    QStringList names;
+    for (const QString& spelt : extensions::of(type)) {
+        const QString name = extensions::pageName(spelt);
+        if (!names.contains(name)) {
+            names << name;
+        }
+    }
+    std::stable_partition(names.begin(), names.end(), [&](const QString& name) {
+        return advice::orderOf(name).contains(type.name());
+    });
+    return names;
+}
+
+Entry entryOf(const QMimeType& type, const QString& english) {
     const advice::Advice said = advice::about(type);
     const QString description = said.description.isEmpty() ? type.comment() : said.description;
     const QStringList names = QStringList{type.name()} + type.aliases();
@@ -98,7 +114,7 @@ Entry entryOf(const QMimeType& type, const QString& extension, const QString& en
                              .join(QLatin1Char('\n'));
     return {type.name(),
             names,
-            extension,
+            pageNames(type),
             description,
             said.keywords.join(QLatin1Char('\n')).toCaseFolded(),
             text.toCaseFolded()};
@@ -108,10 +124,8 @@ QList<Entry> build() {
     const QHash<QString, QString> english = englishTexts();
     QList<Entry> entries;
     for (const QMimeType& type : database().allMimeTypes()) {
-        const QStringList spelt = extensions::of(type);
-        if (!spelt.isEmpty()) {
-            entries << entryOf(type, extensions::pageName(spelt.first()),
-                               english.value(type.name()));
+        if (!extensions::of(type).isEmpty()) {
+            entries << entryOf(type, english.value(type.name()));
         }
     }
     return entries;
@@ -162,11 +176,11 @@ QList<Found> find(const QString& word, const catalog::Catalog& catalog) {
         if (a.programs != b.programs) {
             return a.programs > b.programs;
         }
-        return a.entry->extension < b.entry->extension;
+        return a.entry->extensions.first() < b.entry->extensions.first();
     });
     QList<Found> found;
     for (const Hit& hit : hits) {
-        found.append({hit.entry->extension, hit.entry->type, hit.entry->description});
+        found.append({hit.entry->extensions, hit.entry->type, hit.entry->description});
     }
     return found;
 }

@@ -9,9 +9,10 @@
 // 压缩 finds the archives, 思维导图 the mind maps.
 namespace words {
 
-// A format found, and the extension its page is under.
+// A format found, and the extensions its pages are under, the one the
+// advice names for it first.
 struct Found {
-    QString extension;
+    QStringList extensions;
     QString mimeType;
     QString description;
 };
