@@ -62,6 +62,7 @@ body.compact{max-width:none;padding:6px 8px;font-size:12px;line-height:1.45}
 .compact ul.apps{margin:0}
 .compact ul.apps li{padding:2px 0;gap:6px;align-items:center;border:0}
 .compact hr{border:0;border-top:1px solid var(--line);margin:6px 0}
+.compact p.name img{margin-right:4px}
 .compact .advice{white-space:nowrap;overflow:hidden;text-overflow:ellipsis}
 .compact ul.found{margin:2px 0;padding-left:16px}
 )css");
@@ -352,7 +353,7 @@ QString fullAdvice(const Format& format) {
 
 QString compactSection(const Format& format, const Catalog& catalog, bool named,
                        bool describesMachine) {
-    const QString name = named ? QStringLiteral("<p>%1<strong>%2</strong></p>")
+    const QString name = named ? QStringLiteral("<p class=\"name\">%1<strong>%2</strong></p>")
                                      .arg(typeIcon(format, 16), escape(describe(format)))
                                : QString();
     const QString installed = describesMachine ? QStringLiteral("<h2>本机已安装</h2>") +
@@ -540,7 +541,7 @@ QByteArray searchPage(bool full) {
         (full ? navigation() : QString()) +
         QStringLiteral("<h1>查询文件格式</h1><p>输入扩展名（例如 <code>pdf</code>、"
                        "<code>docx</code>，不用输入“.”），或描述格式的词语（例如“压缩”“视频”"
-                       "“思维导图”）。</p>%1")
+                       "）。</p>%1")
             .arg(full ? QString() : searchForm());
     return page(QStringLiteral("查询文件格式"), bodyClass(full), body).toUtf8();
 }
