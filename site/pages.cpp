@@ -203,9 +203,12 @@ QString installedItems(const QList<Program>& programs, bool withDetails) {
     return items;
 }
 
-QString installedList(const QList<Program>& programs, bool withDetails) {
+QString installedList(const Format& format, bool withDetails) {
+    const QList<Program>& programs = format.programs;
     if (programs.isEmpty()) {
-        return QStringLiteral("<p class=\"muted\">本机尚未安装能打开此格式的软件。</p>");
+        return format.opensOnLinux
+                   ? QStringLiteral("<p class=\"muted\">本机尚未安装能打开此格式的软件。</p>")
+                   : QStringLiteral("<p class=\"muted\">本机没有能打开此格式的软件。</p>");
     }
     return QStringLiteral("<ul class=\"apps\">%1</ul>").arg(installedItems(programs, withDetails));
 }
@@ -356,9 +359,9 @@ QString compactSection(const Format& format, const Catalog& catalog, bool named,
     const QString name = named ? QStringLiteral("<p class=\"name\">%1<strong>%2</strong></p>")
                                      .arg(typeIcon(format, 16), escape(describe(format)))
                                : QString();
-    const QString installed = describesMachine ? QStringLiteral("<h2>本机已安装</h2>") +
-                                                     installedList(format.programs, false)
-                                               : QString();
+    const QString installed =
+        describesMachine ? QStringLiteral("<h2>本机已安装</h2>") + installedList(format, false)
+                         : QString();
     return name +
            QStringLiteral("<p class=\"muted\">类型 <code>%1</code></p>")
                .arg(escape(format.mimeType)) +
@@ -382,8 +385,7 @@ QString facts(const Format& format) {
 QString fullSection(const Format& format, const Catalog& catalog, bool describesMachine) {
     QString programs = fullAdvice(format);
     if (describesMachine) {
-        programs +=
-            QStringLiteral("<h3>本机已安装的软件</h3>") + installedList(format.programs, true);
+        programs += QStringLiteral("<h3>本机已安装的软件</h3>") + installedList(format, true);
     }
     programs += installableList(format, catalog, true);
     for (const knowledge::ParentGroup& group : format.parentGroups) {

@@ -2,6 +2,7 @@
 // meanings finds, asked of the real site over a catalog and a MIME database
 // of the test's own (beside the system's).
 #include "fixtures.h"
+#include "pages.h"
 #include "siteprocess.h"
 
 #include <QRegularExpression>
@@ -143,6 +144,7 @@ private slots:
     void ranking();
     void lookups_data();
     void lookups();
+    void adviceIsShownHonestly();
 
 private:
     TestWorld m_world;
@@ -257,6 +259,9 @@ void TestSiteRanking::lookups_data() {
         << QByteArray("/soso/qqqzzz.htm") << 404
         << QStringList{"<form", "<h1>没有找到扩展名 .qqqzzz 的资料</h1>"}
         << QStringList{"网页未找到"};
+    QTest::newRow("the advice's description over the database's")
+        << QByteArray("/filefound/vcf.html") << 200 << QStringList{"<small>电子名片</small>"}
+        << QStringList{};
     QTest::newRow("blank input asks for the search box")
         << QByteArray("/filefound/%20.html") << 200 << QStringList{"<form"}
         << QStringList{"尚未收录", "没有找到"};
@@ -294,6 +299,29 @@ void TestSiteRanking::lookups() {
     for (const QString& text : lacks) {
         QVERIFY2(!all.contains(text), qPrintable(text));
     }
+}
+
+// A format no Linux program opens: the pane says so, and what can be done,
+// in one line; the full page gives both parts of the advice.
+void TestSiteRanking::adviceIsShownHonestly() {
+    knowledge::Format format;
+    format.mimeType = QStringLiteral("audio/x-qvx-locked");
+    format.description = QStringLiteral("加密的测试音乐");
+    format.maker = QStringLiteral("测试音乐客户端");
+    format.howToOpen = QStringLiteral("用手机上的测试音乐客户端播放");
+    format.opensOnLinux = false;
+    const knowledge::Answer answer{QStringLiteral("qvxlock"), {format}, true};
+
+    const QString compact = QString::fromUtf8(pages::compact(answer, {}));
+    QCOMPARE(compact.count("<p class=\"advice muted\""), 1);
+    QVERIFY(compact.contains("制作软件：测试音乐客户端 · 用手机上的测试音乐客户端播放</p>"));
+    QVERIFY(compact.contains("本机没有能打开此格式的软件"));
+    QVERIFY(compact.contains("Linux 上没有能打开此格式的软件"));
+    QVERIFY(!compact.contains("尚未安装"));
+
+    const QString full = QString::fromUtf8(pages::full(answer, {}));
+    QVERIFY(full.contains("<strong>制作软件</strong>：测试音乐客户端"));
+    QVERIFY(full.contains("<strong>打开方法</strong>：用手机上的测试音乐客户端播放"));
 }
 
 QTEST_GUILESS_MAIN(TestSiteRanking)
