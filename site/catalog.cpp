@@ -5,6 +5,7 @@
 #include <QCollator>
 #include <QDir>
 #include <QFileInfo>
+#include <QMutex>
 #include <QSet>
 #include <algorithm>
 #include <appstream.h>
@@ -128,6 +129,10 @@ QStringList catalogFiles(const QString& directory) {
     return files;
 }
 
+// The directories a catalog was loaded from before in this process.
+QMutex loadedLock;
+QSet<QString> loadedBefore;
+
 } // namespace
 
 Catalog::~Catalog() = default;
@@ -186,12 +191,23 @@ std::shared_ptr<const Catalog> Catalog::load(const QString& directory) {
     const QStringList files = catalogFiles(directory);
     catalog->m_installed = std::any_of(
         files.cbegin(), files.cend(), [](const QString& file) { return QFileInfo(file).isFile(); });
-    if (catalog->m_installed) {
-        catalog->m_tables = std::async(std::launch::async, &Catalog::read, directory).share();
-    } else {
+    if (!catalog->m_installed) {
         std::promise<std::shared_ptr<const Tables>> nothing;
         nothing.set_value(std::make_shared<Tables>());
         catalog->m_tables = nothing.get_future().share();
+        return catalog;
+    }
+    bool isReload = false;
+    {
+        const QMutexLocker locker(&loadedLock);
+        isReload = loadedBefore.contains(directory);
+        loadedBefore.insert(directory);
+    }
+    catalog->m_tables = std::async(std::launch::async, &Catalog::read, directory).share();
+    // A catalog read again is read whole before it replaces the one the
+    // site serves meanwhile, so no page is built from a half-read one.
+    if (isReload) {
+        catalog->m_tables.wait();
     }
     return catalog;
 }
@@ -201,11 +217,12 @@ bool Catalog::isInstalled() const {
 }
 
 bool Catalog::isAvailable() const {
-    return m_installed && tables().loaded;
+    return m_installed && tables()->loaded;
 }
 
 QList<Program> Catalog::programsFor(const ranking::Target& target) const {
-    const Tables& known = tables();
+    const std::shared_ptr<const Tables> tables = this->tables();
+    const Tables& known = *tables;
     QSet<int> candidates;
     const auto addDeclaring = [&](const QString& type) {
         for (int index : known.byType.value(type)) {
@@ -236,7 +253,8 @@ QList<Program> Catalog::programsFor(const ranking::Target& target) const {
 }
 
 Packaged Catalog::packagedAs(const QString& desktopId) const {
-    const Tables& known = tables();
+    const std::shared_ptr<const Tables> tables = this->tables();
+    const Tables& known = *tables;
     const int index = known.byDesktopId.value(desktopId, -1);
     if (index < 0) {
         return {};
@@ -245,11 +263,12 @@ Packaged Catalog::packagedAs(const QString& desktopId) const {
 }
 
 int Catalog::programCount(const QString& type) const {
-    return int(tables().byType.value(type).size());
+    return int(tables()->byType.value(type).size());
 }
 
 QString Catalog::iconFile(const QString& componentId) const {
-    const Tables& known = tables();
+    const std::shared_ptr<const Tables> tables = this->tables();
+    const Tables& known = *tables;
     const int index = known.byId.value(componentId, -1);
     return index < 0 ? QString() : known.components[index].shown.iconFile;
 }

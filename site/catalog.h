@@ -70,9 +70,10 @@ private:
     };
     static std::shared_ptr<const Tables> read(const QString& directory);
     Catalog() = default;
-    const Tables& tables() const { return *m_tables.get(); }
+    std::shared_ptr<const Tables> tables() const { return m_tables.get(); }
 
-    // Read on a thread of its own, so that the site answers while it is.
+    // The first catalog is read on a thread of its own, so that the site
+    // answers what needs none while it is.
     std::shared_future<std::shared_ptr<const Tables>> m_tables;
     QString m_directory;
     bool m_installed = false;
