@@ -9,6 +9,7 @@
 #include <QSet>
 #include <algorithm>
 #include <appstream.h>
+#include <malloc.h>
 
 namespace catalog {
 namespace {
@@ -59,6 +60,17 @@ QStringList mediaTypesOf(AsComponent* component) {
     QStringList types = provided ? texts(as_provided_get_items(provided)) : QStringList();
     types.removeDuplicates();
     return types;
+}
+
+// Type and category names recur across the catalog: one copy of each is
+// kept, shared.
+QStringList shared(const QStringList& names, QSet<QString>* known) {
+    QStringList kept;
+    kept.reserve(names.size());
+    for (const QString& name : names) {
+        kept << *known->insert(name);
+    }
+    return kept;
 }
 
 // A type met over and over in the catalog is looked up once.
@@ -129,6 +141,75 @@ QStringList catalogFiles(const QString& directory) {
     return files;
 }
 
+// What the tables need of each program that opens any type, as text: the
+// library's objects are many and short-lived, and the tables, built after
+// they are let go, do not lie scattered among their remains.
+enum ExtractField { Id, Name, Summary, Package, Icon, DesktopIds, MediaTypes, Categories, Fields };
+constexpr char fieldEnd = '\x1f';
+constexpr char listEnd = '\x1e';
+constexpr char recordEnd = '\x1d';
+
+// A text with none of the separators, which no catalog text needs.
+QByteArray withoutSeparators(const QByteArray& text) {
+    QByteArray cleaned = text;
+    cleaned.removeIf([](char c) { return c == fieldEnd || c == listEnd || c == recordEnd; });
+    return cleaned;
+}
+
+QByteArray joined(const QStringList& items) {
+    QByteArrayList fields;
+    for (const QString& item : items) {
+        fields << withoutSeparators(item.toUtf8());
+    }
+    return fields.join(listEnd);
+}
+
+QList<QByteArrayView> split(QByteArrayView text, char separator) {
+    QList<QByteArrayView> parts;
+    qsizetype start = 0;
+    for (qsizetype end = text.indexOf(separator); end >= 0; end = text.indexOf(separator, start)) {
+        parts << text.sliced(start, end - start);
+        start = end + 1;
+    }
+    parts << text.sliced(start);
+    return parts;
+}
+
+QStringList list(QByteArrayView field) {
+    QStringList items;
+    for (const QByteArrayView item : split(field, listEnd)) {
+        if (!item.isEmpty()) {
+            items << QString::fromUtf8(item);
+        }
+    }
+    return items;
+}
+
+QByteArray extractPrograms(AsPool* pool) {
+    QByteArray extract;
+    GPtrArray* components = as_pool_get_components_by_kind(pool, AS_COMPONENT_KIND_DESKTOP_APP);
+    for (guint i = 0; components && i < components->len; ++i) {
+        auto* component = static_cast<AsComponent*>(g_ptr_array_index(components, i));
+        const QStringList types = mediaTypesOf(component);
+        if (types.isEmpty()) {
+            continue;
+        }
+        const QByteArrayList fields = {withoutSeparators(as_component_get_id(component)),
+                                       withoutSeparators(as_component_get_name(component)),
+                                       withoutSeparators(as_component_get_summary(component)),
+                                       withoutSeparators(as_component_get_pkgname(component)),
+                                       withoutSeparators(cachedIcon(component).toUtf8()),
+                                       joined(desktopIdsOf(component)),
+                                       joined(types),
+                                       joined(texts(as_component_get_categories(component)))};
+        extract += fields.join(fieldEnd) + recordEnd;
+    }
+    if (components) {
+        g_ptr_array_unref(components);
+    }
+    return extract;
+}
+
 // The directories a catalog was loaded from before in this process.
 QMutex loadedLock;
 QSet<QString> loadedBefore;
@@ -153,34 +234,41 @@ void Catalog::Tables::add(Component component) {
     components << std::move(component);
 }
 
+Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Interned* interned) {
+    const QStringList types = shared(list(fields[MediaTypes]), &interned->names);
+    const QString package = QString::fromUtf8(fields[Package]);
+    return {{QString::fromUtf8(fields[Id]),
+             QString::fromUtf8(fields[Name]),
+             QString::fromUtf8(fields[Summary]),
+             package,
+             QString::fromUtf8(fields[Icon]),
+             list(fields[DesktopIds]),
+             {},
+             0},
+            {types, familiesOf(types, &interned->families),
+             shared(list(fields[Categories]), &interned->names), package,
+             interned->choices.value(package)}};
+}
+
 std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
     auto tables = std::make_shared<Tables>();
-    const Pool pool = loadPool(directory, &tables->loaded);
-    if (!tables->loaded) {
-        return tables;
+    QByteArray extract;
+    {
+        const Pool pool = loadPool(directory, &tables->loaded);
+        if (!tables->loaded) {
+            return tables;
+        }
+        extract = extractPrograms(pool.get());
     }
-    const QHash<QString, int> choices = distribution::desktopChoices();
-    QHash<QString, int> families;
-    GPtrArray* components =
-        as_pool_get_components_by_kind(pool.get(), AS_COMPONENT_KIND_DESKTOP_APP);
-    for (guint i = 0; components && i < components->len; ++i) {
-        auto* component = static_cast<AsComponent*>(g_ptr_array_index(components, i));
-        const QStringList types = mediaTypesOf(component);
-        const QString package = text(as_component_get_pkgname(component));
-        tables->add(
-            {{text(as_component_get_id(component)),
-              text(as_component_get_name(component)),
-              text(as_component_get_summary(component)),
-              package,
-              cachedIcon(component),
-              desktopIdsOf(component),
-              {},
-              0},
-             {types, familiesOf(types, &families), texts(as_component_get_categories(component)),
-              package, choices.value(package)}});
-    }
-    if (components) {
-        g_ptr_array_unref(components);
+    // The library's objects are gone, so the tables are built in one piece.
+    malloc_trim(0);
+    Interned interned;
+    interned.choices = distribution::desktopChoices();
+    for (const QByteArrayView record : split(extract, recordEnd)) {
+        const QList<QByteArrayView> fields = split(record, fieldEnd);
+        if (fields.size() == Fields) { // not the empty one after the last record
+            tables->add(componentOf(fields, &interned));
+        }
     }
     return tables;
 }

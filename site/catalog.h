@@ -2,8 +2,10 @@
 
 #include "ranking.h"
 
+#include <QByteArrayView>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <future>
@@ -68,7 +70,14 @@ private:
         QHash<QString, int> byDesktopId;
         void add(Component component);
     };
+    // What is looked up once for the whole catalog while it is read.
+    struct Interned {
+        QHash<QString, int> choices;  // package -> desktops that ship it
+        QHash<QString, int> families; // type -> its family
+        QSet<QString> names;          // types and categories, one copy each
+    };
     static std::shared_ptr<const Tables> read(const QString& directory);
+    static Component componentOf(const QList<QByteArrayView>& fields, Interned* interned);
     Catalog() = default;
     std::shared_ptr<const Tables> tables() const { return m_tables.get(); }
 
