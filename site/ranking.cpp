@@ -22,6 +22,7 @@ struct FamilyData {
 
 struct Data {
     QList<FamilyData> families;
+    QStringList notFormats;
     QHash<QString, QStringList> preferred; // type -> packages, first first
 };
 
@@ -44,6 +45,7 @@ Data parse(const QJsonObject& root) {
                               strings(family.value(QLatin1String("icons"))),
                               strings(family.value(QLatin1String("categories")))});
     }
+    data.notFormats = strings(root.value(QLatin1String("notFormats")));
     const QJsonObject preferred = root.value(QLatin1String("preferred")).toObject();
     for (auto entry = preferred.begin(); entry != preferred.end(); ++entry) {
         data.preferred.insert(entry.key(),
@@ -148,21 +150,30 @@ bool sameGroup(int a, int b) {
     return a == b || (!families[a].group.isEmpty() && families[a].group == families[b].group);
 }
 
-// The part of what the program declares that is of the format's kind: a
-// specialist's whole list, a program that opens everything a sliver of it.
+bool isFormat(const QString& type) {
+    const QStringList& notFormats = data().notFormats;
+    return std::none_of(notFormats.begin(), notFormats.end(),
+                        [&](const QString& pattern) { return matches(pattern, type); });
+}
+
+bool isKin(const Target& target, const QString& type, int family) {
+    return target.family >= 0 ? sameGroup(family, target.family)
+                              : type == target.type || target.aliases.contains(type);
+}
+
+// The part of the file types the program declares that is of the format's
+// kind: a specialist's whole list, a program that opens everything a
+// sliver of it.
 double shareOf(const Target& target, const Traits& program) {
-    if (program.types.isEmpty()) {
-        return 0;
-    }
+    qsizetype formats = 0;
     qsizetype kin = 0;
     for (qsizetype i = 0; i < program.types.size(); ++i) {
-        if (target.family >= 0) {
-            kin += sameGroup(program.families.value(i, -1), target.family) ? 1 : 0;
-        } else {
-            kin += program.types[i] == target.type || target.aliases.contains(program.types[i]);
+        if (isFormat(program.types[i])) {
+            ++formats;
+            kin += isKin(target, program.types[i], program.families.value(i, -1)) ? 1 : 0;
         }
     }
-    return double(kin) / double(program.types.size());
+    return formats == 0 ? 0 : double(kin) / double(formats);
 }
 
 // One category made for the family counts whole, a second half as much
