@@ -139,8 +139,12 @@ QStringList typesNamed(const QString& extension) {
         (entry.sameCase ? rest : otherCase) << entry.type;
     }
     rest += otherCase;
+    QStringList advised;
+    for (const QString& name : advice::orderOf(extension)) {
+        advised << database().mimeTypeForName(name).name(); // the data may name an alias
+    }
     QStringList ordered;
-    moveFirst(advice::orderOf(extension), &rest, &ordered);
+    moveFirst(advised, &rest, &ordered);
     QStringList best;
     for (const QMimeType& type :
          database().mimeTypesForFileName(QStringLiteral("x.") + extension)) {
