@@ -154,6 +154,10 @@ QStringList typesNamed(const QString& extension) {
     return ordered + rest;
 }
 
+bool isNamed(const QString& extension) {
+    return index()->byExtension.contains(extension);
+}
+
 QStringList all() {
     return index()->sorted;
 }

@@ -15,6 +15,9 @@ namespace extensions {
 // the patterns of the same letter case before those of another.
 QStringList typesNamed(const QString& extension);
 
+// Whether any type's patterns name the extension (case-folded).
+bool isNamed(const QString& extension);
+
 // Every extension named, case-folded and sorted.
 QStringList all();
 

@@ -206,7 +206,7 @@ Format formatOf(const QMimeType& type, const catalog::Catalog& catalog, Scope sc
 }
 
 bool isKnown(const QString& extension) {
-    return !extensions::typesNamed(extension).isEmpty();
+    return extensions::isNamed(extension);
 }
 
 bool isControl(QChar c) {
