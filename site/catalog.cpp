@@ -1,13 +1,15 @@
 #include "catalog.h"
 
+#include "distribution.h"
+
 #include <QCollator>
 #include <QDir>
 #include <QFileInfo>
-#include <QHash>
 #include <QMutex>
 #include <QSet>
 #include <algorithm>
 #include <appstream.h>
+#include <malloc.h>
 
 namespace catalog {
 namespace {
@@ -19,6 +21,14 @@ const QStringList systemCatalogDirs = {
 
 QString text(const char* value) {
     return value ? QString::fromUtf8(value) : QString();
+}
+
+QStringList texts(GPtrArray* values) {
+    QStringList list;
+    for (guint i = 0; values && i < values->len; ++i) {
+        list << text(static_cast<const char*>(g_ptr_array_index(values, i)));
+    }
+    return list;
 }
 
 QString cachedIcon(AsComponent* component) {
@@ -36,10 +46,7 @@ QStringList desktopIdsOf(AsComponent* component) {
     QStringList ids;
     if (AsLaunchable* launchable =
             as_component_get_launchable(component, AS_LAUNCHABLE_KIND_DESKTOP_ID)) {
-        GPtrArray* entries = as_launchable_get_entries(launchable);
-        for (guint i = 0; entries && i < entries->len; ++i) {
-            ids << text(static_cast<const char*>(g_ptr_array_index(entries, i)));
-        }
+        ids = texts(as_launchable_get_entries(launchable));
     }
     // Older catalogs name the program by its desktop file alone.
     const QString id = text(as_component_get_id(component));
@@ -47,132 +54,83 @@ QStringList desktopIdsOf(AsComponent* component) {
     return ids;
 }
 
-Program programOf(AsComponent* component, bool exact) {
-    return {text(as_component_get_id(component)),
-            text(as_component_get_name(component)),
-            text(as_component_get_summary(component)),
-            text(as_component_get_pkgname(component)),
-            cachedIcon(component),
-            desktopIdsOf(component),
-            exact};
+QStringList mediaTypesOf(AsComponent* component) {
+    AsProvided* provided =
+        as_component_get_provided_for_kind(component, AS_PROVIDED_KIND_MEDIATYPE);
+    QStringList types = provided ? texts(as_provided_get_items(provided)) : QStringList();
+    types.removeDuplicates();
+    return types;
 }
 
-} // namespace
+// Type and category names recur across the catalog: one copy of each is
+// kept, shared.
+QStringList shared(const QStringList& names, QSet<QString>* known) {
+    QStringList kept;
+    kept.reserve(names.size());
+    for (const QString& name : names) {
+        kept << *known->insert(name);
+    }
+    return kept;
+}
 
-// The library's pool is not made for concurrent queries; one lock serves,
-// since answers are kept.
-struct Catalog::Pool {
-    AsPool* pool = as_pool_new();
-    bool loaded = false;
-    QMutex lock;
-    QHash<QString, QList<Program>> byType; // under the lock
-    ~Pool() { g_object_unref(pool); }
+// A type met over and over in the catalog is looked up once.
+QList<int> familiesOf(const QStringList& types, QHash<QString, int>* known) {
+    QList<int> families;
+    for (const QString& type : types) {
+        auto found = known->constFind(type);
+        if (found == known->cend()) {
+            found = known->insert(type, ranking::familyOf(type));
+        }
+        families << *found;
+    }
+    return families;
+}
+
+struct PoolDeleter {
+    void operator()(AsPool* pool) const { g_object_unref(pool); }
 };
+using Pool = std::unique_ptr<AsPool, PoolDeleter>;
 
-Catalog::~Catalog() = default;
-
-std::shared_ptr<const Catalog> Catalog::load(const QString& directory) {
-    std::shared_ptr<Catalog> catalog(new Catalog);
-    catalog->m_directory = directory;
-    catalog->m_pool = std::make_unique<Pool>();
-    AsPool* pool = catalog->m_pool->pool;
-    as_pool_set_locale(pool, "zh_CN");
+// The library keeps what it loaded in a cache of its own; only its desktop
+// programs are taken out of it, then the pool is let go.
+Pool loadPool(const QString& directory, bool* loaded) {
+    Pool pool(as_pool_new());
+    as_pool_set_locale(pool.get(), "zh_CN");
     // Only the catalog: installed programs come from GIO.
-    as_pool_set_flags(pool, AS_POOL_FLAG_LOAD_OS_CATALOG);
+    as_pool_set_flags(pool.get(), AS_POOL_FLAG_LOAD_OS_CATALOG);
     if (!directory.isEmpty()) {
-        as_pool_set_load_std_data_locations(pool, FALSE);
-        as_pool_add_extra_data_location(pool, QFile::encodeName(directory).constData(),
+        as_pool_set_load_std_data_locations(pool.get(), FALSE);
+        as_pool_add_extra_data_location(pool.get(), QFile::encodeName(directory).constData(),
                                         AS_FORMAT_STYLE_CATALOG);
     }
-    const QStringList files = catalog->files();
-    catalog->m_installed = std::any_of(
-        files.cbegin(), files.cend(), [](const QString& file) { return QFileInfo(file).isFile(); });
     GError* error = nullptr;
     // A partly unreadable catalog still loads what it can, and says so.
-    const bool loaded = as_pool_load(pool, nullptr, &error) ||
-                        g_error_matches(error, AS_POOL_ERROR, AS_POOL_ERROR_INCOMPLETE);
+    *loaded = as_pool_load(pool.get(), nullptr, &error) ||
+              g_error_matches(error, AS_POOL_ERROR, AS_POOL_ERROR_INCOMPLETE);
     g_clear_error(&error);
-    catalog->m_pool->loaded = catalog->m_installed && loaded;
-    return catalog;
+    return pool;
 }
 
-bool Catalog::isInstalled() const {
-    return m_installed;
-}
-
-bool Catalog::isAvailable() const {
-    return m_pool->loaded;
-}
-
-// Asking the library is slow (it rebuilds every component it returns from its
-// cache), and a loaded catalog never changes, so each type's answer is kept.
-QList<Program> Catalog::query(const QStringList& types, bool exact, QSet<QString>* seen) const {
-    QList<Program> programs;
-    for (const QString& type : types) {
-        auto known = m_pool->byType.constFind(type);
-        if (known == m_pool->byType.cend()) {
-            QList<Program> found;
-            GPtrArray* components = as_pool_get_components_by_provided_item(
-                m_pool->pool, AS_PROVIDED_KIND_MEDIATYPE, type.toUtf8().constData());
-            for (guint i = 0; components && i < components->len; ++i) {
-                auto* component = static_cast<AsComponent*>(g_ptr_array_index(components, i));
-                if (as_component_get_kind(component) == AS_COMPONENT_KIND_DESKTOP_APP) {
-                    found << programOf(component, false);
-                }
-            }
-            if (components) {
-                g_ptr_array_unref(components);
-            }
-            known = m_pool->byType.insert(type, found);
+// One package's programs as one entry, in the place of its best fit.
+QList<Program> onePerPackage(const QList<Program>& ranked) {
+    QList<Program> entries;
+    QHash<QString, qsizetype> entryOf;
+    for (const Program& program : ranked) {
+        const QString key = program.package.isEmpty() ? program.id : program.package;
+        const auto found = entryOf.constFind(key);
+        if (found != entryOf.cend()) {
+            ++entries[*found].siblings;
+            continue;
         }
-        for (Program program : *known) {
-            if (!seen->contains(program.id)) {
-                seen->insert(program.id);
-                program.exact = exact;
-                programs << program;
-            }
-        }
+        entryOf.insert(key, entries.size());
+        entries << program;
     }
-    return programs;
+    return entries;
 }
 
-QList<Program> Catalog::programsFor(const QStringList& types,
-                                    const QStringList& parentTypes) const {
-    if (!m_pool->loaded) {
-        return {};
-    }
-    QSet<QString> seen;
-    QList<Program> programs;
-    {
-        const QMutexLocker locker(&m_pool->lock);
-        programs = query(types, true, &seen) + query(parentTypes, false, &seen);
-    }
-    QCollator byName(QLocale(QLocale::Chinese, QLocale::China));
-    std::stable_sort(programs.begin(), programs.end(), [&](const Program& a, const Program& b) {
-        if (a.exact != b.exact) {
-            return a.exact;
-        }
-        const int order = byName.compare(a.name, b.name);
-        return order != 0 ? order < 0 : a.id < b.id;
-    });
-    return programs;
-}
-
-QString Catalog::iconFile(const QString& componentId) const {
-    const QMutexLocker locker(&m_pool->lock);
-    GPtrArray* found = as_pool_get_components_by_id(m_pool->pool, componentId.toUtf8().constData());
-    const QString file = found && found->len > 0
-                             ? cachedIcon(static_cast<AsComponent*>(g_ptr_array_index(found, 0)))
-                             : QString();
-    if (found) {
-        g_ptr_array_unref(found);
-    }
-    return file;
-}
-
-QStringList Catalog::files() const {
+QStringList catalogFiles(const QString& directory) {
     const QStringList dirs =
-        m_directory.isEmpty() ? systemCatalogDirs : QStringList{m_directory + "/yaml"};
+        directory.isEmpty() ? systemCatalogDirs : QStringList{directory + "/yaml"};
     QStringList files;
     for (const QString& dir : dirs) {
         files << dir;
@@ -181,6 +139,231 @@ QStringList Catalog::files() const {
         }
     }
     return files;
+}
+
+// What the tables need of each program that opens any type, as text: the
+// library's objects are many and short-lived, and the tables, built after
+// they are let go, do not lie scattered among their remains.
+enum ExtractField { Id, Name, Summary, Package, Icon, DesktopIds, MediaTypes, Categories, Fields };
+constexpr char fieldEnd = '\x1f';
+constexpr char listEnd = '\x1e';
+constexpr char recordEnd = '\x1d';
+
+// A text with none of the separators, which no catalog text needs.
+QByteArray withoutSeparators(const QByteArray& text) {
+    QByteArray cleaned = text;
+    cleaned.removeIf([](char c) { return c == fieldEnd || c == listEnd || c == recordEnd; });
+    return cleaned;
+}
+
+QByteArray joined(const QStringList& items) {
+    QByteArrayList fields;
+    for (const QString& item : items) {
+        fields << withoutSeparators(item.toUtf8());
+    }
+    return fields.join(listEnd);
+}
+
+QList<QByteArrayView> split(QByteArrayView text, char separator) {
+    QList<QByteArrayView> parts;
+    qsizetype start = 0;
+    for (qsizetype end = text.indexOf(separator); end >= 0; end = text.indexOf(separator, start)) {
+        parts << text.sliced(start, end - start);
+        start = end + 1;
+    }
+    parts << text.sliced(start);
+    return parts;
+}
+
+QStringList list(QByteArrayView field) {
+    QStringList items;
+    for (const QByteArrayView item : split(field, listEnd)) {
+        if (!item.isEmpty()) {
+            items << QString::fromUtf8(item);
+        }
+    }
+    return items;
+}
+
+QByteArray extractPrograms(AsPool* pool) {
+    QByteArray extract;
+    GPtrArray* components = as_pool_get_components_by_kind(pool, AS_COMPONENT_KIND_DESKTOP_APP);
+    for (guint i = 0; components && i < components->len; ++i) {
+        auto* component = static_cast<AsComponent*>(g_ptr_array_index(components, i));
+        const QStringList types = mediaTypesOf(component);
+        if (types.isEmpty()) {
+            continue;
+        }
+        const QByteArrayList fields = {withoutSeparators(as_component_get_id(component)),
+                                       withoutSeparators(as_component_get_name(component)),
+                                       withoutSeparators(as_component_get_summary(component)),
+                                       withoutSeparators(as_component_get_pkgname(component)),
+                                       withoutSeparators(cachedIcon(component).toUtf8()),
+                                       joined(desktopIdsOf(component)),
+                                       joined(types),
+                                       joined(texts(as_component_get_categories(component)))};
+        extract += fields.join(fieldEnd) + recordEnd;
+    }
+    if (components) {
+        g_ptr_array_unref(components);
+    }
+    return extract;
+}
+
+// The directories a catalog was loaded from before in this process.
+QMutex loadedLock;
+QSet<QString> loadedBefore;
+
+} // namespace
+
+Catalog::~Catalog() = default;
+
+void Catalog::Tables::add(Component component) {
+    const Program& shown = component.shown;
+    if (byId.contains(shown.id)) {
+        return;
+    }
+    const int index = int(components.size());
+    byId.insert(shown.id, index);
+    for (const QString& id : shown.desktopIds) {
+        byDesktopId.insert(id, index);
+    }
+    for (const QString& type : component.traits.types) {
+        byType[type] << index;
+    }
+    components << std::move(component);
+}
+
+Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Interned* interned) {
+    const QStringList types = shared(list(fields[MediaTypes]), &interned->names);
+    const QString package = QString::fromUtf8(fields[Package]);
+    return {{QString::fromUtf8(fields[Id]),
+             QString::fromUtf8(fields[Name]),
+             QString::fromUtf8(fields[Summary]),
+             package,
+             QString::fromUtf8(fields[Icon]),
+             list(fields[DesktopIds]),
+             {},
+             0},
+            {types, familiesOf(types, &interned->families),
+             shared(list(fields[Categories]), &interned->names), package,
+             interned->choices.value(package)}};
+}
+
+std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
+    auto tables = std::make_shared<Tables>();
+    QByteArray extract;
+    {
+        const Pool pool = loadPool(directory, &tables->loaded);
+        if (!tables->loaded) {
+            return tables;
+        }
+        extract = extractPrograms(pool.get());
+    }
+    // The library's objects are gone, so the tables are built in one piece.
+    malloc_trim(0);
+    Interned interned;
+    interned.choices = distribution::desktopChoices();
+    for (const QByteArrayView record : split(extract, recordEnd)) {
+        const QList<QByteArrayView> fields = split(record, fieldEnd);
+        if (fields.size() == Fields) { // not the empty one after the last record
+            tables->add(componentOf(fields, &interned));
+        }
+    }
+    return tables;
+}
+
+std::shared_ptr<const Catalog> Catalog::load(const QString& directory) {
+    std::shared_ptr<Catalog> catalog(new Catalog);
+    catalog->m_directory = directory;
+    const QStringList files = catalogFiles(directory);
+    catalog->m_installed = std::any_of(
+        files.cbegin(), files.cend(), [](const QString& file) { return QFileInfo(file).isFile(); });
+    if (!catalog->m_installed) {
+        std::promise<std::shared_ptr<const Tables>> nothing;
+        nothing.set_value(std::make_shared<Tables>());
+        catalog->m_tables = nothing.get_future().share();
+        return catalog;
+    }
+    bool isReload = false;
+    {
+        const QMutexLocker locker(&loadedLock);
+        isReload = loadedBefore.contains(directory);
+        loadedBefore.insert(directory);
+    }
+    catalog->m_tables = std::async(std::launch::async, &Catalog::read, directory).share();
+    // A catalog read again is read whole before it replaces the one the
+    // site serves meanwhile, so no page is built from a half-read one.
+    if (isReload) {
+        catalog->m_tables.wait();
+    }
+    return catalog;
+}
+
+bool Catalog::isInstalled() const {
+    return m_installed;
+}
+
+bool Catalog::isAvailable() const {
+    return m_installed && tables()->loaded;
+}
+
+QList<Program> Catalog::programsFor(const ranking::Target& target) const {
+    const std::shared_ptr<const Tables> tables = this->tables();
+    const Tables& known = *tables;
+    QSet<int> candidates;
+    const auto addDeclaring = [&](const QString& type) {
+        for (int index : known.byType.value(type)) {
+            candidates.insert(index);
+        }
+    };
+    addDeclaring(target.type);
+    std::for_each(target.aliases.begin(), target.aliases.end(), addDeclaring);
+    for (const QStringList& ancestor : target.ancestors) {
+        std::for_each(ancestor.begin(), ancestor.end(), addDeclaring);
+    }
+    QList<Program> programs;
+    for (int index : candidates) {
+        Program program = known.components[index].shown;
+        program.fit = ranking::fitOf(target, known.components[index].traits);
+        programs << program;
+    }
+    QCollator byName(QLocale(QLocale::Chinese, QLocale::China));
+    std::sort(programs.begin(), programs.end(), [&](const Program& a, const Program& b) {
+        const int byFit = ranking::compare(a.fit, b.fit);
+        if (byFit != 0) {
+            return byFit < 0;
+        }
+        const int order = byName.compare(a.name, b.name);
+        return order != 0 ? order < 0 : a.id < b.id;
+    });
+    return onePerPackage(programs);
+}
+
+Packaged Catalog::packagedAs(const QString& desktopId) const {
+    const std::shared_ptr<const Tables> tables = this->tables();
+    const Tables& known = *tables;
+    const int index = known.byDesktopId.value(desktopId, -1);
+    if (index < 0) {
+        return {};
+    }
+    return {known.components[index].traits.package, known.components[index].traits.desktops};
+}
+
+int Catalog::programCount(const QString& type) const {
+    return int(tables()->byType.value(type).size());
+}
+
+QString Catalog::iconFile(const QString& componentId) const {
+    const std::shared_ptr<const Tables> tables = this->tables();
+    const Tables& known = *tables;
+    const int index = known.byId.value(componentId, -1);
+    return index < 0 ? QString() : known.components[index].shown.iconFile;
+}
+
+// The package lists count too: which programs the desktops ship is read from them.
+QStringList Catalog::files() const {
+    return catalogFiles(m_directory) + distribution::packageLists();
 }
 
 } // namespace catalog

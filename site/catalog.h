@@ -1,13 +1,19 @@
 #pragma once
 
+#include "ranking.h"
+
+#include <QByteArrayView>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <future>
 #include <memory>
 
 // The distribution's software catalog (AppStream): the packaged desktop
-// programs and the file types they open, installed or not.
+// programs and the file types they open, installed or not. It is read whole
+// once per load into maps, so answering needs neither the library nor a lock.
 namespace catalog {
 
 struct Program {
@@ -17,7 +23,14 @@ struct Program {
     QString package;
     QString iconFile;       // the catalog's 48 px icon; empty when it has none
     QStringList desktopIds; // what it installs to be started by
-    bool exact = false;     // lists the type itself, not only a parent
+    ranking::Fit fit;
+    int siblings = 0; // other programs of its package that open the format too
+};
+
+// What the catalog says of a packaged program beside its file types.
+struct Packaged {
+    QString package;
+    int desktops = 0; // how many of the distribution's desktops ship it
 };
 
 class Catalog {
@@ -31,18 +44,46 @@ public:
     // Whether the system has a catalog at all, and whether it could be read.
     bool isInstalled() const;
     bool isAvailable() const;
-    // Desktop programs for the types (the type and its aliases) and their
-    // parents, exact ones first, each then by name.
-    QList<Program> programsFor(const QStringList& types, const QStringList& parentTypes) const;
+    // The programs that open the format, its own before those of a type above
+    // it, each best fit first, one per package: the package's best fitting
+    // program.
+    QList<Program> programsFor(const ranking::Target& target) const;
+    // The package of an installed program, by its desktop id.
+    Packaged packagedAs(const QString& desktopId) const;
+    // How many programs declare the type: how much it is met.
+    int programCount(const QString& type) const;
     QString iconFile(const QString& componentId) const;
     // The files whose change means the catalog should be read again.
     QStringList files() const;
 
 private:
+    struct Component {
+        Program shown;
+        ranking::Traits traits;
+    };
+    // Everything read from the catalog, by what it is looked up by.
+    struct Tables {
+        bool loaded = false;
+        QList<Component> components;
+        QHash<QString, QList<int>> byType;
+        QHash<QString, int> byId;
+        QHash<QString, int> byDesktopId;
+        void add(Component component);
+    };
+    // What is looked up once for the whole catalog while it is read.
+    struct Interned {
+        QHash<QString, int> choices;  // package -> desktops that ship it
+        QHash<QString, int> families; // type -> its family
+        QSet<QString> names;          // types and categories, one copy each
+    };
+    static std::shared_ptr<const Tables> read(const QString& directory);
+    static Component componentOf(const QList<QByteArrayView>& fields, Interned* interned);
     Catalog() = default;
-    struct Pool;
-    std::unique_ptr<Pool> m_pool;
-    QList<Program> query(const QStringList& types, bool exact, QSet<QString>* seen) const;
+    std::shared_ptr<const Tables> tables() const { return m_tables.get(); }
+
+    // The first catalog is read on a thread of its own, so that the site
+    // answers what needs none while it is.
+    std::shared_future<std::shared_ptr<const Tables>> m_tables;
     QString m_directory;
     bool m_installed = false;
 };

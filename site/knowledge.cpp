@@ -1,10 +1,14 @@
 #include "knowledge.h"
 
+#include "advice.h"
+#include "distribution.h"
+#include "extensions.h"
 #include "icons.h"
+#include "words.h"
 
+#include <QCollator>
 #include <QLocale>
 #include <QMimeDatabase>
-#include <QMutex>
 #include <algorithm>
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
@@ -17,10 +21,9 @@ QString fromUtf8(const char* text) {
     return text ? QString::fromUtf8(text) : QString();
 }
 
-Program programOf(GAppInfo* app, bool isDefault) {
-    const QString id = fromUtf8(g_app_info_get_id(app));
-    return {fromUtf8(g_app_info_get_name(app)), id, fromUtf8(g_app_info_get_description(app)),
-            isDefault, icons::programIconFile(app)};
+const QMimeDatabase& database() {
+    static const QMimeDatabase mimeDatabase;
+    return mimeDatabase;
 }
 
 struct GObjectDeleter {
@@ -28,47 +31,152 @@ struct GObjectDeleter {
 };
 using AppInfo = std::unique_ptr<GAppInfo, GObjectDeleter>;
 
+QStringList supportedTypes(GAppInfo* app) {
+    QStringList types;
+    for (const char* const* type = g_app_info_get_supported_types(app); type && *type; ++type) {
+        types << fromUtf8(*type);
+    }
+    return types;
+}
+
+QStringList categoriesOf(GAppInfo* app) {
+    if (!G_IS_DESKTOP_APP_INFO(app)) {
+        return {};
+    }
+    return fromUtf8(g_desktop_app_info_get_categories(G_DESKTOP_APP_INFO(app)))
+        .split(QLatin1Char(';'), Qt::SkipEmptyParts);
+}
+
+// An installed program judged as the catalog's are; one that GIO offers
+// without naming the type or a type above it was chosen for it by the user.
+Program programOf(GAppInfo* app, bool isDefault, const ranking::Target& target,
+                  const catalog::Catalog& catalog) {
+    const QString id = fromUtf8(g_app_info_get_id(app));
+    const catalog::Packaged packaged = catalog.packagedAs(id);
+    ranking::Traits traits{
+        supportedTypes(app), {}, categoriesOf(app), packaged.package, packaged.desktops};
+    traits.families = ranking::familiesOf(traits.types);
+    ranking::Fit fit = ranking::fitOf(target, traits);
+    if (fit.tier == ranking::Tier::None) {
+        fit.tier = ranking::Tier::Exact;
+    }
+    return {fromUtf8(g_app_info_get_name(app)),
+            id,
+            fromUtf8(g_app_info_get_description(app)),
+            isDefault,
+            icons::programIconFile(app),
+            packaged.package,
+            false,
+            fit};
+}
+
+Program installedFromCatalog(const catalog::Program& program) {
+    return {program.name,    program.id, program.summary, false, program.iconFile,
+            program.package, true,       program.fit};
+}
+
 // The default program first, then every other one that declares the type.
-QList<Program> programsFor(const QString& mimeType) {
-    const QByteArray type = mimeType.toUtf8();
+QList<Program> installedFor(const ranking::Target& target, const catalog::Catalog& catalog) {
+    const QByteArray type = target.type.toUtf8();
     QList<Program> programs;
     const AppInfo defaultApp(g_app_info_get_default_for_type(type.constData(), FALSE));
     if (defaultApp) {
-        programs.append(programOf(defaultApp.get(), true));
+        programs.append(programOf(defaultApp.get(), true, target, catalog));
     }
     GList* all = g_app_info_get_all_for_type(type.constData());
     for (GList* item = all; item; item = item->next) {
         auto* app = static_cast<GAppInfo*>(item->data);
         if (!defaultApp || !g_app_info_equal(app, defaultApp.get())) {
-            programs.append(programOf(app, false));
+            programs.append(programOf(app, false, target, catalog));
         }
     }
     g_list_free_full(all, g_object_unref);
     return programs;
 }
 
-bool isInstalled(const catalog::Program& program) {
+bool hasDesktopEntry(const catalog::Program& program) {
     return std::any_of(program.desktopIds.begin(), program.desktopIds.end(), [](const QString& id) {
         const AppInfo app(G_APP_INFO(g_desktop_app_info_new(id.toUtf8().constData())));
         return bool(app);
     });
 }
 
-// Every type above this one, but not the one above everything.
-QStringList ancestorsOf(const QMimeType& type) {
-    QStringList ancestors = type.allAncestors();
-    ancestors.removeAll(QStringLiteral("application/octet-stream"));
-    return ancestors;
+bool isListed(const catalog::Program& program, const QList<Program>& installed) {
+    return std::any_of(installed.begin(), installed.end(),
+                       [&](const Program& shown) { return program.desktopIds.contains(shown.id); });
 }
 
-QList<catalog::Program> installableFor(const QMimeType& type, const catalog::Catalog& catalog,
-                                       Scope scope) {
-    QList<catalog::Program> programs =
-        catalog.programsFor(QStringList{type.name()} + type.aliases(), ancestorsOf(type));
-    if (scope == Scope::Machine) {
-        programs.removeIf(isInstalled);
+// The catalog's programs that are installed, whether GIO shows them or only
+// dpkg knows their package, join the installed ones; the rest stay to be
+// installed.
+void separateInstalled(QList<catalog::Program>* catalogPrograms, QList<Program>* installed) {
+    const std::shared_ptr<const QSet<QString>> packages = distribution::installedPackages();
+    QList<Program> found;
+    catalogPrograms->removeIf([&](const catalog::Program& program) {
+        const bool isInstalled = packages->contains(program.package) || hasDesktopEntry(program);
+        if (isInstalled && !isListed(program, *installed)) {
+            found << installedFromCatalog(program);
+        }
+        return isInstalled;
+    });
+    *installed += found;
+}
+
+// The default stays first: it is what opens the file on a double click.
+void rankInstalled(QList<Program>* programs) {
+    const auto begin = programs->begin() + (!programs->isEmpty() && programs->first().isDefault);
+    QCollator byName(QLocale(QLocale::Chinese, QLocale::China));
+    std::stable_sort(begin, programs->end(), [&](const Program& a, const Program& b) {
+        const int byFit = ranking::compare(a.fit, b.fit);
+        return byFit != 0 ? byFit < 0 : byName.compare(a.name, b.name) < 0;
+    });
+}
+
+ParentGroup& groupFor(const QString& parent, QList<ParentGroup>* groups) {
+    for (ParentGroup& group : *groups) {
+        if (group.mimeType == parent) {
+            return group;
+        }
     }
-    return programs;
+    const QMimeType type = database().mimeTypeForName(parent);
+    const QString description = advice::about(type).description;
+    groups->append({parent, description.isEmpty() ? type.comment() : description, {}, {}});
+    return groups->last();
+}
+
+bool opensOnlyAParent(const ranking::Fit& fit) {
+    return fit.tier == ranking::Tier::Parent;
+}
+
+// Programs for a type above the format go to that type's group, but never
+// the default.
+void groupByParent(Format* format) {
+    for (const Program& program : format->programs) {
+        if (opensOnlyAParent(program.fit) && !program.isDefault) {
+            groupFor(program.fit.parent, &format->parentGroups).installed << program;
+        }
+    }
+    format->programs.removeIf(
+        [](const Program& program) { return opensOnlyAParent(program.fit) && !program.isDefault; });
+    for (const catalog::Program& program : format->installable) {
+        if (opensOnlyAParent(program.fit)) {
+            groupFor(program.fit.parent, &format->parentGroups).installable << program;
+        }
+    }
+    format->installable.removeIf(
+        [](const catalog::Program& program) { return opensOnlyAParent(program.fit); });
+}
+
+void addPrograms(const QMimeType& type, const catalog::Catalog& catalog, Scope scope,
+                 Format* format) {
+    const ranking::Target target = ranking::targetFor(type);
+    format->installable = catalog.programsFor(target);
+    if (scope == Scope::Machine) {
+        format->programs = installedFor(target, catalog);
+        separateInstalled(&format->installable, &format->programs);
+        rankInstalled(&format->programs);
+    }
+    groupByParent(format);
 }
 
 void iconOf(const QMimeType& type, Format* format) {
@@ -82,55 +190,27 @@ void iconOf(const QMimeType& type, Format* format) {
 }
 
 Format formatOf(const QMimeType& type, const catalog::Catalog& catalog, Scope scope) {
-    Format format{type.name(),
-                  type.comment(),
-                  type.aliases(),
-                  type.parentMimeTypes(),
-                  type.suffixes(),
-                  type.preferredSuffix(),
-                  {},
-                  {},
-                  scope == Scope::Machine ? programsFor(type.name()) : QList<Program>(),
-                  installableFor(type, catalog, scope)};
+    const advice::Advice said = advice::about(type);
+    Format format;
+    format.mimeType = type.name();
+    format.description = said.description.isEmpty() ? type.comment() : said.description;
+    format.maker = said.maker;
+    format.howToOpen = said.howToOpen;
+    format.opensOnLinux = said.opensOnLinux;
+    format.aliases = type.aliases();
+    format.parents = type.parentMimeTypes();
+    format.suffixes = extensions::of(type);
     iconOf(type, &format);
+    addPrograms(type, catalog, scope, &format);
     return format;
+}
+
+bool isKnown(const QString& extension) {
+    return extensions::isNamed(extension);
 }
 
 bool isControl(QChar c) {
     return c.category() == QChar::Other_Control;
-}
-
-const QMimeDatabase& database() {
-    static const QMimeDatabase mimeDatabase;
-    return mimeDatabase;
-}
-
-QList<QMimeType> typesFor(const QString& extension) {
-    // A slash would make the database read only what follows it as the file name.
-    if (extension.isEmpty() || extension.contains(QLatin1Char('/')) ||
-        std::any_of(extension.begin(), extension.end(), isControl)) {
-        return {};
-    }
-    return database().mimeTypesForFileName(QStringLiteral("x.") + extension);
-}
-
-QMutex knownLock;
-std::shared_ptr<const QStringList> known;
-
-std::shared_ptr<const QStringList> extensionList() {
-    const QMutexLocker locker(&knownLock);
-    if (!known) {
-        QStringList all;
-        for (const QMimeType& type : database().allMimeTypes()) {
-            for (const QString& suffix : type.suffixes()) {
-                all << suffix.toLower();
-            }
-        }
-        all.sort();
-        all.removeDuplicates();
-        known = std::make_shared<const QStringList>(std::move(all));
-    }
-    return known;
 }
 
 bool oneEditApart(QStringView a, QStringView b) {
@@ -158,16 +238,20 @@ void useSimplifiedChinese() {
     g_setenv("LANGUAGE", "zh_CN:zh", TRUE);
 }
 
+// A slash or a control character makes no file name the text could end.
 QString normalise(const QString& typed) {
     QString extension = typed.trimmed().toCaseFolded();
     while (extension.startsWith(QLatin1Char('.'))) {
         extension.remove(0, 1);
     }
-    if (extension.contains(QLatin1Char('.')) && !typesFor(extension).isEmpty()) {
-        const QString matched =
-            database().suffixForFileName(QStringLiteral("x.") + extension).toCaseFolded();
-        if (!matched.isEmpty()) {
-            return matched;
+    if (isKnown(extension) || extension.contains(QLatin1Char('/')) ||
+        std::any_of(extension.begin(), extension.end(), isControl)) {
+        return extension;
+    }
+    for (qsizetype dot = extension.indexOf(QLatin1Char('.')); dot >= 0;
+         dot = extension.indexOf(QLatin1Char('.'), dot + 1)) {
+        if (isKnown(extension.mid(dot + 1))) {
+            return extension.mid(dot + 1);
         }
     }
     return extension;
@@ -175,24 +259,31 @@ QString normalise(const QString& typed) {
 
 Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope) {
     Answer answer{normalise(typed), {}, scope == Scope::Machine};
-    for (const QMimeType& type : typesFor(answer.extension)) {
-        answer.formats.append(formatOf(type, catalog, scope));
+    for (const QString& name : extensions::typesNamed(answer.extension)) {
+        const QMimeType type = database().mimeTypeForName(name);
+        if (type.isValid()) {
+            answer.formats.append(formatOf(type, catalog, scope));
+        }
     }
     return answer;
 }
 
 QStringList knownExtensions() {
-    return *extensionList();
+    return extensions::all();
+}
+
+QString pageName(const QString& suffix) {
+    return extensions::pageName(suffix);
 }
 
 QStringList suggestions(const QString& text) {
     if (text.isEmpty()) {
         return {};
     }
-    const std::shared_ptr<const QStringList> all = extensionList();
+    const QStringList all = extensions::all();
     QStringList startingWith;
     QStringList nearBy;
-    for (const QString& extension : *all) {
+    for (const QString& extension : all) {
         if (extension.startsWith(text) && extension != text) {
             startingWith << extension;
         } else if (oneEditApart(extension, text)) {
@@ -205,8 +296,8 @@ QStringList suggestions(const QString& text) {
 }
 
 void forget() {
-    const QMutexLocker locker(&knownLock);
-    known.reset();
+    extensions::forget();
+    words::forget();
     icons::forgetThemes();
 }
 

@@ -6,35 +6,52 @@
 #include <QString>
 #include <QStringList>
 
-// What this machine knows about a file extension: the MIME types that match a
-// file named x.<extension>, the installed programs that open them, and the
-// catalog's programs that could be installed to open them.
+// What this machine knows about a file extension: the MIME types whose glob
+// patterns name it, the installed programs that open them, and the catalog's
+// programs that could be installed to open them.
 namespace knowledge {
 
 struct Program {
     QString name; // in Simplified Chinese where the desktop entry has it
-    QString id;   // the desktop entry's id
+    QString id;   // the desktop entry's id, or the catalog's component id
     QString description;
     bool isDefault = false;
     QString iconFile;
+    // Set for a program whose package is installed but that GIO does not
+    // show (no desktop entry in the applications folders): its catalog entry.
+    QString package;
+    bool fromCatalog = false;
+    ranking::Fit fit;
+};
+
+// Programs that open only a type above the format (ZIP for a word document):
+// not what the format is for, so they stand apart.
+struct ParentGroup {
+    QString mimeType;
+    QString description;
+    QList<Program> installed;
+    QList<catalog::Program> installable;
 };
 
 struct Format {
     QString mimeType;
-    QString description; // in Simplified Chinese where the database has it
+    QString description; // in Simplified Chinese where the database or the advice has it
+    QString maker;       // which program makes such files, where known
+    QString howToOpen;   // how to open them on this system, where known
+    bool opensOnLinux = true;
     QStringList aliases;
     QStringList parents;
-    QStringList suffixes; // every extension of the type
-    QString preferredSuffix;
-    QString iconName; // a themed icon name with a file, or empty
+    QStringList suffixes; // every extension of the type, as its patterns spell it
+    QString iconName;     // a themed icon name with a file, or empty
     QString iconFile;
-    QList<Program> programs;             // installed, the default first
-    QList<catalog::Program> installable; // not installed yet, best first
+    QList<Program> programs;             // installed, the default first, then best fit
+    QList<catalog::Program> installable; // not installed yet, best fit first
+    QList<ParentGroup> parentGroups;
 };
 
 struct Answer {
-    QString extension; // as the pages show it, without the dot
-    QList<Format> formats;
+    QString extension;     // as the pages show it, without the dot
+    QList<Format> formats; // the most likely first
     // False for a public site's answer, which leaves out everything that
     // describes this machine: its installed programs and its default.
     bool describesMachine = true;
@@ -49,19 +66,23 @@ enum class Scope { Machine, Public };
 void useSimplifiedChinese();
 
 // What the user meant: blanks around and leading dots dropped, letter case
-// folded, and a whole file name reduced to the extension the database
-// matches in it ("archive.tar.gz" gives "tar.gz").
+// folded, and a whole file name reduced to the longest known extension at
+// its end ("archive.tar.gz" gives "tar.gz").
 QString normalise(const QString& typed);
 
-// No formats when the database knows no type for the extension.
+// No formats when no type's patterns name the extension.
 Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope = Scope::Machine);
 
 // Up to five known extensions that start with the normalised text or are one
 // edit away from it.
 QStringList suggestions(const QString& text);
 
-// Every extension of every type the database knows, lower-cased and sorted.
+// Every extension that the types' patterns name (wildcards expanded where
+// finite), case-folded and sorted: the names pages link to.
 QStringList knownExtensions();
+
+// The name an extension's page is under, as knownExtensions() has it.
+QString pageName(const QString& suffix);
 
 // Drops what is remembered of the databases, after they changed.
 void forget();

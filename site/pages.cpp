@@ -13,6 +13,8 @@ using knowledge::Program;
 
 constexpr qsizetype compactInstallable = 5;
 constexpr qsizetype fullInstallable = 20;
+constexpr qsizetype compactFound = 10;
+constexpr qsizetype fullFound = 60;
 
 // One style sheet for every page, served by the site itself: the pages carry
 // no inline style or script, so the site's content policy can refuse all of
@@ -41,12 +43,17 @@ dl.facts dt{color:var(--muted)}
 dl.facts dd{margin:0}
 ul.apps{list-style:none;padding:0;margin:4px 0}
 ul.apps li{display:flex;gap:10px;align-items:flex-start;padding:6px 0;border-bottom:1px solid var(--line)}
+ul.apps li>img,.noicon{flex:none}
+.noicon{display:inline-block}
+.i16{width:16px;height:16px}.i24{width:24px;height:24px}.i32{width:32px;height:32px}.i48{width:48px;height:48px}
 ul.apps li:last-child{border-bottom:0}
 ul.apps li>div{min-width:0}
 ul.apps p{margin:0}
 .cmd{display:inline-block;padding:0 6px;background:var(--box);border:1px solid var(--line);border-radius:4px;user-select:all}
 footer{margin-top:32px;color:var(--muted);font-size:13px}
-@media (max-width:480px){dl.facts{grid-template-columns:1fr}dl.facts dd{margin-bottom:6px}}
+ul.found{padding-left:20px}
+@media (max-width:480px){dl.facts{grid-template-columns:1fr}dl.facts dd{margin-bottom:6px}
+section.format{display:flex;flex-direction:column}section.format>h2{order:-2}section.format>.programs{order:-1}}
 body.compact{max-width:none;padding:6px 8px;font-size:12px;line-height:1.45}
 .compact h1{font-size:15px;margin:0 0 2px;gap:6px}
 .compact h1 small{font-size:12px}
@@ -55,6 +62,9 @@ body.compact{max-width:none;padding:6px 8px;font-size:12px;line-height:1.45}
 .compact ul.apps{margin:0}
 .compact ul.apps li{padding:2px 0;gap:6px;align-items:center;border:0}
 .compact hr{border:0;border-top:1px solid var(--line);margin:6px 0}
+.compact p.name img{margin-right:4px}
+.compact .advice{white-space:nowrap;overflow:hidden;text-overflow:ellipsis}
+.compact ul.found{margin:2px 0;padding-left:16px}
 )css");
 
 QString page(const QString& title, const QString& bodyClass, const QString& body) {
@@ -63,6 +73,10 @@ QString page(const QString& title, const QString& bodyClass, const QString& body
                           "<title>%1</title><link rel=\"stylesheet\" href=\"/style.css\">"
                           "</head><body class=\"%2\">%3</body></html>\n")
         .arg(escape(title), bodyClass, body);
+}
+
+QString bodyClass(bool full) {
+    return full ? QStringLiteral("full") : QStringLiteral("compact");
 }
 
 // A link's target as an attribute value: one path segment, encoded.
@@ -78,6 +92,10 @@ QString compactAddress(const QString& extension) {
     return QStringLiteral("/filefound/") + segment(extension) + QStringLiteral(".html");
 }
 
+QString pageAddress(const QString& extension, bool full) {
+    return full ? fullAddress(extension) : compactAddress(extension);
+}
+
 QString image(const QString& address, int size) {
     if (address.isEmpty()) {
         return {};
@@ -87,16 +105,29 @@ QString image(const QString& address, int size) {
         .arg(size);
 }
 
+// A program with no icon of its own shows the theme's generic one, or keeps
+// the room, so that names stand in one column.
+QString iconOrGeneric(const QString& address, int size) {
+    if (!address.isEmpty()) {
+        return image(address, size);
+    }
+    const QString generic = QStringLiteral("application-x-executable");
+    const QString shown =
+        image(icons::address(icons::Kind::Type, generic, icons::themedIconFile(generic)), size);
+    return shown.isEmpty() ? QStringLiteral("<span class=\"noicon i%1\"></span>").arg(size) : shown;
+}
+
 QString typeIcon(const Format& format, int size) {
     return image(icons::address(icons::Kind::Type, format.iconName, format.iconFile), size);
 }
 
 QString programIcon(const Program& program, int size) {
-    return image(icons::address(icons::Kind::Program, program.id, program.iconFile), size);
+    const icons::Kind kind = program.fromCatalog ? icons::Kind::Catalog : icons::Kind::Program;
+    return iconOrGeneric(icons::address(kind, program.id, program.iconFile), size);
 }
 
 QString catalogIcon(const catalog::Program& program, int size) {
-    return image(icons::address(icons::Kind::Catalog, program.id, program.iconFile), size);
+    return iconOrGeneric(icons::address(icons::Kind::Catalog, program.id, program.iconFile), size);
 }
 
 QString describe(const Format& format) {
@@ -109,8 +140,8 @@ QString dotted(const QString& extension) {
 
 QString searchForm() {
     return QStringLiteral("<form action=\"/search\" method=\"get\" role=\"search\">"
-                          "<input type=\"search\" name=\"ext\" aria-label=\"扩展名\" "
-                          "placeholder=\"输入扩展名，例如 pdf\" required>"
+                          "<input type=\"search\" name=\"ext\" aria-label=\"扩展名或词语\" "
+                          "placeholder=\"扩展名或词语，例如 pdf、压缩\" required>"
                           "<button type=\"submit\">查询</button></form>");
 }
 
@@ -129,39 +160,57 @@ QString codeList(const QStringList& items) {
     return shown.join(QStringLiteral("、"));
 }
 
+// Each extension as its patterns spell it (.C), linked under the name its
+// page has (c).
 QString extensionLinks(const QStringList& suffixes) {
     QStringList links;
     for (const QString& suffix : suffixes) {
         links << QStringLiteral("<a href=\"%1\">.%2</a>")
-                     .arg(escape(fullAddress(suffix)), escape(suffix));
+                     .arg(escape(fullAddress(knowledge::pageName(suffix))), escape(suffix));
     }
     return links.isEmpty() ? QStringLiteral("<span class=\"muted\">无</span>")
                            : links.join(QStringLiteral("、"));
 }
 
-QString defaultTag(const Program& program) {
-    return program.isDefault ? QStringLiteral(" <span class=\"tag\">默认</span>") : QString();
+QString tags(const Program& program, bool withDetails) {
+    if (program.isDefault) {
+        return QStringLiteral(" <span class=\"tag\">默认</span>");
+    }
+    return program.fromCatalog && withDetails ? QStringLiteral(" <span class=\"tag\">已安装</span>")
+                                              : QString();
 }
 
-QString installedList(const QList<Program>& programs, bool withDetails) {
-    if (programs.isEmpty()) {
-        return QStringLiteral("<p class=\"muted\">本机尚未安装能打开此格式的软件。</p>");
+QString installedDetails(const Program& program) {
+    if (program.fromCatalog) {
+        return QStringLiteral("<p class=\"muted\">软件包 <code>%1</code> 已安装，"
+                              "应用程序菜单里没有它的启动项。</p>")
+            .arg(escape(program.package));
     }
+    return QStringLiteral("<p class=\"muted\"><code>%1</code>%2</p>")
+        .arg(escape(program.id), program.description.isEmpty()
+                                     ? QString()
+                                     : QStringLiteral(" — ") + escape(program.description));
+}
+
+QString installedItems(const QList<Program>& programs, bool withDetails) {
     QString items;
     for (const Program& program : programs) {
-        QString details;
-        if (withDetails) {
-            details = QStringLiteral("<p class=\"muted\"><code>%1</code>%2</p>")
-                          .arg(escape(program.id),
-                               program.description.isEmpty()
-                                   ? QString()
-                                   : QStringLiteral(" — ") + escape(program.description));
-        }
         items += QStringLiteral("<li>%1<div><p>%2%3</p>%4</div></li>")
                      .arg(programIcon(program, withDetails ? 32 : 16), escape(program.name),
-                          defaultTag(program), details);
+                          tags(program, withDetails),
+                          withDetails ? installedDetails(program) : QString());
     }
-    return QStringLiteral("<ul class=\"apps\">%1</ul>").arg(items);
+    return items;
+}
+
+QString installedList(const Format& format, bool withDetails) {
+    const QList<Program>& programs = format.programs;
+    if (programs.isEmpty()) {
+        return format.opensOnLinux
+                   ? QStringLiteral("<p class=\"muted\">本机尚未安装能打开此格式的软件。</p>")
+                   : QStringLiteral("<p class=\"muted\">本机没有能打开此格式的软件。</p>");
+    }
+    return QStringLiteral("<ul class=\"apps\">%1</ul>").arg(installedItems(programs, withDetails));
 }
 
 // Debian package names; anything else from a catalog is not offered as a command.
@@ -177,16 +226,43 @@ QString installCommand(const catalog::Program& program) {
                : QString();
 }
 
+QString siblingsNote(const catalog::Program& program) {
+    return program.siblings > 0
+               ? QStringLiteral("（同一软件包另有 %1 个能打开它的程序）").arg(program.siblings)
+               : QString();
+}
+
 QString installableItem(const catalog::Program& program, bool full) {
     if (!full) {
         return QStringLiteral("<li>%1<div><p>%2 %3</p></div></li>")
             .arg(catalogIcon(program, 24), escape(program.name), installCommand(program));
     }
     return QStringLiteral("<li>%1<div><p><strong>%2</strong></p><p>%3</p>"
-                          "<p class=\"muted\">软件包 <code>%4</code> · "
-                          "<a href=\"appstream://%5\">在软件中心打开</a></p><p>%6</p></div></li>")
+                          "<p class=\"muted\">软件包 <code>%4</code>%5 · "
+                          "<a href=\"appstream://%6\">在软件中心打开</a></p><p>%7</p></div></li>")
         .arg(catalogIcon(program, 48), escape(program.name), escape(program.summary),
-             escape(program.package), escape(segment(program.id)), installCommand(program));
+             escape(program.package), siblingsNote(program), escape(segment(program.id)),
+             installCommand(program));
+}
+
+QString installableItems(const QList<catalog::Program>& programs, bool full) {
+    const qsizetype cap = full ? fullInstallable : compactInstallable;
+    QString items;
+    for (qsizetype i = 0; i < programs.size() && i < cap; ++i) {
+        items += installableItem(programs[i], full);
+    }
+    QString list = QStringLiteral("<ul class=\"apps\">%1</ul>").arg(items);
+    if (programs.size() > cap) {
+        list +=
+            QStringLiteral("<p class=\"muted\">另有 %1 款未列出。</p>").arg(programs.size() - cap);
+    }
+    return list;
+}
+
+QString noneInCatalog(const Format& format) {
+    return format.opensOnLinux
+               ? QStringLiteral("<p class=\"muted\">软件目录中没有能打开此格式的软件。</p>")
+               : QStringLiteral("<p class=\"muted\">Linux 上没有能打开此格式的软件。</p>");
 }
 
 QString installableList(const Format& format, const Catalog& catalog, bool full) {
@@ -198,48 +274,126 @@ QString installableList(const Format& format, const Catalog& catalog, bool full)
     if (!catalog.available) {
         return {};
     }
-    const qsizetype cap = full ? fullInstallable : compactInstallable;
-    const QList<catalog::Program>& programs = format.installable;
-    QString items;
-    for (qsizetype i = 0; i < programs.size() && i < cap; ++i) {
-        items += installableItem(programs[i], full);
+    const QString section = QStringLiteral("<h%1>可安装的软件</h%1>").arg(full ? 3 : 2);
+    return section + (format.installable.isEmpty() ? noneInCatalog(format)
+                                                   : installableItems(format.installable, full));
+}
+
+// A name set into a Chinese sentence, a blank on each side where it begins
+// or ends in Latin letters ("作为 Zip 归档打开").
+QString spacedInText(const QString& name) {
+    const auto isLatin = [](QChar c) {
+        return c.unicode() < 0x80 && c.isLetterOrNumber();
+    };
+    if (name.isEmpty()) {
+        return {};
     }
-    QString section = QStringLiteral("<h%1>可安装的软件</h%1>").arg(full ? 3 : 2);
-    if (programs.isEmpty()) {
-        return section +
-               QStringLiteral("<p class=\"muted\">软件目录中没有能打开此格式的软件。</p>");
+    return (isLatin(name.front()) ? QStringLiteral(" ") : QString()) + escape(name) +
+           (isLatin(name.back()) ? QStringLiteral(" ") : QString());
+}
+
+qsizetype parentProgramCount(const Format& format) {
+    qsizetype count = 0;
+    for (const knowledge::ParentGroup& group : format.parentGroups) {
+        count += group.installed.size() + group.installable.size();
     }
-    section += QStringLiteral("<ul class=\"apps\">%1</ul>").arg(items);
-    if (programs.size() > cap) {
-        section +=
-            QStringLiteral("<p class=\"muted\">另有 %1 款未列出。</p>").arg(programs.size() - cap);
+    return count;
+}
+
+// The pane lists no program that opens only a type above the format; where
+// nothing else opens it, it says that some do.
+QString compactParentNote(const Format& format) {
+    if (!format.programs.isEmpty() || !format.installable.isEmpty() ||
+        format.parentGroups.isEmpty()) {
+        return {};
     }
-    return section;
+    return QStringLiteral("<p class=\"muted\">另有 %1 款软件能把它当作%2打开，见完整页面。</p>")
+        .arg(parentProgramCount(format))
+        .arg(spacedInText(format.parentGroups.first().description));
+}
+
+QString parentGroup(const knowledge::ParentGroup& group, const Catalog& catalog) {
+    QString items = installedItems(group.installed, true);
+    QList<catalog::Program> installable = group.installable;
+    if (!catalog.available) {
+        installable.clear();
+    }
+    if (items.isEmpty() && installable.isEmpty()) {
+        return {};
+    }
+    return QStringLiteral("<h3>也可作为%1打开</h3><p class=\"muted\">下列软件打开的是它的上级格式 "
+                          "<code>%2</code>，并非专为它而作。</p>")
+               .arg(spacedInText(group.description), escape(group.mimeType)) +
+           (items.isEmpty() ? QString() : QStringLiteral("<ul class=\"apps\">%1</ul>").arg(items)) +
+           (installable.isEmpty() ? QString() : installableItems(installable, true));
+}
+
+QString compactAdvice(const Format& format) {
+    QStringList parts;
+    if (!format.maker.isEmpty()) {
+        parts << QStringLiteral("制作软件：") + format.maker;
+    }
+    if (!format.howToOpen.isEmpty()) {
+        parts << format.howToOpen;
+    }
+    const QString line = parts.join(QStringLiteral(" · "));
+    return line.isEmpty()
+               ? QString()
+               : QStringLiteral("<p class=\"advice muted\" title=\"%1\">%1</p>").arg(escape(line));
+}
+
+QString fullAdvice(const Format& format) {
+    QString advice;
+    if (!format.maker.isEmpty()) {
+        advice += QStringLiteral("<p><strong>制作软件</strong>：%1</p>").arg(escape(format.maker));
+    }
+    if (!format.howToOpen.isEmpty()) {
+        advice +=
+            QStringLiteral("<p><strong>打开方法</strong>：%1</p>").arg(escape(format.howToOpen));
+    }
+    return advice;
 }
 
 QString compactSection(const Format& format, const Catalog& catalog, bool named,
                        bool describesMachine) {
-    const QString name =
-        named ? typeIcon(format, 16) + escape(describe(format)) + QLatin1Char(' ') : QString();
-    const QString installed = describesMachine ? QStringLiteral("<h2>本机已安装</h2>") +
-                                                     installedList(format.programs, false)
-                                               : QString();
-    return QStringLiteral("<p class=\"muted\">%1类型 <code>%2</code></p>%3%4")
-        .arg(name, escape(format.mimeType), installed, installableList(format, catalog, false));
+    const QString name = named ? QStringLiteral("<p class=\"name\">%1<strong>%2</strong></p>")
+                                     .arg(typeIcon(format, 16), escape(describe(format)))
+                               : QString();
+    const QString installed =
+        describesMachine ? QStringLiteral("<h2>本机已安装</h2>") + installedList(format, false)
+                         : QString();
+    return name +
+           QStringLiteral("<p class=\"muted\">类型 <code>%1</code></p>")
+               .arg(escape(format.mimeType)) +
+           compactAdvice(format) + installed + installableList(format, catalog, false) +
+           compactParentNote(format);
 }
 
+QString facts(const Format& format) {
+    return QStringLiteral("<dl class=\"facts\">"
+                          "<dt>MIME 类型</dt><dd><code>%1</code></dd>"
+                          "<dt>别名</dt><dd>%2</dd>"
+                          "<dt>父类型</dt><dd>%3</dd>"
+                          "<dt>扩展名</dt><dd>%4</dd></dl>")
+        .arg(escape(format.mimeType), codeList(format.aliases), codeList(format.parents),
+             extensionLinks(format.suffixes));
+}
+
+// The facts come first on a wide page; on a narrow one the programs do
+// (the style sheet reorders them), since what opens the file is what a
+// person came for.
 QString fullSection(const Format& format, const Catalog& catalog, bool describesMachine) {
-    const QString installed = describesMachine ? QStringLiteral("<h3>本机已安装的软件</h3>") +
-                                                     installedList(format.programs, true)
-                                               : QString();
-    return QStringLiteral("<section><h2>%1%2</h2><dl class=\"facts\">"
-                          "<dt>MIME 类型</dt><dd><code>%3</code></dd>"
-                          "<dt>别名</dt><dd>%4</dd>"
-                          "<dt>父类型</dt><dd>%5</dd>"
-                          "<dt>扩展名</dt><dd>%6</dd></dl>%7%8</section>")
-        .arg(typeIcon(format, 32), escape(describe(format)), escape(format.mimeType),
-             codeList(format.aliases), codeList(format.parents), extensionLinks(format.suffixes),
-             installed, installableList(format, catalog, true));
+    QString programs = fullAdvice(format);
+    if (describesMachine) {
+        programs += QStringLiteral("<h3>本机已安装的软件</h3>") + installedList(format, true);
+    }
+    programs += installableList(format, catalog, true);
+    for (const knowledge::ParentGroup& group : format.parentGroups) {
+        programs += parentGroup(group, catalog);
+    }
+    return QStringLiteral("<section class=\"format\"><h2>%1%2</h2>%3<div class=\"programs\">%4"
+                          "</div></section>")
+        .arg(typeIcon(format, 32), escape(describe(format)), facts(format), programs);
 }
 
 QString suggestionList(const QStringList& suggestions, bool full) {
@@ -249,10 +403,36 @@ QString suggestionList(const QStringList& suggestions, bool full) {
     QStringList links;
     for (const QString& extension : suggestions) {
         links << QStringLiteral("<a href=\"%1\">.%2</a>")
-                     .arg(escape(full ? fullAddress(extension) : compactAddress(extension)),
-                          escape(extension));
+                     .arg(escape(pageAddress(extension, full)), escape(extension));
     }
     return QStringLiteral("<p>您要找的是不是：%1</p>").arg(links.join(QStringLiteral("、")));
+}
+
+constexpr qsizetype foundExtensions = 4;
+
+QString foundItem(const words::Found& found, bool full) {
+    QStringList links;
+    for (const QString& extension : found.extensions.mid(0, foundExtensions)) {
+        links << QStringLiteral("<a href=\"%1\">.%2</a>")
+                     .arg(escape(pageAddress(extension, full)), escape(extension));
+    }
+    return QStringLiteral("<li>%1 %2</li>")
+        .arg(links.join(QStringLiteral("、")), escape(found.description));
+}
+
+QString foundList(const QList<words::Found>& found, bool full) {
+    const qsizetype cap = full ? fullFound : compactFound;
+    QString items;
+    for (qsizetype i = 0; i < found.size() && i < cap; ++i) {
+        items += foundItem(found[i], full);
+    }
+    QString list = QStringLiteral("<ul class=\"found\">%1</ul>").arg(items);
+    if (found.size() > cap) {
+        list += QStringLiteral("<p class=\"muted\">另有 %1 种未列出%2。</p>")
+                    .arg(found.size() - cap)
+                    .arg(full ? QString() : QStringLiteral("，见完整页面"));
+    }
+    return list;
 }
 
 } // namespace
@@ -271,22 +451,33 @@ QByteArray styleSheet() {
 
 QByteArray compact(const knowledge::Answer& answer, const Catalog& catalog) {
     const Format& first = answer.formats.first();
+    const bool several = answer.formats.size() > 1;
+    // With several formats the heading names the extension alone, and each
+    // format names itself.
+    const QString about =
+        several ? QStringLiteral("可能是以下 %1 种格式之一").arg(answer.formats.size())
+                : describe(first);
     QString body = QStringLiteral("<h1>%1%2 <small>%3</small></h1>")
-                       .arg(typeIcon(first, 24), dotted(answer.extension), escape(describe(first)));
+                       .arg(typeIcon(first, 24), dotted(answer.extension), escape(about));
     for (qsizetype i = 0; i < answer.formats.size(); ++i) {
-        // The heading names the first format; any further ones name themselves.
         body += (i > 0 ? QStringLiteral("<hr>") : QString()) +
-                compactSection(answer.formats[i], catalog, i > 0, answer.describesMachine);
+                compactSection(answer.formats[i], catalog, several, answer.describesMachine);
     }
-    return page(QStringLiteral(".%1 — %2").arg(answer.extension, describe(first)),
-                QStringLiteral("compact"), body)
+    return page(QStringLiteral(".%1 — %2").arg(answer.extension, about), bodyClass(false), body)
         .toUtf8();
 }
 
 QByteArray full(const knowledge::Answer& answer, const Catalog& catalog) {
+    const QString intro =
+        answer.formats.size() > 1
+            ? QStringLiteral("扩展名为 %1 的文件可能是以下 %2 种格式之一，"
+                             "最常见的在前：")
+                  .arg(dotted(answer.extension))
+                  .arg(answer.formats.size())
+            : QStringLiteral("扩展名为 %1 的文件是以下格式：").arg(dotted(answer.extension));
     QString body = navigation() +
-                   QStringLiteral("<h1>%1扩展名 %2</h1><p>扩展名为 %2 的文件可能是以下格式：</p>")
-                       .arg(typeIcon(answer.formats.first(), 48), dotted(answer.extension));
+                   QStringLiteral("<h1>%1扩展名 %2</h1><p>%3</p>")
+                       .arg(typeIcon(answer.formats.first(), 48), dotted(answer.extension), intro);
     for (const Format& format : answer.formats) {
         body += fullSection(format, catalog, answer.describesMachine);
     }
@@ -295,8 +486,7 @@ QByteArray full(const knowledge::Answer& answer, const Catalog& catalog) {
                                  "软件目录。</footer>")
                 : QStringLiteral("<footer>以上信息来自 freedesktop.org 的文件类型数据库和发行版的"
                                  "软件目录。</footer>");
-    return page(QStringLiteral(".%1 — 文件格式查询").arg(answer.extension), QStringLiteral("full"),
-                body)
+    return page(QStringLiteral(".%1 — 文件格式查询").arg(answer.extension), bodyClass(true), body)
         .toUtf8();
 }
 
@@ -325,16 +515,37 @@ QByteArray home() {
 }
 
 QByteArray notFound(const QString& extension, const QStringList& suggestions, bool full) {
+    const QString title = QStringLiteral("没有找到扩展名 .%1 的资料").arg(extension);
     const QString body =
         (full ? navigation() : QString()) +
-        QStringLiteral("<h1>网页未找到</h1><p>扩展名 %1 尚未收录。</p>"
-                       "<p>请检查一下拼写是否正确；若正确，那就是本机的文件类型数据库还不认识它。"
+        QStringLiteral("<h1>没有找到扩展名 %1 的资料</h1>"
+                       "<p>本机的文件类型数据库里没有扩展名为 %1 的格式，也没有哪种格式的名称或"
+                       "说明含有这段文字。请检查拼写；也可以输入描述格式的词语，例如“压缩”“视频”。"
                        "</p>%2%3")
             .arg(dotted(extension), suggestionList(suggestions, full),
                  full ? QString() : searchForm());
-    return page(QStringLiteral("网页未找到"),
-                full ? QStringLiteral("full") : QStringLiteral("compact"), body)
-        .toUtf8();
+    return page(title, bodyClass(full), body).toUtf8();
+}
+
+QByteArray wordResults(const QString& word, const QList<words::Found>& found, bool full) {
+    const QString title = QStringLiteral("含“%1”的文件格式").arg(word);
+    const QString body = (full ? navigation() : QString()) +
+                         QStringLiteral("<h1>%1</h1><p class=\"muted\">“%2”不是已知的扩展名；名称或"
+                                        "说明含有它的格式有 %3 种：</p>%4%5")
+                             .arg(escape(title), escape(word))
+                             .arg(found.size())
+                             .arg(foundList(found, full), full ? QString() : searchForm());
+    return page(title, bodyClass(full), body).toUtf8();
+}
+
+QByteArray searchPage(bool full) {
+    const QString body =
+        (full ? navigation() : QString()) +
+        QStringLiteral("<h1>查询文件格式</h1><p>输入扩展名（例如 <code>pdf</code>、"
+                       "<code>docx</code>，不用输入“.”），或描述格式的词语（例如“压缩”“视频”"
+                       "）。</p>%1")
+            .arg(full ? QString() : searchForm());
+    return page(QStringLiteral("查询文件格式"), bodyClass(full), body).toUtf8();
 }
 
 QByteArray noSuchPage() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "knowledge.h"
+#include "words.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,6 +25,10 @@ QByteArray home();
 // An extension nobody has recorded yet (as the lookup read it), with known
 // ones that look alike, linked to the compact or the full pages.
 QByteArray notFound(const QString& extension, const QStringList& suggestions, bool full);
+// The formats a word found, each linked to its extension's page.
+QByteArray wordResults(const QString& word, const QList<words::Found>& found, bool full);
+// Nothing typed yet: the search box and what it takes.
+QByteArray searchPage(bool full);
 // Any other address on the site.
 QByteArray noSuchPage();
 

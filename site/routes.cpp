@@ -4,6 +4,7 @@
 #include "knowledge.h"
 #include "pages.h"
 #include "watcher.h"
+#include "words.h"
 
 #include <QFile>
 #include <QUrl>
@@ -241,14 +242,23 @@ Response Site::page(const Request& request) {
     return response;
 }
 
+// A text that is no extension may be a word for a format (压缩, video);
+// nothing typed at all asks for the search box.
 Response Site::lookupPage(const QString& typed, bool full) {
     if (typed.size() > maxExtensionLength) {
         return html(404, pages::notFound(typed.trimmed(), {}, full));
+    }
+    if (knowledge::normalise(typed).isEmpty()) {
+        return html(200, pages::searchPage(full));
     }
     const std::shared_ptr<const catalog::Catalog> catalog = currentCatalog();
     const knowledge::Answer answer = knowledge::lookUp(
         typed, *catalog, m_public ? knowledge::Scope::Public : knowledge::Scope::Machine);
     if (answer.formats.isEmpty()) {
+        const QList<words::Found> found = words::find(answer.extension, *catalog);
+        if (!found.isEmpty()) {
+            return html(200, pages::wordResults(answer.extension, found, full));
+        }
         return html(
             404, pages::notFound(answer.extension, knowledge::suggestions(answer.extension), full));
     }

@@ -52,10 +52,10 @@ void TestSite::routes_data() {
         << QByteArray("/filefound/%2570df.html") << 404 << QStringList{"%70df"} << QStringList{};
     QTest::newRow("unknown extension")
         << QByteArray("/filefound/qqqzzz.html") << 404
-        << QStringList{"<title>网页未找到</title>", "qqqzzz", "尚未收录"} << QStringList{};
+        << QStringList{"<title>没有找到扩展名 .qqqzzz 的资料</title>", "qqqzzz"} << QStringList{};
     QTest::newRow("unknown, full page")
-        << QByteArray("/soso/qqqzzz.htm") << 404 << QStringList{"<title>网页未找到</title>"}
-        << QStringList{};
+        << QByteArray("/soso/qqqzzz.htm") << 404
+        << QStringList{"<title>没有找到扩展名 .qqqzzz 的资料</title>"} << QStringList{};
     QTest::newRow("script escaped")
         << QByteArray("/filefound/%3Cscript%3Ealert(1)%3C%2Fscript%3E.html") << 404
         << QStringList{"&lt;script&gt;alert(1)&lt;/script&gt;"} << QStringList{"<script>"};
@@ -63,11 +63,11 @@ void TestSite::routes_data() {
                                    << QStringList{"a&quot;b&#39;c"} << QStringList{"a\"b"};
     QTest::newRow("climbing path reaches no file")
         << QByteArray("/filefound/..%2F..%2F..%2Fetc%2Fpasswd.html") << 404
-        << QStringList{"网页未找到"} << QStringList{"root:"};
+        << QStringList{"没有找到扩展名"} << QStringList{"root:"};
     QTest::newRow("slash is no extension")
         << QByteArray("/filefound/a%2Fb.pdf.html") << 404 << QStringList{} << QStringList{};
-    QTest::newRow("invalid percent-encoding")
-        << QByteArray("/filefound/%zz%4.html") << 404 << QStringList{"网页未找到"} << QStringList{};
+    QTest::newRow("invalid percent-encoding") << QByteArray("/filefound/%zz%4.html") << 404
+                                              << QStringList{"没有找到扩展名"} << QStringList{};
     QTest::newRow("10 kB segment") << "/filefound/" + QByteArray(10240, 'a') + ".html" << 414
                                    << QStringList{} << QStringList{};
     QTest::newRow("home") << QByteArray("/") << 200

@@ -1,0 +1,94 @@
+#include "advice.h"
+
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdio>
+
+namespace advice {
+namespace {
+
+struct Data {
+    QHash<QString, Advice> types;
+    QHash<QString, QStringList> extensions;
+};
+
+QStringList strings(const QJsonValue& value) {
+    QStringList list;
+    for (const QJsonValue& item : value.toArray()) {
+        list << item.toString();
+    }
+    return list;
+}
+
+Advice adviceOf(const QJsonObject& entry) {
+    return {entry.value(QLatin1String("description")).toString(),
+            entry.value(QLatin1String("maker")).toString(),
+            entry.value(QLatin1String("open")).toString(),
+            entry.value(QLatin1String("linux")).toBool(true),
+            strings(entry.value(QLatin1String("keywords")))};
+}
+
+Data parse(const QJsonObject& root) {
+    Data data;
+    const QJsonObject types = root.value(QLatin1String("types")).toObject();
+    for (auto entry = types.begin(); entry != types.end(); ++entry) {
+        data.types.insert(entry.key(), adviceOf(entry.value().toObject()));
+    }
+    const QJsonObject extensions = root.value(QLatin1String("extensions")).toObject();
+    for (auto entry = extensions.begin(); entry != extensions.end(); ++entry) {
+        data.extensions.insert(entry.key().toCaseFolded(), strings(entry.value()));
+    }
+    return data;
+}
+
+// Built in, so a fault in it is the build's: said once, and the pages go on
+// with the database alone.
+Data load() {
+    QFile file(QStringLiteral(":/formats/advice.json"));
+    QJsonParseError error{};
+    const QJsonDocument document = file.open(QIODevice::ReadOnly)
+                                       ? QJsonDocument::fromJson(file.readAll(), &error)
+                                       : QJsonDocument();
+    if (!document.isObject()) {
+        std::fprintf(stderr, "quelvix-site: formats/advice.json is unreadable: %s\n",
+                     qPrintable(error.errorString()));
+        return {};
+    }
+    return parse(document.object());
+}
+
+const Data& data() {
+    static const Data loaded = load();
+    return loaded;
+}
+
+} // namespace
+
+Advice about(const QMimeType& type) {
+    for (const QString& name : QStringList{type.name()} + type.aliases()) {
+        const auto found = data().types.constFind(name);
+        if (found != data().types.cend()) {
+            return *found;
+        }
+    }
+    return {};
+}
+
+QStringList orderOf(const QString& extension) {
+    return data().extensions.value(extension.toCaseFolded());
+}
+
+QList<std::pair<QString, QStringList>> keywords() {
+    QList<std::pair<QString, QStringList>> all;
+    for (auto entry = data().types.cbegin(); entry != data().types.cend(); ++entry) {
+        if (!entry->keywords.isEmpty()) {
+            all.append({entry.key(), entry->keywords});
+        }
+    }
+    return all;
+}
+
+} // namespace advice

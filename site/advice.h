@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QList>
+#include <QMimeType>
+#include <QString>
+#include <QStringList>
+
+// What the pages say about formats beyond the MIME database, kept as data
+// (formats/advice.json).
+namespace advice {
+
+struct Advice {
+    QString description; // replaces the database's comment
+    QString maker;       // the program that makes such files
+    QString howToOpen;   // how to open them on this system
+    bool opensOnLinux = true;
+    QStringList keywords; // more words the search finds the type by
+};
+
+// What the data says of the type (by its name or an alias); empty if nothing.
+Advice about(const QMimeType& type);
+
+// The types the data names for an extension, most likely first.
+QStringList orderOf(const QString& extension);
+
+// Every type the data has words for, with them.
+QList<std::pair<QString, QStringList>> keywords();
+
+} // namespace advice

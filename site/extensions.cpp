@@ -1,0 +1,177 @@
+#include "extensions.h"
+
+#include "advice.h"
+#include "remembered.h"
+
+#include <QHash>
+#include <QMimeDatabase>
+#include <algorithm>
+
+namespace extensions {
+namespace {
+
+// More than this many names from one pattern is no list of extensions.
+constexpr qsizetype maxExpansions = 64;
+
+struct Named {
+    QString type;
+    bool sameCase = false; // a pattern spells it in lower case
+};
+
+struct Index {
+    QHash<QString, QList<Named>> byExtension;
+    QHash<QString, QStringList> ofType;
+    QStringList sorted;
+};
+
+const QMimeDatabase& database() {
+    static const QMimeDatabase mimeDatabase;
+    return mimeDatabase;
+}
+
+// The characters a bracket expression stands for, "[1-9]" or "[abc]"; none
+// for a negated one, which stands for nearly everything.
+QString bracketChars(QStringView inside) {
+    if (inside.isEmpty() || inside[0] == QLatin1Char('!') || inside[0] == QLatin1Char('^')) {
+        return {};
+    }
+    QString chars;
+    for (qsizetype i = 0; i < inside.size(); ++i) {
+        if (i + 2 < inside.size() && inside[i + 1] == QLatin1Char('-')) {
+            if (inside[i + 2].unicode() - inside[i].unicode() > maxExpansions) {
+                return {};
+            }
+            for (char16_t c = inside[i].unicode(); c <= inside[i + 2].unicode(); ++c) {
+                chars += QChar(c);
+            }
+            i += 2;
+        } else {
+            chars += inside[i];
+        }
+    }
+    return chars;
+}
+
+// Every name a pattern's tail stands for; none if that is not a short list.
+QStringList expand(QStringView tail) {
+    QStringList names{QString()};
+    for (qsizetype i = 0; i < tail.size(); ++i) {
+        QString choices = QString(tail[i]);
+        if (tail[i] == QLatin1Char('[')) {
+            const qsizetype close = tail.indexOf(QLatin1Char(']'), i + 1);
+            choices = close < 0 ? QString() : bracketChars(tail.mid(i + 1, close - i - 1));
+            i = close;
+        } else if (tail[i] == QLatin1Char('*') || tail[i] == QLatin1Char('?') ||
+                   tail[i] == QLatin1Char('\\')) {
+            choices.clear();
+        }
+        if (choices.isEmpty() || names.size() * choices.size() > maxExpansions) {
+            return {};
+        }
+        QStringList longer;
+        for (const QString& name : names) {
+            for (QChar c : choices) {
+                longer << name + c;
+            }
+        }
+        names = longer;
+    }
+    return names.first().isEmpty() ? QStringList() : names;
+}
+
+void addPattern(const QString& type, const QString& pattern, Index* index) {
+    if (!pattern.startsWith(QLatin1String("*."))) {
+        return;
+    }
+    for (const QString& name : expand(QStringView(pattern).mid(2))) {
+        QStringList& spelt = index->ofType[type];
+        if (!spelt.contains(name)) {
+            spelt << name;
+        }
+        QList<Named>& named = index->byExtension[pageName(name)];
+        const bool sameCase = name == pageName(name);
+        const auto known = std::find_if(named.begin(), named.end(),
+                                        [&](const Named& entry) { return entry.type == type; });
+        if (known == named.end()) {
+            named.append({type, sameCase});
+        } else {
+            known->sameCase = known->sameCase || sameCase;
+        }
+    }
+}
+
+Index build() {
+    Index index;
+    for (const QMimeType& type : database().allMimeTypes()) {
+        for (const QString& pattern : type.globPatterns()) {
+            addPattern(type.name(), pattern, &index);
+        }
+    }
+    index.sorted = index.byExtension.keys();
+    index.sorted.sort();
+    return index;
+}
+
+Remembered<Index> remembered;
+
+std::shared_ptr<const Index> index() {
+    return remembered.get(build);
+}
+
+void moveFirst(const QStringList& names, QStringList* rest, QStringList* ordered) {
+    for (const QString& name : names) {
+        if (rest->removeOne(name)) {
+            *ordered << name;
+        }
+    }
+}
+
+} // namespace
+
+QStringList typesNamed(const QString& extension) {
+    const QList<Named> named = index()->byExtension.value(extension);
+    if (named.isEmpty()) {
+        return {};
+    }
+    QStringList rest;
+    QStringList otherCase;
+    for (const Named& entry : named) {
+        (entry.sameCase ? rest : otherCase) << entry.type;
+    }
+    rest += otherCase;
+    QStringList advised;
+    for (const QString& name : advice::orderOf(extension)) {
+        advised << database().mimeTypeForName(name).name(); // the data may name an alias
+    }
+    QStringList ordered;
+    moveFirst(advised, &rest, &ordered);
+    QStringList best;
+    for (const QMimeType& type :
+         database().mimeTypesForFileName(QStringLiteral("x.") + extension)) {
+        best << type.name();
+    }
+    moveFirst(best, &rest, &ordered);
+    return ordered + rest;
+}
+
+bool isNamed(const QString& extension) {
+    return index()->byExtension.contains(extension);
+}
+
+QStringList all() {
+    return index()->sorted;
+}
+
+QStringList of(const QMimeType& type) {
+    return index()->ofType.value(type.name());
+}
+
+QString pageName(const QString& extension) {
+    return extension.toCaseFolded();
+}
+
+void forget() {
+    remembered.forget();
+}
+
+} // namespace extensions

@@ -1,0 +1,290 @@
+#include "ranking.h"
+
+#include <QFile>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMimeDatabase>
+#include <algorithm>
+#include <cstdio>
+
+namespace ranking {
+namespace {
+
+struct FamilyData {
+    Family shown;
+    QString group;
+    QStringList types; // MIME names, "*" matching any run of characters
+    QStringList icons;
+    QStringList categories;
+};
+
+struct Data {
+    QList<FamilyData> families;
+    QStringList notFormats;
+    QHash<QString, QStringList> preferred; // type -> packages, first first
+};
+
+QStringList strings(const QJsonValue& value) {
+    QStringList list;
+    for (const QJsonValue& item : value.toArray()) {
+        list << item.toString();
+    }
+    return list;
+}
+
+Data parse(const QJsonObject& root) {
+    Data data;
+    for (const QJsonValue& value : root.value(QLatin1String("families")).toArray()) {
+        const QJsonObject family = value.toObject();
+        data.families.append({{family.value(QLatin1String("label")).toString(),
+                               strings(family.value(QLatin1String("words")))},
+                              family.value(QLatin1String("group")).toString(),
+                              strings(family.value(QLatin1String("types"))),
+                              strings(family.value(QLatin1String("icons"))),
+                              strings(family.value(QLatin1String("categories")))});
+    }
+    data.notFormats = strings(root.value(QLatin1String("notFormats")));
+    const QJsonObject preferred = root.value(QLatin1String("preferred")).toObject();
+    for (auto entry = preferred.begin(); entry != preferred.end(); ++entry) {
+        data.preferred.insert(entry.key(),
+                              strings(entry.value().toObject().value(QLatin1String("packages"))));
+    }
+    return data;
+}
+
+// Built in, so a fault in it is the build's: said once, and ranking goes on
+// with the signals that need no data.
+Data load() {
+    QFile file(QStringLiteral(":/formats/ranking.json"));
+    QJsonParseError error{};
+    const QJsonDocument document = file.open(QIODevice::ReadOnly)
+                                       ? QJsonDocument::fromJson(file.readAll(), &error)
+                                       : QJsonDocument();
+    if (!document.isObject()) {
+        std::fprintf(stderr, "quelvix-site: formats/ranking.json is unreadable: %s\n",
+                     qPrintable(error.errorString()));
+        return {};
+    }
+    return parse(document.object());
+}
+
+const Data& data() {
+    static const Data loaded = load();
+    return loaded;
+}
+
+const QMimeDatabase& database() {
+    static const QMimeDatabase mimeDatabase;
+    return mimeDatabase;
+}
+
+// A MIME name against a pattern whose "*" matches any run of characters.
+bool matches(QStringView pattern, QStringView name) {
+    const qsizetype star = pattern.indexOf(QLatin1Char('*'));
+    if (star < 0) {
+        return pattern.compare(name, Qt::CaseInsensitive) == 0;
+    }
+    if (name.size() < star ||
+        pattern.left(star).compare(name.left(star), Qt::CaseInsensitive) != 0) {
+        return false;
+    }
+    const QStringView rest = pattern.mid(star + 1);
+    for (qsizetype at = star; at <= name.size(); ++at) {
+        if (matches(rest, name.mid(at))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int familyNaming(const QStringList& names) {
+    const QList<FamilyData>& families = data().families;
+    for (qsizetype i = 0; i < families.size(); ++i) {
+        for (const QString& pattern : families[i].types) {
+            if (std::any_of(names.begin(), names.end(),
+                            [&](const QString& name) { return matches(pattern, name); })) {
+                return int(i);
+            }
+        }
+    }
+    return -1;
+}
+
+int familyByIcon(const QString& icon) {
+    const QList<FamilyData>& families = data().families;
+    for (qsizetype i = 0; i < families.size(); ++i) {
+        if (families[i].icons.contains(icon)) {
+            return int(i);
+        }
+    }
+    return -1;
+}
+
+QStringList ancestorsOf(const QMimeType& type) {
+    QStringList ancestors = type.allAncestors();
+    ancestors.removeAll(QStringLiteral("application/octet-stream"));
+    return ancestors;
+}
+
+int familyOf(const QMimeType& type) {
+    int family = familyNaming(QStringList{type.name()} + type.aliases());
+    if (family < 0) {
+        family = familyByIcon(type.genericIconName());
+    }
+    for (const QString& ancestor : ancestorsOf(type)) {
+        if (family >= 0) {
+            break;
+        }
+        family = familyNaming({ancestor});
+    }
+    return family;
+}
+
+bool sameGroup(int a, int b) {
+    if (a < 0 || b < 0) {
+        return false;
+    }
+    const QList<FamilyData>& families = data().families;
+    return a == b || (!families[a].group.isEmpty() && families[a].group == families[b].group);
+}
+
+bool isFormat(const QString& type) {
+    const QStringList& notFormats = data().notFormats;
+    return std::none_of(notFormats.begin(), notFormats.end(),
+                        [&](const QString& pattern) { return matches(pattern, type); });
+}
+
+bool isKin(const Target& target, const QString& type, int family) {
+    return target.family >= 0 ? sameGroup(family, target.family)
+                              : type == target.type || target.aliases.contains(type);
+}
+
+// The part of the file types the program declares that is of the format's
+// kind: a specialist's whole list, a program that opens everything a
+// sliver of it.
+double shareOf(const Target& target, const Traits& program) {
+    qsizetype formats = 0;
+    qsizetype kin = 0;
+    for (qsizetype i = 0; i < program.types.size(); ++i) {
+        if (isFormat(program.types[i])) {
+            ++formats;
+            kin += isKin(target, program.types[i], program.families.value(i, -1)) ? 1 : 0;
+        }
+    }
+    return formats == 0 ? 0 : double(kin) / double(formats);
+}
+
+// One category made for the family counts whole, a second half as much
+// (an editor that is also a development tool, for source code).
+double categoryFit(const Target& target, const Traits& program) {
+    if (target.family < 0) {
+        return 0;
+    }
+    const QStringList& made = data().families[target.family].categories;
+    const auto fitting = std::count_if(made.begin(), made.end(), [&](const QString& category) {
+        return program.categories.contains(category);
+    });
+    return fitting == 0 ? 0 : fitting == 1 ? 1 : 1.5;
+}
+
+int preferredPosition(const Target& target, const QString& package) {
+    if (package.isEmpty()) {
+        return INT_MAX;
+    }
+    for (const QString& type : QStringList{target.type} + target.aliases) {
+        const qsizetype at = data().preferred.value(type).indexOf(package);
+        if (at >= 0) {
+            return int(at);
+        }
+    }
+    return INT_MAX;
+}
+
+Tier tierOf(const Target& target, const Traits& program, QString* parent) {
+    if (program.types.contains(target.type)) {
+        return Tier::Exact;
+    }
+    for (const QString& alias : target.aliases) {
+        if (program.types.contains(alias)) {
+            return Tier::Alias;
+        }
+    }
+    for (const QStringList& ancestor : target.ancestors) {
+        for (const QString& name : ancestor) {
+            if (program.types.contains(name)) {
+                *parent = ancestor.first();
+                return Tier::Parent;
+            }
+        }
+    }
+    return Tier::None;
+}
+
+} // namespace
+
+Target targetFor(const QMimeType& type) {
+    Target target{type.name(), type.aliases(), {}, familyOf(type)};
+    for (const QString& ancestor : ancestorsOf(type)) {
+        target.ancestors.append(QStringList{ancestor} +
+                                database().mimeTypeForName(ancestor).aliases());
+    }
+    return target;
+}
+
+int familyOf(const QString& type) {
+    const QMimeType known = database().mimeTypeForName(type);
+    return known.isValid() ? familyOf(known) : familyNaming({type});
+}
+
+QList<int> familiesOf(const QStringList& types) {
+    QList<int> families;
+    families.reserve(types.size());
+    for (const QString& type : types) {
+        families << familyOf(type);
+    }
+    return families;
+}
+
+// Fit, in order of weight: what the program is for (its share of the
+// format's family counts double), the category made for the family, and the
+// distribution's own choice, a little more for each desktop that ships it.
+Fit fitOf(const Target& target, const Traits& program) {
+    Fit fit;
+    fit.tier = tierOf(target, program, &fit.parent);
+    fit.preferred = preferredPosition(target, program.package);
+    fit.score = 2 * shareOf(target, program) + categoryFit(target, program) +
+                (program.desktops > 0 ? 1 + 0.1 * std::min(program.desktops, 8) : 0);
+    return fit;
+}
+
+// The project's table overrides the tiers: it exists for the format whose
+// right program names it only by an alias.
+int compare(const Fit& a, const Fit& b) {
+    const bool aParent = a.tier >= Tier::Parent;
+    const bool bParent = b.tier >= Tier::Parent;
+    if (aParent != bParent) {
+        return aParent ? 1 : -1;
+    }
+    if (a.preferred != b.preferred) {
+        return a.preferred < b.preferred ? -1 : 1;
+    }
+    if (a.tier != b.tier) {
+        return a.tier < b.tier ? -1 : 1;
+    }
+    if (a.score != b.score) {
+        return a.score > b.score ? -1 : 1;
+    }
+    return 0;
+}
+
+QList<Family> families() {
+    QList<Family> shown;
+    for (const FamilyData& family : data().families) {
+        shown << family.shown;
+    }
+    return shown;
+}
+
+} // namespace ranking

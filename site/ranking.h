@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QList>
+#include <QMimeType>
+#include <QString>
+#include <QStringList>
+#include <climits>
+
+// How well a program fits a format, so that the one whose job the format is
+// comes first. What it weighs is kept as data (formats/ranking.json): the
+// families of formats, the desktop categories made for each, and a short
+// table of preferred programs.
+namespace ranking {
+
+// What a program is judged on.
+struct Traits {
+    QStringList types;      // the media types it declares
+    QList<int> families;    // the family of each of them (familiesOf)
+    QStringList categories; // its desktop categories
+    QString package;        // empty when not known
+    int desktops = 0;       // how many of the distribution's desktops ship its package
+};
+
+// The format programs are judged for.
+struct Target {
+    QString type;
+    QStringList aliases;
+    QList<QStringList> ancestors; // each type above it with its aliases, nearest first
+    int family = -1;
+};
+
+// Opens the type itself, names it by an alias, or opens only a type above it.
+enum class Tier { Exact, Alias, Parent, None };
+
+struct Fit {
+    Tier tier = Tier::None;
+    QString parent; // the type above it that a Parent program opens
+    int preferred = INT_MAX;
+    double score = 0;
+};
+
+Target targetFor(const QMimeType& type);
+// The family of a type by its name; -1 for none.
+int familyOf(const QString& type);
+QList<int> familiesOf(const QStringList& types);
+Fit fitOf(const Target& target, const Traits& program);
+// Negative when a comes first, positive when b does, 0 when the fit alone
+// does not tell them apart.
+int compare(const Fit& a, const Fit& b);
+
+// What a person calls a family's formats, for the word search.
+struct Family {
+    QString label;
+    QStringList words;
+};
+QList<Family> families();
+
+} // namespace ranking

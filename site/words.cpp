@@ -1,0 +1,192 @@
+#include "words.h"
+
+#include "advice.h"
+#include "extensions.h"
+#include "ranking.h"
+#include "remembered.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+#include <QMimeDatabase>
+#include <QStandardPaths>
+#include <QXmlStreamReader>
+#include <algorithm>
+#include <memory>
+
+namespace words {
+namespace {
+
+struct Entry {
+    QString type;
+    QStringList names; // the type and its aliases
+    QStringList extensions;
+    QString description;
+    QString keywords; // the advice's words, folded, one a line
+    QString text;     // everything else it is found by, folded, one a line
+};
+
+const QMimeDatabase& database() {
+    static const QMimeDatabase mimeDatabase;
+    return mimeDatabase;
+}
+
+// The untranslated texts of one type's definition: its comment and acronyms.
+QString englishOf(QXmlStreamReader& xml) {
+    QString found;
+    while (xml.readNextStartElement()) {
+        const bool untranslated = !xml.attributes().hasAttribute(QLatin1String("xml:lang"));
+        if (untranslated &&
+            (xml.name() == QLatin1String("comment") || xml.name() == QLatin1String("acronym") ||
+             xml.name() == QLatin1String("expanded-acronym"))) {
+            found += xml.readElementText() + QLatin1Char('\n');
+        } else {
+            xml.skipCurrentElement();
+        }
+    }
+    return found;
+}
+
+void readDefinitions(const QString& path, QHash<QString, QString>* english) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return;
+    }
+    QXmlStreamReader xml(&file);
+    if (!xml.readNextStartElement()) {
+        return;
+    }
+    while (xml.readNextStartElement()) {
+        if (xml.name() == QLatin1String("mime-type")) {
+            const QString type = xml.attributes().value(QLatin1String("type")).toString();
+            (*english)[type] += englishOf(xml);
+        } else {
+            xml.skipCurrentElement();
+        }
+    }
+}
+
+// QMimeType gives the comment in the language of the pages only; the English
+// one is read from the definitions the database was built from.
+QHash<QString, QString> englishTexts() {
+    QHash<QString, QString> english;
+    for (const QString& dataDir :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        const QDir packages(dataDir + QStringLiteral("/mime/packages"));
+        for (const QString& name : packages.entryList({QStringLiteral("*.xml")}, QDir::Files)) {
+            readDefinitions(packages.filePath(name), &english);
+        }
+    }
+    return english;
+}
+
+QString familyWords(const QString& type) {
+    const int family = ranking::familyOf(type);
+    if (family < 0) {
+        return {};
+    }
+    const ranking::Family words = ranking::families().value(family);
+    return words.label + QLatin1Char('\n') + words.words.join(QLatin1Char('\n'));
+}
+
+// Page names, those the advice shows the type under first (vcf before the
+// database's first, vcard).
+QStringList pageNames(const QMimeType& type) {
+    QStringList names;
+    for (const QString& spelt : extensions::of(type)) {
+        const QString name = extensions::pageName(spelt);
+        if (!names.contains(name)) {
+            names << name;
+        }
+    }
+    std::stable_partition(names.begin(), names.end(), [&](const QString& name) {
+        return advice::orderOf(name).contains(type.name());
+    });
+    return names;
+}
+
+Entry entryOf(const QMimeType& type, const QString& english) {
+    const advice::Advice said = advice::about(type);
+    const QString description = said.description.isEmpty() ? type.comment() : said.description;
+    const QStringList names = QStringList{type.name()} + type.aliases();
+    const QString text = QStringList{description, type.comment(), english, names.join('\n'),
+                                     familyWords(type.name())}
+                             .join(QLatin1Char('\n'));
+    return {type.name(),
+            names,
+            pageNames(type),
+            description,
+            said.keywords.join(QLatin1Char('\n')).toCaseFolded(),
+            text.toCaseFolded()};
+}
+
+QList<Entry> build() {
+    const QHash<QString, QString> english = englishTexts();
+    QList<Entry> entries;
+    for (const QMimeType& type : database().allMimeTypes()) {
+        if (!extensions::of(type).isEmpty()) {
+            entries << entryOf(type, english.value(type.name()));
+        }
+    }
+    return entries;
+}
+
+Remembered<QList<Entry>> remembered;
+
+std::shared_ptr<const QList<Entry>> index() {
+    return remembered.get(build);
+}
+
+bool isTooShort(const QString& word) {
+    return word.isEmpty() || (word.size() == 1 && word[0].unicode() < 0x80);
+}
+
+int programCount(const Entry& entry, const catalog::Catalog& catalog) {
+    int count = 0;
+    for (const QString& name : entry.names) {
+        count += catalog.programCount(name);
+    }
+    return count;
+}
+
+} // namespace
+
+QList<Found> find(const QString& word, const catalog::Catalog& catalog) {
+    const QString folded = word.trimmed().toCaseFolded();
+    if (isTooShort(folded)) {
+        return {};
+    }
+    struct Hit {
+        const Entry* entry;
+        bool byKeyword;
+        int programs;
+    };
+    const std::shared_ptr<const QList<Entry>> entries = index();
+    QList<Hit> hits;
+    for (const Entry& entry : *entries) {
+        const bool byKeyword = entry.keywords.contains(folded);
+        if (byKeyword || entry.text.contains(folded)) {
+            hits.append({&entry, byKeyword, programCount(entry, catalog)});
+        }
+    }
+    std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) {
+        if (a.byKeyword != b.byKeyword) {
+            return a.byKeyword;
+        }
+        if (a.programs != b.programs) {
+            return a.programs > b.programs;
+        }
+        return a.entry->extensions.first() < b.entry->extensions.first();
+    });
+    QList<Found> found;
+    for (const Hit& hit : hits) {
+        found.append({hit.entry->extensions, hit.entry->type, hit.entry->description});
+    }
+    return found;
+}
+
+void forget() {
+    remembered.forget();
+}
+
+} // namespace words

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "catalog.h"
+
+#include <QList>
+#include <QString>
+
+// Finding formats by a word, for a person who does not know the extension:
+// 压缩 finds the archives, 思维导图 the mind maps.
+namespace words {
+
+// A format found, and the extensions its pages are under, the one the
+// advice names for it first.
+struct Found {
+    QStringList extensions;
+    QString mimeType;
+    QString description;
+};
+
+// The formats whose description (Chinese or English), MIME name, alias,
+// kind or advice keywords hold the word: those with the word among their
+// keywords first, then those that more programs open. A single Latin letter
+// finds nothing.
+QList<Found> find(const QString& word, const catalog::Catalog& catalog);
+
+// Drops the index, after the database changed.
+void forget();
+
+} // namespace words
