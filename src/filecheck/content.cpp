@@ -47,6 +47,9 @@ QString inDatabaseTerms(const QString& magicType) {
         {"application/vnd.microsoft.portable-executable", "application/x-ms-dos-executable"},
         {"application/x-dosexec", "application/x-ms-dos-executable"},
         {"application/x-pie-executable", "application/x-executable"},
+        {"text/x-script.python", "text/x-python"},
+        {"application/x-bytecode.python", "application/x-python-bytecode"},
+        {"text/x-c++", "text/x-c++src"},
     };
     if (magicType.isEmpty() || magicType == unknownBytes || magicType.endsWith(u"x-empty"))
         return {};
@@ -76,22 +79,46 @@ ContentType typeByContent(const QByteArray& head) {
         content.type = second;
     } else if (!second.isEmpty() && second != database && isA(second, database)) {
         content.type = second;
-        content.textGuess = database == plainText;
+        // Which kind of text rests on libmagic's heuristics.
+        content.textGuess = isA(database, plainText);
     } else {
         content.type = database;
+        content.other = second != database ? second : QString();
+        // The database's weaker text rules (a C comment, a "%" line) are
+        // trusted where libmagic sees more than plain text.
+        content.textGuess = database != plainText && isA(database, plainText) &&
+                            (second.isEmpty() || second == plainText);
     }
     return content;
 }
 
-Answer answer(const ContentType& content, const QString& nameType) {
-    if (content.type.isEmpty())
-        return {nameType, nameType.isEmpty() ? Basis::Nothing : Basis::Name};
-    const bool refines = nameType != content.type && isA(nameType, content.type);
-    const bool namesTheText =
-        content.textGuess && nameType != content.type && isA(nameType, plainText);
-    if (refines || namesTheText)
-        return {nameType, Basis::ContentAndName};
-    return {content.type, Basis::Content};
+Answer answer(const ContentType& content, const QStringList& nameTypes) {
+    if (content.type.isEmpty()) {
+        const QString name = nameTypes.value(0);
+        return {name, name.isEmpty() ? Basis::Nothing : Basis::Name, name};
+    }
+    for (const QString& name : nameTypes) {
+        if (name == content.type)
+            return {content.type, Basis::Content, name};
+    }
+    for (const QString& name : nameTypes) {
+        const bool refines = isA(name, content.type);
+        const bool settles = !content.other.isEmpty() && isA(name, content.other);
+        const bool namesTheText = content.textGuess && isA(name, plainText);
+        if (refines || settles || namesTheText)
+            return {name, Basis::ContentAndName, name};
+    }
+    // Otherwise the meaning closest to the content: one it descends from
+    // (an SVG under .xml), one of its family, any text meaning for text (a
+    // script under .ts is TypeScript, not a video).
+    const Family family = familyOf(content.type);
+    const bool text = isA(content.type, plainText);
+    for (const QString& name : nameTypes) {
+        if (isA(content.type, name) || (family != Family::Unknown && familyOf(name) == family) ||
+            (text && isA(name, plainText)))
+            return {content.type, Basis::Content, name};
+    }
+    return {content.type, Basis::Content, nameTypes.value(0)};
 }
 
 } // namespace filecheck

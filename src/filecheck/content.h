@@ -11,8 +11,12 @@ namespace filecheck {
 struct ContentType {
     QString type;  // empty when the bytes show nothing specific
     QString magic; // libmagic's answer as it names it
-    // The type is libmagic's guess at what kind of text this is (a C file, a
-    // makefile), where the desktop's database only saw text.
+    // libmagic's answer in the database's terms where it was not taken: a
+    // name that agrees with it settles between the two.
+    QString other;
+    // Text, but what kind of text is a guess: libmagic's (a C file, a
+    // makefile) where the desktop's database saw plain text, or the
+    // database's where libmagic saw plain text.
     bool textGuess = false;
 };
 
@@ -24,11 +28,14 @@ ContentType typeByContent(const QByteArray& head);
 struct Answer {
     QString type;
     Basis basis = Basis::Nothing;
+    QString nameType; // the name's meaning that fits the content best
 };
 
-// Content first, name second: the name only refines a content type it
-// descends from (ZIP -> .docx, XML -> .svg), names the kind of text where
-// the content is text, or answers when the content says nothing.
-Answer answer(const ContentType& content, const QString& nameType);
+// Content first, name second. Of the name's meanings, the one that fits the
+// content is kept; it becomes the answer where it refines the content type
+// (ZIP -> .docx), settles between the two opinions on the content, or names
+// the kind of text where that was only guessed. Where the content says
+// nothing, the name answers.
+Answer answer(const ContentType& content, const QStringList& nameTypes);
 
 } // namespace filecheck

@@ -250,23 +250,39 @@ Family familyOfName(const QString& extension, const QString& nameType) {
     return familyOf(nameType);
 }
 
+bool familiesDiffer(const Inspection& inspection) {
+    const Family content = inspection.contentFamily;
+    const Family name = inspection.nameFamily;
+    if (content == Family::Unknown || name == Family::Unknown || content == name ||
+        related(inspection.type, inspection.nameType))
+        return false;
+    const QString text = QStringLiteral("text/plain");
+    // Text is what is left when no format is recognised, and text formats
+    // contain one another (an XBM picture is C, a DTD looks like HTML):
+    // text accuses no name of lying, and no text name lies about text.
+    if (inspection.type == text || (isA(inspection.type, text) && isA(inspection.nameType, text)))
+        return false;
+    // .bat, .ps1 and .vbs are plain text to every database.
+    const bool textScript = name == Family::Program && isA(inspection.type, text);
+    return !textScript;
+}
+
 // Fills in the type and families from the first bytes; returns what kind of
 // program the content is, empty when none.
-QString judgeContent(Inspection& inspection, const QByteArray& head) {
+QString judgeContent(Inspection& inspection, const QByteArray& head, const QStringList& nameTypes) {
     const ContentType content = typeByContent(head);
     inspection.contentType = content.type;
     inspection.magicType = content.magic;
-    const Answer found = answer(content, inspection.nameType);
+    const Answer found = answer(content, nameTypes);
     inspection.type = found.type;
     inspection.basis = found.basis;
+    inspection.nameType = found.nameType;
+    inspection.nameFamily = familyOfName(inspection.extension, found.nameType);
     if (found.basis != Basis::Content && found.basis != Basis::ContentAndName)
         return {};
     const QString program = programKind(found.type, head);
     inspection.contentFamily = program.isEmpty() ? familyOf(found.type) : Family::Program;
-    inspection.familiesDiffer = inspection.contentFamily != Family::Unknown &&
-                                inspection.nameFamily != Family::Unknown &&
-                                inspection.contentFamily != inspection.nameFamily &&
-                                !related(found.type, inspection.nameType);
+    inspection.familiesDiffer = familiesDiffer(inspection);
     return program;
 }
 
@@ -281,8 +297,7 @@ Inspection inspectNative(const QByteArray& path) {
     const QString name = lastComponent(path);
     inspection.name = escapeInvisible(name);
     inspection.extension = extensionOf(name);
-    inspection.nameType = typeByName(name);
-    inspection.nameFamily = familyOfName(inspection.extension, inspection.nameType);
+    const QStringList nameTypes = typesByName(name);
 
     const Look look = lookAt(path);
     inspection.outcome = look.outcome;
@@ -290,14 +305,13 @@ Inspection inspectNative(const QByteArray& path) {
     inspection.target = look.target;
     QString program;
     if (look.outcome == Outcome::Read) {
-        program = judgeContent(inspection, look.head);
-    } else if (!look.inodeType.isEmpty()) {
-        inspection.type = look.inodeType;
-        inspection.basis = Basis::Content;
+        program = judgeContent(inspection, look.head, nameTypes);
     } else {
-        const Answer byName = answer({}, inspection.nameType);
-        inspection.type = byName.type;
-        inspection.basis = byName.basis;
+        const Answer byName = answer({}, nameTypes);
+        inspection.nameType = byName.nameType;
+        inspection.nameFamily = familyOfName(inspection.extension, byName.nameType);
+        inspection.type = look.inodeType.isEmpty() ? byName.type : look.inodeType;
+        inspection.basis = look.inodeType.isEmpty() ? byName.basis : Basis::Content;
     }
     addNotices(inspection, name, program);
     return inspection;

@@ -102,10 +102,18 @@ bool hidesExtensionBehindBlanks(const QString& name) {
     return false;
 }
 
-QString typeByName(const QString& name) {
-    const QMimeType type = QMimeDatabase().mimeTypeForFile(withoutDirectionControls(name),
-                                                           QMimeDatabase::MatchExtension);
-    return type.isDefault() ? QString() : type.name();
+QStringList typesByName(const QString& name) {
+    const QString plain = withoutDirectionControls(name);
+    QMimeDatabase db;
+    const QMimeType pick = db.mimeTypeForFile(plain, QMimeDatabase::MatchExtension);
+    if (pick.isDefault())
+        return {};
+    QStringList types{pick.name()};
+    for (const QMimeType& type : db.mimeTypesForFileName(plain)) {
+        if (!types.contains(type.name()))
+            types.append(type.name());
+    }
+    return types;
 }
 
 } // namespace filecheck

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // What a file's name says, read the way a person would read it.
 namespace filecheck {
@@ -25,7 +26,8 @@ QString innerExtensionOf(const QString& name);
 // out of sight in a narrow column.
 bool hidesExtensionBehindBlanks(const QString& name);
 
-// The MIME type the name alone suggests; empty when it suggests none.
-QString typeByName(const QString& name);
+// The MIME types the name alone suggests, the database's own pick first;
+// several where an extension has several meanings (.ts, .pm, .wps).
+QStringList typesByName(const QString& name);
 
 } // namespace filecheck

@@ -13,7 +13,7 @@ Family familyOfExtension(const QString& extension) {
         return Family::Unknown;
     if (!executableExtensionKind(extension).isEmpty())
         return Family::Program;
-    return familyOf(typeByName(QStringLiteral("x.") + extension));
+    return familyOf(typesByName(QStringLiteral("x.") + extension).value(0));
 }
 
 bool opensAsData(Family family) {
@@ -38,35 +38,36 @@ QString reversedName(const QString& name, const QString& extension) {
                        : dontRun);
 }
 
-QString blanksBeforeExtension(const QString& name, const QString& extension) {
-    const QString inner = innerExtensionOf(name);
+// What opening the file will do, by its real extension: true whatever the
+// content is, since the system goes by the name.
+QString treatedAs(const QString& extension, const QString& inner) {
     const QString kind = executableExtensionKind(extension);
-    QString text = zh({QStringLiteral("文件名里藏着一长串空白，把真正的扩展名"),
-                       QStringLiteral(".") + extension, QStringLiteral("挤出了视线。")});
     if (kind.isEmpty())
-        return text + QStringLiteral("请按真正的扩展名对待它。");
+        return QStringLiteral("请按真正的扩展名对待它。");
     const Family innerFamily = familyOfExtension(inner);
-    if (opensAsData(innerFamily))
-        return text +
-               zh({QStringLiteral("这是一个"), kind, QStringLiteral("，不是"),
-                   claimedKind(inner, innerFamily), QStringLiteral("。")}) +
-               dontRun;
-    return text + zh({QStringLiteral("这是一个"), kind, QStringLiteral("。")}) + dontRun;
+    const QString notWhatItSeems =
+        opensAsData(innerFamily) ? zh({QStringLiteral("，而不是"), claimedKind(inner, innerFamily)})
+                                 : QString();
+    return zh({QStringLiteral("打开它时，系统会把它当作"), kind}) + notWhatItSeems +
+           QStringLiteral("。") + dontRun;
+}
+
+QString blanksBeforeExtension(const QString& name, const QString& extension) {
+    return zh({QStringLiteral("文件名里藏着一长串空白，把真正的扩展名"),
+               QStringLiteral(".") + extension, QStringLiteral("挤出了视线。")}) +
+           treatedAs(extension, innerExtensionOf(name));
 }
 
 // report.pdf.exe: a name that shows a harmless extension where the real one
 // is cut off or overlooked.
 QString doubleExtension(const QString& name, const QString& extension) {
-    const QString kind = executableExtensionKind(extension);
     const QString inner = innerExtensionOf(name);
-    const Family innerFamily = familyOfExtension(inner);
-    if (kind.isEmpty() || !opensAsData(innerFamily))
+    if (executableExtensionKind(extension).isEmpty() || !opensAsData(familyOfExtension(inner)))
         return {};
     return zh({QStringLiteral("文件名末尾的"), QStringLiteral(".") + extension,
                QStringLiteral("才是真正的扩展名，前面的"), QStringLiteral(".") + inner,
-               QStringLiteral("只是名字的一部分。这是一个"), kind, QStringLiteral("，不是"),
-               claimedKind(inner, innerFamily), QStringLiteral("。")}) +
-           dontRun;
+               QStringLiteral("只是名字的一部分。")}) +
+           treatedAs(extension, inner);
 }
 
 QString programInDisguise(const Inspection& inspection, const QString& program) {

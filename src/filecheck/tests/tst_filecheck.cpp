@@ -277,10 +277,12 @@ void TestFilecheck::detection_data() {
                                            << "files"
                                            << "application/zip"
                                            << "" << none;
-    QTest::newRow("ELF named .so") << "elf"
-                                   << "libtrue.so"
-                                   << "application/x-executable"
-                                   << "so" << none;
+    // /bin/true is position-independent: the MIME database reads an
+    // executable, libmagic a shared library, and the name settles it.
+    QTest::newRow("ELF named .so, where the two opinions differ") << "elf"
+                                                                  << "libtrue.so"
+                                                                  << "application/x-sharedlib"
+                                                                  << "so" << none;
     QTest::newRow("ELF named .pdf") << "elf"
                                     << "report.pdf"
                                     << "application/x-executable"
@@ -349,6 +351,10 @@ void TestFilecheck::detection_data() {
                                                           << "save.txt"
                                                           << "application/x-shellscript"
                                                           << "txt" << none;
+    QTest::newRow("shell script named .ts, which may be TypeScript") << "script"
+                                                                     << "build.ts"
+                                                                     << "application/x-shellscript"
+                                                                     << "ts" << none;
     QTest::newRow("shell script without extension") << "script"
                                                     << "save"
                                                     << "application/x-shellscript"
