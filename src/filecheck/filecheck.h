@@ -40,8 +40,10 @@ enum class Family {
 // How Inspection::type was reached.
 enum class Basis {
     Nothing,        // neither the content nor the name tells
-    Content,        // the first bytes alone
-    ContentAndName, // the content, made more specific by a name that agrees with it
+    Content,        // the first bytes alone; for what is no file (a folder, a
+                    // device), what the file system says it is: inode/directory...
+    ContentAndName, // the content, made more specific (or settled between the two
+                    // opinions on it) by a name that agrees with it
     Name,           // the content tells nothing (or was not read); the name alone
 };
 
@@ -76,13 +78,17 @@ struct Inspection {
     Basis basis = Basis::Nothing;
     QString contentType; // by content alone; empty when not read or unknown
     QString magicType;   // libmagic's own answer on the same bytes, for reference
-    QString nameType;    // by name alone; empty when the name tells nothing
+    // By name alone; empty when the name tells nothing. Where an extension
+    // has several meanings (.ts, .pm), the one that fits the content.
+    QString nameType;
     Family contentFamily = Family::Unknown;
     Family nameFamily = Family::Unknown;
     // The content belongs to a different family than the name claims, and is
     // not one of the name's containers (a .docx is a ZIP, an .svg is XML).
+    // Text never differs from a text name, and plain text from no name.
     bool familiesDiffer = false;
-    // Where the path really leads, when a link on the way leads elsewhere.
+    // Where the path really leads, when a link on the way takes it out of the
+    // home folder and out of the folder the path names; empty otherwise.
     QString target;
     QList<Notice> notices; // most urgent first
 };

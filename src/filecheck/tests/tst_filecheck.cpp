@@ -191,6 +191,7 @@ void TestFilecheck::initTestCase() {
 
 QString TestFilecheck::write(const QString& name, const QByteArray& bytes) {
     const QString path = dir_.filePath(name);
+    QFile::remove(path); // never write through a link a row left behind
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
@@ -456,6 +457,11 @@ QByteArray TestFilecheck::makeAwkward(const QString& kind) {
         ::close(fd);
         return path;
     }
+    if (kind == "NUL") {
+        // Cut at the NUL, the path would name a file that is there.
+        write("before-nul.txt", "hello\n");
+        return base + "before-nul.txt" + '\0' + ".pdf";
+    }
     return kind.toUtf8(); // a device given by its path
 }
 
@@ -480,6 +486,7 @@ void TestFilecheck::awkward_data() {
         << "link out" << Outcome::Read << "" << QStringList{"link leads elsewhere"};
     QTest::newRow("U+202E in the name")
         << "reversed" << Outcome::Read << "" << QStringList{"reversed name"};
+    QTest::newRow("NUL in the path") << "NUL" << Outcome::Unreadable << "无效" << none;
     QTest::newRow("name not UTF-8") << "not UTF-8" << Outcome::Read << "" << none;
 }
 
