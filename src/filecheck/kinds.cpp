@@ -279,8 +279,6 @@ QString claimedKind(const QString& extension, Family family) {
 QString contentKind(const QString& type, Family family, const QString& program) {
     if (!program.isEmpty())
         return program;
-    if (type == plainText)
-        return QStringLiteral("纯文本文件");
     static const QHash<QString, QString> spelled = {{"gz", "GZIP"}, {"sqlite3", "SQLite"}};
     const QString suffix = QMimeDatabase().mimeTypeForName(type).preferredSuffix();
     return zh({spelled.value(suffix, suffix.toUpper()), familyNoun(family)});

@@ -27,7 +27,7 @@ QString executableExtensionKind(const QString& extension);
 
 // "PDF 文档" for an extension in a family, "文档" without an extension.
 QString claimedKind(const QString& extension, Family family);
-// "ZIP 压缩包", "纯文本", "Windows 程序": what the content is.
+// "ZIP 压缩包", "HTML 网页", "Windows 程序": what the content is.
 QString contentKind(const QString& type, Family family, const QString& program);
 
 // Joins Chinese and Latin pieces with a blank between a CJK character and a
