@@ -1,8 +1,9 @@
 // filecheck::inspect() over the paths on standard input (NUL-separated), for
 // bench/detect.sh.
-//     bench_detect time  prints "nanoseconds<TAB>path" per file, each the
-//                        median of three calls after a warming pass, then
-//                        "batch<TAB>nanoseconds<TAB>files" for one whole pass
+//     bench_detect time  prints "wall<TAB>cpu<TAB>path" per file in
+//                        nanoseconds, each the median of three calls after a
+//                        warming pass, then "batch<TAB>wall<TAB>cpu<TAB>files"
+//                        for one whole pass
 //     bench_detect show  prints what inspect() found, one block per file
 #include "filecheck.h"
 
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 #include <iterator>
 #include <string>
@@ -25,29 +27,50 @@ QList<QByteArray> pathsOnInput() {
     return paths;
 }
 
-qint64 timed(const QByteArray& path) {
+struct Cost {
+    qint64 wall;
+    qint64 cpu; // this thread's processor time: what the call costs on a busy machine
+};
+
+qint64 threadCpuNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+Cost timed(const QByteArray& path) {
     QElapsedTimer timer;
+    const qint64 cpu = threadCpuNanoseconds();
     timer.start();
     const filecheck::Inspection inspection = filecheck::inspectNative(path);
-    const qint64 elapsed = timer.nsecsElapsed();
+    const Cost cost{timer.nsecsElapsed(), threadCpuNanoseconds() - cpu};
     if (inspection.outcome != filecheck::Outcome::Read && inspection.sentence.isEmpty())
         std::fprintf(stderr, "no answer for %s\n", path.constData());
-    return elapsed;
+    return cost;
+}
+
+qint64 median(std::array<qint64, 3> runs) {
+    std::sort(runs.begin(), runs.end());
+    return runs[1];
 }
 
 void time(const QList<QByteArray>& paths) {
     for (const QByteArray& path : paths)
         timed(path);
     for (const QByteArray& path : paths) {
-        std::array<qint64, 3> runs{timed(path), timed(path), timed(path)};
-        std::sort(runs.begin(), runs.end());
-        std::printf("%lld\t%s\n", static_cast<long long>(runs[1]), path.constData());
+        const std::array<Cost, 3> runs{timed(path), timed(path), timed(path)};
+        std::printf("%lld\t%lld\t%s\n",
+                    static_cast<long long>(median({runs[0].wall, runs[1].wall, runs[2].wall})),
+                    static_cast<long long>(median({runs[0].cpu, runs[1].cpu, runs[2].cpu})),
+                    path.constData());
     }
     QElapsedTimer timer;
+    const qint64 cpu = threadCpuNanoseconds();
     timer.start();
     for (const QByteArray& path : paths)
         filecheck::inspectNative(path);
-    std::printf("batch\t%lld\t%lld\n", static_cast<long long>(timer.nsecsElapsed()),
+    std::printf("batch\t%lld\t%lld\t%lld\n", static_cast<long long>(timer.nsecsElapsed()),
+                static_cast<long long>(threadCpuNanoseconds() - cpu),
                 static_cast<long long>(paths.size()));
 }
 
