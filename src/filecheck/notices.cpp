@@ -1,0 +1,119 @@
+#include "notices.h"
+
+#include "kinds.h"
+#include "names.h"
+
+namespace filecheck {
+namespace {
+
+const QString dontRun = QStringLiteral("不要运行它，除非你信任发送者。");
+
+Family familyOfExtension(const QString& extension) {
+    if (extension.isEmpty())
+        return Family::Unknown;
+    if (!executableExtensionKind(extension).isEmpty())
+        return Family::Program;
+    return familyOf(typesByName(QStringLiteral("x.") + extension).value(0));
+}
+
+bool opensAsData(Family family) {
+    return family != Family::Unknown && family != Family::Program && family != Family::Text;
+}
+
+QString dottedWithKind(const QString& extension) {
+    const QString kind = executableExtensionKind(extension);
+    const QString dotted = QStringLiteral(".") + extension;
+    return kind.isEmpty() ? dotted : zh({dotted, QStringLiteral("（"), kind, QStringLiteral("）")});
+}
+
+QString reversedName(const QString& name, const QString& extension) {
+    QString text = QStringLiteral("文件名里有改变文字方向的隐藏字符，屏幕上显示的名字顺序是假的。"
+                                  "它真实的样子是“%1”")
+                       .arg(escapeInvisible(name));
+    if (!extension.isEmpty())
+        text += zh({QStringLiteral("，真正的扩展名是"), dottedWithKind(extension)});
+    text += QStringLiteral("。");
+    return text + (executableExtensionKind(extension).isEmpty()
+                       ? QStringLiteral("请按真正的扩展名对待它。")
+                       : dontRun);
+}
+
+// What opening the file will do, by its real extension: true whatever the
+// content is, since the system goes by the name.
+QString treatedAs(const QString& extension, const QString& inner) {
+    const QString kind = executableExtensionKind(extension);
+    if (kind.isEmpty())
+        return QStringLiteral("请按真正的扩展名对待它。");
+    const Family innerFamily = familyOfExtension(inner);
+    const QString notWhatItSeems =
+        opensAsData(innerFamily) ? zh({QStringLiteral("，而不是"), claimedKind(inner, innerFamily)})
+                                 : QString();
+    return zh({QStringLiteral("打开它时，系统会把它当作"), kind}) + notWhatItSeems +
+           QStringLiteral("。") + dontRun;
+}
+
+QString blanksBeforeExtension(const QString& name, const QString& extension) {
+    return zh({QStringLiteral("文件名里藏着一长串空白，把真正的扩展名"),
+               QStringLiteral(".") + extension, QStringLiteral("挤出了视线。")}) +
+           treatedAs(extension, innerExtensionOf(name));
+}
+
+// report.pdf.exe: a name that shows a harmless extension where the real one
+// is cut off or overlooked.
+QString doubleExtension(const QString& name, const QString& extension) {
+    const QString inner = innerExtensionOf(name);
+    if (executableExtensionKind(extension).isEmpty() || !opensAsData(familyOfExtension(inner)))
+        return {};
+    return zh({QStringLiteral("文件名末尾的"), QStringLiteral(".") + extension,
+               QStringLiteral("才是真正的扩展名，前面的"), QStringLiteral(".") + inner,
+               QStringLiteral("只是名字的一部分。")}) +
+           treatedAs(extension, inner);
+}
+
+QString programInDisguise(const Inspection& inspection, const QString& program) {
+    if (program.isEmpty() || !opensAsData(inspection.nameFamily))
+        return {};
+    return zh({QStringLiteral("这是一个"), program, QStringLiteral("，不是"),
+               claimedKind(inspection.extension, inspection.nameFamily), QStringLiteral("。")}) +
+           dontRun;
+}
+
+QString wrongFamily(const Inspection& inspection, const QString& program) {
+    if (!inspection.familiesDiffer)
+        return {};
+    return zh({QStringLiteral("这其实是一个"),
+               contentKind(inspection.type, inspection.contentFamily, program),
+               QStringLiteral("，不是"), claimedKind(inspection.extension, inspection.nameFamily),
+               QStringLiteral("：扩展名和内容对不上。请按它真正的类型打开；"
+                              "如果是别人发来的，先向发送者问清楚。")});
+}
+
+QString linkLeadsElsewhere(const Inspection& inspection) {
+    if (inspection.target.isEmpty())
+        return {};
+    return QStringLiteral("这个名字是一个链接，实际指向“%1”，在你的主文件夹和它所在的文件夹之外。"
+                          "这里说的是那里的东西；如果这个链接不是你自己建的，不要相信它。")
+        .arg(escapeInvisible(inspection.target));
+}
+
+} // namespace
+
+void addNotices(Inspection& inspection, const QString& name, const QString& program) {
+    const QString& extension = inspection.extension;
+    auto add = [&](NoticeKind kind, const QString& text) {
+        if (!text.isEmpty())
+            inspection.notices.append({kind, text});
+    };
+    add(NoticeKind::ProgramInDisguise, programInDisguise(inspection, program));
+    if (hidesExtensionBehindBlanks(name))
+        add(NoticeKind::HiddenExtension, blanksBeforeExtension(name, extension));
+    else
+        add(NoticeKind::HiddenExtension, doubleExtension(name, extension));
+    if (hasDirectionControls(name))
+        add(NoticeKind::ReversedName, reversedName(name, extension));
+    if (!hasNotice(inspection, NoticeKind::ProgramInDisguise))
+        add(NoticeKind::WrongFamily, wrongFamily(inspection, program));
+    add(NoticeKind::LinkLeadsElsewhere, linkLeadsElsewhere(inspection));
+}
+
+} // namespace filecheck
