@@ -49,13 +49,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     knowledge::Format format;
     format.mimeType = field(1);
     format.description = field(2);
+    format.maker = field(10);
+    format.howToOpen = field(11);
+    format.opensOnLinux = parts.size() % 2 == 0;
     format.aliases = {field(3)};
     format.parents = {field(4)};
     format.suffixes = {field(5), field(0)};
-    format.preferredSuffix = field(5);
-    format.programs = {{field(6), field(7), field(8), true, {}},
-                       {field(8), field(6), field(7), false, {}}};
-    format.installable = {{field(7), field(6), field(8), field(9), {}, {}, true}};
+    knowledge::Program installed;
+    installed.name = field(6);
+    installed.id = field(7);
+    installed.description = field(8);
+    installed.isDefault = true;
+    knowledge::Program other = installed;
+    other.name = field(8);
+    other.isDefault = false;
+    other.package = field(9);
+    other.fromCatalog = true;
+    format.programs = {installed, other};
+    catalog::Program installable;
+    installable.id = field(7);
+    installable.name = field(6);
+    installable.summary = field(8);
+    installable.package = field(9);
+    installable.siblings = int(parts.size());
+    format.installable = {installable};
+    format.parentGroups = {{field(4), field(2), {installed}, {installable}}};
     const knowledge::Answer one{field(0), {format}};
     const knowledge::Answer two{field(0), {format, format}};
     for (const pages::Catalog catalog : {pages::Catalog{}, pages::Catalog{false, false}}) {

@@ -156,25 +156,35 @@ QList<Found> find(const QString& word, const catalog::Catalog& catalog) {
     if (isTooShort(folded)) {
         return {};
     }
+    // How closely a format answers the word: named by it as a keyword of its
+    // own, then by its description, then anywhere in its texts.
     struct Hit {
         const Entry* entry;
-        bool byKeyword;
+        int closeness;
         int programs;
     };
     const std::shared_ptr<const QList<Entry>> entries = index();
     QList<Hit> hits;
     for (const Entry& entry : *entries) {
         const bool byKeyword = entry.keywords.contains(folded);
-        if (byKeyword || entry.text.contains(folded)) {
-            hits.append({&entry, byKeyword, programCount(entry, catalog)});
+        if (!byKeyword && !entry.text.contains(folded)) {
+            continue;
         }
+        const bool ownKeyword = entry.keywords.split(QLatin1Char('\n')).contains(folded);
+        const bool described = entry.description.toCaseFolded().contains(folded);
+        hits.append({&entry, int(ownKeyword) * 2 + int(described) + int(byKeyword),
+                     programCount(entry, catalog)});
     }
     std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) {
-        if (a.byKeyword != b.byKeyword) {
-            return a.byKeyword;
+        if (a.closeness != b.closeness) {
+            return a.closeness > b.closeness;
         }
         if (a.programs != b.programs) {
             return a.programs > b.programs;
+        }
+        // A short name is the plain format; a long one a variant of it.
+        if (a.entry->description.size() != b.entry->description.size()) {
+            return a.entry->description.size() < b.entry->description.size();
         }
         return a.entry->extensions.first() < b.entry->extensions.first();
     });
