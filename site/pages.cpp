@@ -435,6 +435,28 @@ QString foundList(const QList<words::Found>& found, bool full) {
     return list;
 }
 
+// The public site's home: a visitor came by a link or a search engine, has
+// no app and no machine of ours, and wants the search box first.
+QByteArray visitorsHome() {
+    const QString body =
+        navigation() +
+        QStringLiteral(
+            "<h1>文件扩展名查询</h1>"
+            "<p>收到一个不认识的文件？在上面的搜索框里输入它的扩展名（文件名最后一个“.”之后的"
+            "部分，例如 <code>pdf</code>、<code>docx</code>、<code>ofd</code>），或者直接输入"
+            "整个文件名，就能看到它是什么格式、哪些软件能打开它、在 Linux 上怎样安装这些软件。"
+            "</p>"
+            "<p>不知道扩展名也没关系：输入描述格式的词语，例如“压缩”“视频”“思维导图”，"
+            "会列出相关的格式。</p>"
+            "<h2>常见问题</h2>"
+            "<h3>问：页面显示“没有找到扩展名……的资料”怎么办？</h3>"
+            "<p>答：请检查拼写，或改用描述格式的词语查询。</p>"
+            "<h3>问：资料从哪里来？</h3>"
+            "<p>答：来自 freedesktop.org 的文件类型数据库、本站自己整理的常见格式表和 Debian "
+            "的软件目录。</p>");
+    return page(QStringLiteral("文件扩展名查询"), QStringLiteral("full"), body).toUtf8();
+}
+
 } // namespace
 
 QString escape(const QString& text) {
@@ -490,7 +512,10 @@ QByteArray full(const knowledge::Answer& answer, const Catalog& catalog) {
         .toUtf8();
 }
 
-QByteArray home() {
+QByteArray home(bool forVisitors) {
+    if (forVisitors) {
+        return visitorsHome();
+    }
     const QString body =
         navigation() +
         QStringLiteral(
@@ -502,8 +527,9 @@ QByteArray home() {
             "<li>按回车或点击“查询”，结果显示在窗口中；按 Ctrl+S 则在浏览器中打开详细页面。</li>"
             "<li>按 F1 打开“疑难解答”。</li></ol>"
             "<h2>疑难解答</h2>"
-            "<h3>问：为何查询后，网页显示“网页未找到”？</h3>"
-            "<p>答：请检查一下您的拼写是否正确；若正确，那就是本机还未收录此扩展名。</p>"
+            "<h3>问：为何查询后，网页显示“没有找到扩展名……的资料”？</h3>"
+            "<p>答：请检查一下您的拼写是否正确；若正确，那就是本机还未收录此扩展名。"
+            "也可以输入描述格式的词语，例如“压缩”“视频”。</p>"
             "<h3>问：为何查询后，网页显示“无法显示该页”？</h3>"
             "<p>答：查询页面由本机的查询服务提供，请确认它正在运行。</p>"
             "<h3>问：假如某个扩展名未找到，是否需要下载本软件的最新版本？</h3>"
@@ -519,7 +545,7 @@ QByteArray notFound(const QString& extension, const QStringList& suggestions, bo
     const QString body =
         (full ? navigation() : QString()) +
         QStringLiteral("<h1>没有找到扩展名 %1 的资料</h1>"
-                       "<p>本机的文件类型数据库里没有扩展名为 %1 的格式，也没有哪种格式的名称或"
+                       "<p>文件类型数据库里没有扩展名为 %1 的格式，也没有哪种格式的名称或"
                        "说明含有这段文字。请检查拼写；也可以输入描述格式的词语，例如“压缩”“视频”。"
                        "</p>%2%3")
             .arg(dotted(extension), suggestionList(suggestions, full),

@@ -20,8 +20,9 @@ struct Catalog {
 QByteArray compact(const knowledge::Answer& answer, const Catalog& catalog);
 // The same and more, for an ordinary browser window.
 QByteArray full(const knowledge::Answer& answer, const Catalog& catalog);
-// The site's home, standing in for the maker's forum.
-QByteArray home();
+// The site's home, standing in for the maker's forum; a public site's speaks to
+// a web visitor, who has neither the app nor this machine.
+QByteArray home(bool forVisitors = false);
 // An extension nobody has recorded yet (as the lookup read it), with known
 // ones that look alike, linked to the compact or the full pages.
 QByteArray notFound(const QString& extension, const QStringList& suggestions, bool full);

@@ -232,7 +232,7 @@ Response Site::page(const Request& request) {
     } else if (path.startsWith("/icons/")) {
         response = icon(path);
     } else if (path == "/") {
-        response = html(200, pages::home());
+        response = html(200, pages::home(m_public));
     } else if (path == "/style.css") {
         response = lasting("text/css; charset=utf-8", pages::styleSheet());
     } else {

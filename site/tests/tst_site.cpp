@@ -71,7 +71,8 @@ void TestSite::routes_data() {
     QTest::newRow("10 kB segment") << "/filefound/" + QByteArray(10240, 'a') + ".html" << 414
                                    << QStringList{} << QStringList{};
     QTest::newRow("home") << QByteArray("/") << 200
-                          << QStringList{"疑难解答", "网页未找到", "无法显示该页"} << QStringList{};
+                          << QStringList{"疑难解答", "没有找到扩展名", "无法显示该页"}
+                          << QStringList{};
     QTest::newRow("no such page") << QByteArray("/filefound/") << 404 << QStringList{"网页未找到"}
                                   << QStringList{};
 }

@@ -199,6 +199,12 @@ void TestSiteExport::exportIsCompleteAndReproducible() {
     const QString page = QString::fromUtf8(first.value("soso/qvxtest.htm"));
     QVERIFY(!page.contains("本机已安装"));
     QVERIFY(page.contains("Installed Viewer"));
+    // The home speaks to a web visitor, who has neither the app nor this machine.
+    const QString home = QString::fromUtf8(first.value("index.html"));
+    QVERIFY(home.contains("<form action=\"/search\""));
+    for (const char* appOnly : {"本机", "F1", "Ctrl+S"}) {
+        QVERIFY2(!home.contains(appOnly), appOnly);
+    }
     // Nothing beside the export.
     QCOMPARE(QDir(m_world.dir.filePath("out"))
                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
@@ -247,8 +253,8 @@ void TestSiteExport::nginxServesWhatTheSiteServes() {
     server.replace("server 127.0.0.1:47300;", "server " + dynamic.host() + ";");
     server.replace("/etc/nginx/quelvix-proxy.conf", conf.toUtf8() + "/quelvix-proxy.conf");
     QVERIFY(writeFile(conf + "/quelvix.conf", server));
-    QVERIFY(QFile::copy(QUELVIX_SOURCE_DIR "/deploy/quelvix-proxy.conf",
-                        conf + "/quelvix-proxy.conf"));
+    QVERIFY(
+        QFile::copy(QUELVIX_SOURCE_DIR "/deploy/quelvix-proxy.conf", conf + "/quelvix-proxy.conf"));
     QVERIFY(writeFile(conf + "/nginx.conf", "worker_processes 1; pid " + conf.toUtf8() +
                                                 "/nginx.pid; error_log stderr;\n"
                                                 "events {}\nhttp { access_log off; include " +
