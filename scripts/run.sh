@@ -19,14 +19,15 @@ say() { printf '%s\n' "$@" >&2; }
 # The person to build and run as: the one who ran sudo, else whoever this is.
 if [ "$(id -u)" -eq 0 ]; then
     user=${SUDO_USER:-root}
-    "$root/scripts/deps.sh"
+    sh "$root/scripts/deps.sh"
 else
     user=$(id -un)
-    if ! command -v sudo >/dev/null 2>&1 || ! sudo "$root/scripts/deps.sh"; then
-        say "安装依赖需要 root 权限，但 sudo 未能运行。请以 root 身份运行 $root/scripts/deps.sh，再重新运行本脚本。" \
-            "Installing the dependencies needs root, and sudo failed. Run $root/scripts/deps.sh as root, then run this script again."
+    if ! command -v sudo >/dev/null 2>&1 || ! sudo -v; then
+        say "安装依赖需要 root 权限，但无法使用 sudo。请以 root 身份运行 sh $root/scripts/deps.sh，再重新运行本脚本。" \
+            "Installing the dependencies needs root, and sudo is not available. Run sh $root/scripts/deps.sh as root, then run this script again."
         exit 1
     fi
+    sudo sh "$root/scripts/deps.sh"
 fi
 
 as_user() {

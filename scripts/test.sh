@@ -3,7 +3,7 @@
 # everything into build/ (or $BUILD_DIR) and runs every test.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/deps.sh" --test
-"$root/scripts/build.sh"
+sh "$root/scripts/deps.sh" --test
+sh "$root/scripts/build.sh"
 cd "${BUILD_DIR:-$root/build}"
 ctest --output-on-failure --no-tests=error
