@@ -1,7 +1,9 @@
 #!/bin/sh
 # Installs on Debian 12 (as root) what building and running the app and the
 # lookup site need; with --test, also what the tests and benchmarks need.
-#     scripts/deps.sh [--test]
+# With --check it installs nothing and needs no root: it lists what is
+# missing and fails if anything is.
+#     scripts/deps.sh [--test] [--check]
 # A new dependency goes into the list of the step that first needs it.
 set -eu
 
@@ -39,14 +41,35 @@ test="
 # lintian: the Debian package test. clang and its fuzzer runtime: the fuzz
 # tests. MinGW-w64, Wine and pefile: the Windows layer's tests.
 
-case "${1:-}" in
-    "") packages="$build $run" ;;
-    --test) packages="$build $run $test" ;;
-    *)
-        echo "用法 / usage: $0 [--test]" >&2
-        exit 2
-        ;;
-esac
+packages="$build $run"
+check=false
+for argument in "$@"; do
+    case "$argument" in
+        --test) packages="$packages $test" ;;
+        --check) check=true ;;
+        *)
+            echo "用法 / usage: $0 [--test] [--check]" >&2
+            exit 2
+            ;;
+    esac
+done
+
+if $check; then
+    # shellcheck disable=SC2086 # one word a package
+    installed=$(dpkg-query -W -f '${Package} ${Status}\n' $packages 2>/dev/null |
+        sed -n 's/ install ok installed$//p')
+    missing=""
+    for package in $packages; do
+        echo "$installed" | grep -qx "$package" || missing="$missing $package"
+    done
+    # The catalog's files, named by apt after the mirror and suite.
+    ls /var/lib/apt/lists/*_dep11_Components-* >/dev/null 2>&1 || missing="$missing DEP-11"
+    if [ -n "$missing" ]; then
+        echo "尚未安装 / not installed:$missing"
+        exit 1
+    fi
+    exit 0
+fi
 
 export DEBIAN_FRONTEND=noninteractive
 apt-get update

@@ -3,7 +3,8 @@
 # lookup site into build-run/ and starts the app, always as the person at the
 # desktop, never as root:
 #     bash scripts/run.sh         as yourself: sudo asks for your password
-#                                 for the install step only
+#                                 for the install step only, when something
+#                                 is missing
 #     sudo bash scripts/run.sh    installs as root, then builds and starts
 #                                 as the user who ran sudo
 # As root without sudo it installs and builds, then says how to start the app.
@@ -19,15 +20,22 @@ say() { printf '%s\n' "$@" >&2; }
 # The person to build and run as: the one who ran sudo, else whoever this is.
 if [ "$(id -u)" -eq 0 ]; then
     user=${SUDO_USER:-root}
-    sh "$root/scripts/deps.sh"
 else
     user=$(id -un)
-    if ! command -v sudo >/dev/null 2>&1 || ! sudo -v; then
+fi
+
+# The install step, only when something is missing, so that a second run
+# asks for no password.
+if ! sh "$root/scripts/deps.sh" --check; then
+    if [ "$(id -u)" -eq 0 ]; then
+        sh "$root/scripts/deps.sh"
+    elif command -v sudo >/dev/null 2>&1 && sudo -v; then
+        sudo sh "$root/scripts/deps.sh"
+    else
         say "安装依赖需要 root 权限，但无法使用 sudo。请以 root 身份运行 sh $root/scripts/deps.sh，再重新运行本脚本。" \
             "Installing the dependencies needs root, and sudo is not available. Run sh $root/scripts/deps.sh as root, then run this script again."
         exit 1
     fi
-    sudo sh "$root/scripts/deps.sh"
 fi
 
 as_user() {
@@ -59,8 +67,12 @@ if [ "${QUELVIX_NO_START:-}" = 1 ]; then
     exit 0
 fi
 if [ "$user" = root ]; then
-    say "已安装并构建。Dornavel 不以 root 身份运行：请以普通用户登录桌面，在终端中运行 $app，或运行 sudo bash $root/scripts/run.sh。" \
-        "Installed and built. Dornavel does not run as root: log in to the desktop as an ordinary user and run $app there, or run sudo bash $root/scripts/run.sh from that user's terminal."
+    say "已安装并构建，但 Dornavel 不以 root 身份运行。请以普通用户登录桌面，在终端中运行 bash $root/scripts/run.sh（安装一步会用 sudo 请求密码）。" \
+        "Installed and built, but Dornavel does not run as root. Log in to the desktop as an ordinary user and run bash $root/scripts/run.sh in a terminal (it asks sudo for a password for the install step)."
+    if ! runuser -u nobody -- test -r "$root/scripts/run.sh"; then
+        say "其他用户无法读取 $root：请先把检出目录放到该用户能读取的位置，例如其主目录。" \
+            "Other users cannot read $root: first put the checkout where that user can read it, their home for instance."
+    fi
     exit 1
 fi
 if ! as_user test -x "$app"; then
