@@ -14,7 +14,7 @@ build="
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-webengine-dev
     libgl-dev libxcb1-dev
-    libmicrohttpd-dev libglib2.0-dev libappstream-dev
+    libmicrohttpd-dev libglib2.0-dev libappstream-dev libmagic-dev
 "
 # Running: what the app and the site load or start rather than link. The app
 # shows Chinese in Noto Sans Mono CJK SC, hands addresses to xdg-open and loads
