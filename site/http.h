@@ -49,9 +49,8 @@ struct Limits {
 
 // An event-driven server on 127.0.0.1: a few threads each wait on many
 // connections, so an idle or slow client costs a socket and its buffer, never
-// a thread. Each thread has its own listening socket on the port, so the
-// system spreads new connections evenly over them. The handler runs on those
-// threads and must be thread-safe.
+// a thread. Each new connection goes to the thread with the fewest. The
+// handler runs on those threads and must be thread-safe.
 class Server {
 public:
     Server(Handler handler, const Limits& limits);
@@ -59,8 +58,7 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // Listens on the port (0: one the system picks); returns the port, or -1,
-    // also when another program already listens there.
+    // Listens on the port (0: one the system picks); returns the port, or -1.
     int listen(int port);
 
     struct Daemon;

@@ -1,15 +1,17 @@
 // The only file that knows the HTTP library underneath the site.
 //
-// Each thread runs its own instance of the library on its own listening
-// socket and its own loop. The library's internal loop is not used: after
-// taking a full batch of events from epoll it waits on epoll again with the
-// whole idle timeout, so a thread whose clients were all ready at once (128 of
-// them) slept for seconds with every one of their requests unread. Here the
-// library only ever looks at epoll without waiting, and this loop does the
-// waiting.
+// Each thread runs its own instance of the library in its own loop. The
+// library's internal loop is not used: after taking a full batch of events
+// from epoll it waits on epoll again with the whole idle timeout, so a thread
+// whose clients were all ready at once (128 of them) slept for seconds with
+// every one of their requests unread. Here the library only ever looks at
+// epoll without waiting, and this loop does the waiting. New connections are
+// accepted by whichever thread wakes first and handed to the thread with the
+// fewest, so they spread evenly whoever accepts them.
 #include "http.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -18,13 +20,13 @@
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
 #include <microhttpd.h>
+#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -51,12 +53,10 @@ public:
     // Who owns the TCP socket that has `local` as its own address and
     // `remote` as its peer's; nothing if there is no such live socket.
     std::optional<uid_t> owner(const sockaddr_in& local, const sockaddr_in& remote);
-    // The inodes of the sockets listening on exactly this address.
-    std::optional<std::vector<ino_t>> listeners(const sockaddr_in& address);
 
 private:
     using Visit = bool (*)(const inet_diag_msg&, void*);
-    bool ask(inet_diag_req_v2 request, uint16_t flags, Visit visit, void* context);
+    bool ask(const inet_diag_req_v2& request, Visit visit, void* context);
 
     int m_fd;
     uint32_t m_sequence = 0;
@@ -65,14 +65,14 @@ private:
 // Sends one request and hands each socket in the answer to `visit`, until
 // the answer ends or `visit` says it has seen enough. False if the kernel
 // could not be asked or refused.
-bool SocketTable::ask(inet_diag_req_v2 request, uint16_t flags, Visit visit, void* context) {
+bool SocketTable::ask(const inet_diag_req_v2& request, Visit visit, void* context) {
     struct {
         nlmsghdr header;
         inet_diag_req_v2 body;
     } message{};
     message.header.nlmsg_len = sizeof message;
     message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    message.header.nlmsg_flags = uint16_t(NLM_F_REQUEST | flags);
+    message.header.nlmsg_flags = NLM_F_REQUEST;
     message.header.nlmsg_seq = ++m_sequence;
     message.body = request;
     sockaddr_nl kernel{};
@@ -139,33 +139,10 @@ std::optional<uid_t> SocketTable::owner(const sockaddr_in& local, const sockaddr
         }
         return false;
     };
-    if (!ask(request, 0, visit, &found)) {
+    if (!ask(request, visit, &found)) {
         return std::nullopt;
     }
     return found.owner;
-}
-
-std::optional<std::vector<ino_t>> SocketTable::listeners(const sockaddr_in& address) {
-    inet_diag_req_v2 request{};
-    request.sdiag_family = AF_INET;
-    request.sdiag_protocol = IPPROTO_TCP;
-    request.idiag_states = 1u << TCP_LISTEN;
-    struct Found {
-        sockaddr_in address;
-        std::vector<ino_t> inodes;
-    } found{address, {}};
-    const auto visit = [](const inet_diag_msg& socket, void* context) {
-        auto* found = static_cast<Found*>(context);
-        if (socket.id.idiag_sport == found->address.sin_port &&
-            socket.id.idiag_src[0] == found->address.sin_addr.s_addr) {
-            found->inodes.push_back(socket.idiag_inode);
-        }
-        return true;
-    };
-    if (!ask(request, NLM_F_DUMP, visit, &found)) {
-        return std::nullopt;
-    }
-    return found.inodes;
 }
 
 // One accepted socket, from accept to close.
@@ -221,32 +198,62 @@ private:
 
 } // namespace
 
-// One thread with its own listening socket and its own instance of the library.
+// A connection just accepted, on its way to the thread that will serve it.
+struct Accepted {
+    int fd = -1;
+    sockaddr_in address{};
+};
+
+// One thread with its own instance of the library.
 struct Worker {
     Server::Daemon* server = nullptr;
-    sockaddr_in address{};
-    int listenSocket = -1;
-    unsigned connectionLimit = 0;
     MHD_Daemon* daemon = nullptr;
-    int events = -1; // the library's epoll descriptor
+    int events = -1;           // the library's epoll descriptor
+    int handedOverSignal = -1; // other threads add to `handedOver`
+    std::mutex handedOverLock;
+    std::vector<Accepted> handedOver;
+    // Connections open here, and handed here but not yet taken in.
+    std::atomic<int> load{0};
+    bool opened = false; // whether the library took in the last one offered
     SocketTable sockets;
     Deadlines deadlines;
-    unsigned connections = 0;
-    bool runAgain = false;
+    Clock::time_point acceptAgainAt{};
     std::thread thread;
 
     ~Worker();
     bool start();
-    void loop(int stop);
+    void loop();
     int timeoutMs();
+    bool mayConnect(const sockaddr_in& client);
+    void acceptSome();
+    void take(const Accepted& client);
+    void handOver(const Accepted& client);
+    void takeHandedOver();
     void dropLateClients();
 };
 
 struct Server::Daemon {
     Handler handler;
     Limits limits;
-    std::vector<std::unique_ptr<Worker>> workers;
+    sockaddr_in address{};
+    int listenSocket = -1;
     int stop = -1;
+    std::vector<std::unique_ptr<Worker>> workers;
+
+    bool hasRoom() const {
+        int open = 0;
+        for (const auto& worker : workers) {
+            open += worker->load.load();
+        }
+        return open < limits.connections;
+    }
+    Worker* leastLoaded() const {
+        Worker* least = workers.front().get();
+        for (const auto& worker : workers) {
+            least = worker->load.load() < least->load.load() ? worker.get() : least;
+        }
+        return least;
+    }
 };
 
 namespace {
@@ -331,14 +338,17 @@ MHD_Result answer(void* cls, MHD_Connection* connection, const char* url, const 
     return client->reply ? send(worker, connection, *client->reply) : MHD_NO;
 }
 
+std::chrono::seconds requestWait(const Worker* worker) {
+    return std::chrono::seconds(worker->server->limits.requestSeconds);
+}
+
 // A request is over, answered or not; on a connection kept open, the next
 // one has the whole wait again.
 void completed(void* cls, MHD_Connection* connection, void**, MHD_RequestTerminationCode) {
     auto* worker = static_cast<Worker*>(cls);
     if (Client* client = clientOf(connection)) {
         client->reply.reset();
-        worker->deadlines.start(client,
-                                std::chrono::seconds(worker->server->limits.requestSeconds));
+        worker->deadlines.start(client, requestWait(worker));
     }
 }
 
@@ -350,42 +360,22 @@ void connectionChanged(void* cls, MHD_Connection* connection, void** context,
         const MHD_ConnectionInfo* info =
             MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
         client->fd = info ? info->connect_fd : -1;
-        worker->deadlines.start(client,
-                                std::chrono::seconds(worker->server->limits.requestSeconds));
+        worker->deadlines.start(client, requestWait(worker));
         *context = client;
-        ++worker->connections;
+        worker->opened = true;
         return;
     }
     auto* client = static_cast<Client*>(*context);
     worker->deadlines.stop(client);
     delete client;
     *context = nullptr;
-    --worker->connections;
-    // The library listens again for new connections only on its next turn.
-    worker->runAgain = true;
-}
-
-// Whether the program at the other end runs as the same user as the server.
-// Loopback only: the client's socket is on this machine, in the kernel's table.
-MHD_Result mayConnect(void* cls, const sockaddr* address, socklen_t length) {
-    auto* worker = static_cast<Worker*>(cls);
-    if (worker->server->limits.anyUser) {
-        return MHD_YES;
-    }
-    if (address->sa_family != AF_INET || length < socklen_t(sizeof(sockaddr_in))) {
-        return MHD_NO;
-    }
-    sockaddr_in client{};
-    std::memcpy(&client, address, sizeof client);
-    const std::optional<uid_t> owner = worker->sockets.owner(client, worker->address);
-    return owner && *owner == geteuid() ? MHD_YES : MHD_NO;
+    --worker->load;
 }
 
 int listeningSocket(const sockaddr_in& address, int backlog) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const int on = 1;
     if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0 ||
         bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
         listen(fd, backlog) != 0) {
         if (fd >= 0) {
@@ -396,78 +386,125 @@ int listeningSocket(const sockaddr_in& address, int backlog) {
     return fd;
 }
 
-// Sharing a port lets any program of the same user listen beside us; one that
-// already listens there (an earlier instance of the site) must keep it alone.
-bool isTaken(const sockaddr_in& address) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    const bool taken = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0;
-    close(fd);
-    return taken;
-}
-
-ino_t inodeOf(int fd) {
-    struct stat status {};
-    return fstat(fd, &status) == 0 ? status.st_ino : 0;
-}
-
-// Another program that started listening on the port between the check and
-// our own sockets: it would be handed some of our connections.
-bool isShared(const std::vector<std::unique_ptr<Worker>>& workers) {
-    const std::optional<std::vector<ino_t>> listening =
-        workers.front()->sockets.listeners(workers.front()->address);
-    if (!listening) {
-        return true;
-    }
-    for (const ino_t inode : *listening) {
-        bool ours = false;
-        for (const auto& worker : workers) {
-            ours = ours || inode == inodeOf(worker->listenSocket);
-        }
-        if (!ours) {
-            return true;
-        }
-    }
-    return false;
-}
-
 } // namespace
 
 Worker::~Worker() {
     if (daemon) {
-        MHD_stop_daemon(daemon); // closes the listening socket too
-    } else if (listenSocket >= 0) {
-        close(listenSocket);
+        MHD_stop_daemon(daemon);
+    }
+    for (const Accepted& client : handedOver) {
+        close(client.fd);
+    }
+    if (handedOverSignal >= 0) {
+        close(handedOverSignal);
     }
 }
 
 bool Worker::start() {
     const Limits& limits = server->limits;
+    handedOverSignal = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    // The library's own limit is never reached: the threads keep the
+    // site's limit together, in hasRoom().
     daemon = MHD_start_daemon(
-        MHD_USE_EPOLL | MHD_USE_TURBO, 0, mayConnect, this, answer, this, MHD_OPTION_LISTEN_SOCKET,
-        listenSocket, MHD_OPTION_CONNECTION_LIMIT, connectionLimit, MHD_OPTION_CONNECTION_TIMEOUT,
-        unsigned(limits.idleSeconds), MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.requestHeadBytes,
-        MHD_OPTION_UNESCAPE_CALLBACK, keepEscaped, nullptr, MHD_OPTION_NOTIFY_COMPLETED, completed,
-        this, MHD_OPTION_NOTIFY_CONNECTION, connectionChanged, this, MHD_OPTION_END);
+        MHD_USE_EPOLL | MHD_USE_TURBO | MHD_USE_NO_LISTEN_SOCKET, 0, nullptr, nullptr, answer, this,
+        MHD_OPTION_CONNECTION_LIMIT, unsigned(limits.connections) + 64,
+        MHD_OPTION_CONNECTION_TIMEOUT, unsigned(limits.idleSeconds),
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.requestHeadBytes, MHD_OPTION_UNESCAPE_CALLBACK,
+        keepEscaped, nullptr, MHD_OPTION_NOTIFY_COMPLETED, completed, this,
+        MHD_OPTION_NOTIFY_CONNECTION, connectionChanged, this, MHD_OPTION_END);
     const MHD_DaemonInfo* info =
         daemon ? MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_EPOLL_FD) : nullptr;
     events = info ? info->epoll_fd : -1;
-    return events >= 0;
+    return events >= 0 && handedOverSignal >= 0;
+}
+
+// Whether the program at the other end runs as the same user as the server.
+// Loopback only: the client's socket is on this machine, in the kernel's table.
+bool Worker::mayConnect(const sockaddr_in& client) {
+    if (server->limits.anyUser) {
+        return true;
+    }
+    const std::optional<uid_t> owner = sockets.owner(client, server->address);
+    return owner && *owner == geteuid();
+}
+
+// A few at a time, so the connections already open wait for no flood of new
+// ones. Another user's connection is closed at once, unanswered.
+void Worker::acceptSome() {
+    for (int i = 0; i < 16 && server->hasRoom(); ++i) {
+        Accepted client;
+        socklen_t length = sizeof client.address;
+        client.fd = accept4(server->listenSocket, reinterpret_cast<sockaddr*>(&client.address),
+                            &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (client.fd < 0) {
+            // Out of descriptors: the waiting connection stays ready, so
+            // trying again at once would only spin.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                acceptAgainAt = Clock::now() + std::chrono::milliseconds(100);
+            }
+            return;
+        }
+        if (!mayConnect(client.address)) {
+            close(client.fd);
+            continue;
+        }
+        Worker* target = server->leastLoaded();
+        ++target->load;
+        if (target == this) {
+            take(client);
+        } else {
+            target->handOver(client);
+        }
+    }
+}
+
+// Only the thread that runs an instance of the library may add to it.
+void Worker::take(const Accepted& client) {
+    opened = false;
+    if (MHD_add_connection(daemon, client.fd, reinterpret_cast<const sockaddr*>(&client.address),
+                           sizeof client.address) != MHD_YES &&
+        !opened) {
+        --load; // closed by the library before it was ever counted as open
+    }
+}
+
+void Worker::handOver(const Accepted& client) {
+    {
+        const std::lock_guard lock(handedOverLock);
+        handedOver.push_back(client);
+    }
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(handedOverSignal, &one, sizeof one);
+}
+
+void Worker::takeHandedOver() {
+    uint64_t signalled = 0;
+    [[maybe_unused]] const ssize_t read = ::read(handedOverSignal, &signalled, sizeof signalled);
+    std::vector<Accepted> taken;
+    {
+        const std::lock_guard lock(handedOverLock);
+        taken.swap(handedOver);
+    }
+    for (const Accepted& client : taken) {
+        take(client);
+    }
 }
 
 // How long the loop may sleep: until the library has something to time
 // out, or the first waiting client's deadline.
 int Worker::timeoutMs() {
-    if (runAgain) {
-        return 0;
-    }
     MHD_UNSIGNED_LONG_LONG library = 0;
     long long timeout = MHD_get_timeout(daemon, &library) == MHD_YES ? (long long)library : -1;
-    if (const std::optional<Clock::time_point> next = deadlines.next()) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now());
+    const auto until = [&timeout](Clock::time_point when) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now());
         const long long ms = std::max<long long>(0, left.count());
         timeout = timeout < 0 ? ms : std::min(timeout, ms);
+    };
+    if (const std::optional<Clock::time_point> next = deadlines.next()) {
+        until(*next);
+    }
+    if (acceptAgainAt > Clock::now()) {
+        until(acceptAgainAt);
     }
     return int(std::min<long long>(timeout, INT_MAX));
 }
@@ -481,16 +518,27 @@ void Worker::dropLateClients() {
     }
 }
 
-void Worker::loop(int stop) {
+void Worker::loop() {
     for (;;) {
-        pollfd ready[] = {{events, POLLIN, 0}, {stop, POLLIN, 0}};
-        if (poll(ready, 2, timeoutMs()) < 0 && errno != EINTR) {
+        // At the site's limit, new connections wait in the listening queue;
+        // the thread that closes one looks at that queue again next time round.
+        const bool accepting = server->hasRoom() && Clock::now() >= acceptAgainAt;
+        pollfd ready[] = {{events, POLLIN, 0},
+                          {server->stop, POLLIN, 0},
+                          {handedOverSignal, POLLIN, 0},
+                          {accepting ? server->listenSocket : -1, POLLIN, 0}};
+        if (poll(ready, 4, timeoutMs()) < 0 && errno != EINTR) {
             return;
         }
         if (ready[1].revents != 0) {
             return;
         }
-        runAgain = false;
+        if (ready[2].revents != 0) {
+            takeHandedOver();
+        }
+        if (ready[3].revents != 0) {
+            acceptSome();
+        }
         MHD_run(daemon);
         dropLateClients();
     }
@@ -513,53 +561,38 @@ Server::~Server() {
         }
     }
     m_daemon->workers.clear();
-    if (m_daemon->stop >= 0) {
-        close(m_daemon->stop);
+    for (const int fd : {m_daemon->stop, m_daemon->listenSocket}) {
+        if (fd >= 0) {
+            close(fd);
+        }
     }
 }
 
 int Server::listen(int port) {
-    const Limits& limits = m_daemon->limits;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (port != 0 && isTaken(address)) {
+    Daemon& server = *m_daemon;
+    server.address.sin_family = AF_INET;
+    server.address.sin_port = htons(uint16_t(port));
+    server.address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    server.listenSocket = listeningSocket(server.address, server.limits.backlog);
+    server.stop = eventfd(0, EFD_CLOEXEC);
+    socklen_t length = sizeof server.address;
+    if (server.listenSocket < 0 || server.stop < 0 ||
+        getsockname(server.listenSocket, reinterpret_cast<sockaddr*>(&server.address), &length) !=
+            0) {
         return -1;
     }
-    const int threads = std::max(1, limits.threads);
-    auto& workers = m_daemon->workers;
-    for (int i = 0; i < threads; ++i) {
-        auto worker = std::make_unique<Worker>();
-        worker->server = m_daemon.get();
-        worker->listenSocket = listeningSocket(address, limits.backlog);
-        if (worker->listenSocket < 0) {
-            workers.clear();
-            return -1;
-        }
-        // Port 0: the others join the port the first one was given.
-        socklen_t length = sizeof address;
-        getsockname(worker->listenSocket, reinterpret_cast<sockaddr*>(&address), &length);
-        worker->address = address;
-        worker->connectionLimit = unsigned(std::max(1, limits.connections / threads));
-        workers.push_back(std::move(worker));
-    }
-    m_daemon->stop = eventfd(0, EFD_CLOEXEC);
-    if (isShared(workers) || m_daemon->stop < 0) {
-        workers.clear();
-        return -1;
-    }
-    for (auto& worker : workers) {
-        if (!worker->start()) {
-            workers.clear();
+    for (int i = 0; i < std::max(1, server.limits.threads); ++i) {
+        server.workers.push_back(std::make_unique<Worker>());
+        server.workers.back()->server = &server;
+        if (!server.workers.back()->start()) {
+            server.workers.clear();
             return -1;
         }
     }
-    for (auto& worker : workers) {
-        worker->thread =
-            std::thread([raw = worker.get(), stop = m_daemon->stop] { raw->loop(stop); });
+    for (auto& worker : server.workers) {
+        worker->thread = std::thread([raw = worker.get()] { raw->loop(); });
     }
-    return ntohs(address.sin_port);
+    return ntohs(server.address.sin_port);
 }
 
 } // namespace http
