@@ -55,17 +55,15 @@ public:
     std::optional<uid_t> owner(const sockaddr_in& local, const sockaddr_in& remote);
 
 private:
-    using Visit = bool (*)(const inet_diag_msg&, void*);
-    bool ask(const inet_diag_req_v2& request, Visit visit, void* context);
+    std::optional<inet_diag_msg> ask(const inet_diag_req_v2& request);
 
     int m_fd;
     uint32_t m_sequence = 0;
 };
 
-// Sends one request and hands each socket in the answer to `visit`, until
-// the answer ends or `visit` says it has seen enough. False if the kernel
-// could not be asked or refused.
-bool SocketTable::ask(const inet_diag_req_v2& request, Visit visit, void* context) {
+// Sends one request for one socket; its entry, or nothing if the kernel has
+// no such socket or could not be asked.
+std::optional<inet_diag_msg> SocketTable::ask(const inet_diag_req_v2& request) {
     struct {
         nlmsghdr header;
         inet_diag_req_v2 body;
@@ -79,32 +77,27 @@ bool SocketTable::ask(const inet_diag_req_v2& request, Visit visit, void* contex
     kernel.nl_family = AF_NETLINK;
     if (m_fd < 0 || sendto(m_fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel),
                            sizeof kernel) != ssize_t(sizeof message)) {
-        return false;
+        return std::nullopt;
     }
-    alignas(nlmsghdr) char buffer[16384];
+    alignas(nlmsghdr) char buffer[8192];
     for (;;) {
         const ssize_t got = recv(m_fd, buffer, sizeof buffer, 0);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got <= 0) {
-            return false;
+            return std::nullopt;
         }
         size_t left = size_t(got);
         for (auto* part = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(part, left);
              part = NLMSG_NEXT(part, left)) {
             if (part->nlmsg_seq != m_sequence) {
-                continue; // the end of an earlier answer that was not read
+                continue; // left over from an earlier request
             }
-            if (part->nlmsg_type == NLMSG_DONE) {
-                return true;
+            if (part->nlmsg_type != SOCK_DIAG_BY_FAMILY) {
+                return std::nullopt; // an error: no such socket
             }
-            if (part->nlmsg_type == NLMSG_ERROR) {
-                return false;
-            }
-            if (!visit(*static_cast<const inet_diag_msg*>(NLMSG_DATA(part)), context)) {
-                return true;
-            }
+            return *static_cast<const inet_diag_msg*>(NLMSG_DATA(part));
         }
     }
 }
@@ -120,29 +113,20 @@ std::optional<uid_t> SocketTable::owner(const sockaddr_in& local, const sockaddr
     request.id.idiag_dst[0] = remote.sin_addr.s_addr;
     request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
     request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-    struct Found {
-        inet_diag_sockid id;
-        std::optional<uid_t> owner;
-    } found{request.id, std::nullopt};
-    const auto visit = [](const inet_diag_msg& socket, void* context) {
-        auto* found = static_cast<Found*>(context);
-        // A closed socket waiting out its time has no owner any more, and
-        // reports root as one.
-        constexpr uint8_t newSynReceived = 12;
-        const bool live = socket.idiag_state != TCP_TIME_WAIT && socket.idiag_state != TCP_LISTEN &&
-                          socket.idiag_state != newSynReceived;
-        if (live && socket.id.idiag_sport == found->id.idiag_sport &&
-            socket.id.idiag_dport == found->id.idiag_dport &&
-            socket.id.idiag_src[0] == found->id.idiag_src[0] &&
-            socket.id.idiag_dst[0] == found->id.idiag_dst[0]) {
-            found->owner = socket.idiag_uid;
-        }
-        return false;
-    };
-    if (!ask(request, visit, &found)) {
+    const std::optional<inet_diag_msg> found = ask(request);
+    if (!found) {
         return std::nullopt;
     }
-    return found.owner;
+    // A closed socket waiting out its time has no owner any more, and reports
+    // root as one; the kernel may also answer with a listening socket.
+    constexpr uint8_t newSynReceived = 12;
+    const bool live = found->idiag_state != TCP_TIME_WAIT && found->idiag_state != TCP_LISTEN &&
+                      found->idiag_state != newSynReceived;
+    const bool same = found->id.idiag_sport == request.id.idiag_sport &&
+                      found->id.idiag_dport == request.id.idiag_dport &&
+                      found->id.idiag_src[0] == request.id.idiag_src[0] &&
+                      found->id.idiag_dst[0] == request.id.idiag_dst[0];
+    return live && same ? std::optional(found->idiag_uid) : std::nullopt;
 }
 
 // One accepted socket, from accept to close.

@@ -201,6 +201,36 @@ bool matchLookup(const QByteArray& path, const char* prefix, const char* suffix,
     return true;
 }
 
+// A lookup page's address: which extension, and which of the two pages.
+struct Lookup {
+    QString extension;
+    bool full = false;
+};
+
+std::optional<Lookup> lookupOf(const QByteArray& path) {
+    Lookup lookup;
+    if (matchLookup(path, "/filefound/", ".html", &lookup.extension)) {
+        return lookup;
+    }
+    lookup.full = true;
+    return matchLookup(path, "/soso/", ".htm", &lookup.extension) ? std::optional(lookup)
+                                                                  : std::nullopt;
+}
+
+// Where a page is kept: a lookup page under its extension's normalised form,
+// since every spelling of it shows the same page, and not at all for an
+// extension longer than any there is.
+std::optional<QByteArray> cacheKey(const QByteArray& path, const std::optional<Lookup>& lookup) {
+    if (!lookup) {
+        return path;
+    }
+    if (lookup->extension.size() > maxExtensionLength) {
+        return std::nullopt;
+    }
+    return (lookup->full ? "/soso/" : "/filefound/") +
+           knowledge::normalise(lookup->extension).toUtf8();
+}
+
 // The search box's form: /search?ext=<text> goes on to that extension's page.
 Response search(const Request& request) {
     QString typed;
@@ -311,41 +341,33 @@ Response Site::page(const Request& request) {
     if (path == "/search") {
         return search(request);
     }
-    // Every spelling of an extension shows the same page, so they share one
-    // place in the cache.
-    QString extension;
-    std::optional<bool> full;
-    if (matchLookup(path, "/filefound/", ".html", &extension)) {
-        full = false;
-    } else if (matchLookup(path, "/soso/", ".htm", &extension)) {
-        full = true;
-    }
-    const bool keepable = !full || extension.size() <= maxExtensionLength;
-    const QByteArray key =
-        full ? (*full ? "/soso/" : "/filefound/") + knowledge::normalise(extension).toUtf8() : path;
-    if (keepable) {
-        if (std::optional<Response> kept = m_cache.find(key)) {
+    const std::optional<Lookup> lookup = lookupOf(path);
+    const std::optional<QByteArray> key = cacheKey(path, lookup);
+    if (key) {
+        if (std::optional<Response> kept = m_cache.find(*key)) {
             return *kept;
         }
     }
     const quint64 generation = m_cache.generation();
-    Response response;
-    if (full) {
-        response = lookupPage(extension, *full);
-    } else if (path.startsWith("/icons/")) {
-        response = icon(path);
-    } else if (path == "/") {
-        response = html(200, pages::home());
-    } else if (path == "/style.css") {
-        response = lasting("text/css; charset=utf-8", pages::styleSheet());
-    } else {
-        response = html(404, pages::noSuchPage());
-    }
+    Response response = lookup ? lookupPage(lookup->extension, lookup->full) : fixedPage(path);
     // Only what exists is kept: there is no end to the addresses that do not.
-    if (keepable && response.status == 200) {
-        m_cache.store(key, generation, response);
+    if (key && response.status == 200) {
+        m_cache.store(*key, generation, response);
     }
     return response;
+}
+
+Response Site::fixedPage(const QByteArray& path) {
+    if (path.startsWith("/icons/")) {
+        return icon(path);
+    }
+    if (path == "/") {
+        return html(200, pages::home());
+    }
+    if (path == "/style.css") {
+        return lasting("text/css; charset=utf-8", pages::styleSheet());
+    }
+    return html(404, pages::noSuchPage());
 }
 
 Response Site::lookupPage(const QString& typed, bool full) {
