@@ -201,36 +201,6 @@ bool matchLookup(const QByteArray& path, const char* prefix, const char* suffix,
     return true;
 }
 
-// A lookup page's address: which extension, and which of the two pages.
-struct Lookup {
-    QString extension;
-    bool full = false;
-};
-
-std::optional<Lookup> lookupOf(const QByteArray& path) {
-    Lookup lookup;
-    if (matchLookup(path, "/filefound/", ".html", &lookup.extension)) {
-        return lookup;
-    }
-    lookup.full = true;
-    return matchLookup(path, "/soso/", ".htm", &lookup.extension) ? std::optional(lookup)
-                                                                  : std::nullopt;
-}
-
-// Where a page is kept: a lookup page under its extension's normalised form,
-// since every spelling of it shows the same page, and not at all for an
-// extension longer than any there is.
-std::optional<QByteArray> cacheKey(const QByteArray& path, const std::optional<Lookup>& lookup) {
-    if (!lookup) {
-        return path;
-    }
-    if (lookup->extension.size() > maxExtensionLength) {
-        return std::nullopt;
-    }
-    return (lookup->full ? "/soso/" : "/filefound/") +
-           knowledge::normalise(lookup->extension).toUtf8();
-}
-
 // The search box's form: /search?ext=<text> goes on to that extension's page.
 Response search(const Request& request) {
     QString typed;
@@ -335,6 +305,40 @@ Response Site::respond(const Request& request) {
                                  "page;dur=" + QByteArray::number(elapsed.count()));
     return withSecurityHeaders(std::move(response));
 }
+
+namespace {
+
+// A lookup page's address: which extension, and which of the two pages.
+struct Lookup {
+    QString extension;
+    bool full = false;
+};
+
+std::optional<Lookup> lookupOf(const QByteArray& path) {
+    Lookup lookup;
+    if (matchLookup(path, "/filefound/", ".html", &lookup.extension)) {
+        return lookup;
+    }
+    lookup.full = true;
+    return matchLookup(path, "/soso/", ".htm", &lookup.extension) ? std::optional(lookup)
+                                                                  : std::nullopt;
+}
+
+// Where a page is kept: a lookup page under its extension's normalised form,
+// since every spelling of it shows the same page, and not at all for an
+// extension longer than any there is.
+std::optional<QByteArray> cacheKey(const QByteArray& path, const std::optional<Lookup>& lookup) {
+    if (!lookup) {
+        return path;
+    }
+    if (lookup->extension.size() > maxExtensionLength) {
+        return std::nullopt;
+    }
+    return (lookup->full ? "/soso/" : "/filefound/") +
+           knowledge::normalise(lookup->extension).toUtf8();
+}
+
+} // namespace
 
 Response Site::page(const Request& request) {
     const QByteArray& path = request.path;
