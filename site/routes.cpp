@@ -340,6 +340,19 @@ std::optional<QByteArray> cacheKey(const QByteArray& path, const std::optional<L
 
 } // namespace
 
+Response Site::fixedPage(const QByteArray& path) {
+    if (path.startsWith("/icons/")) {
+        return icon(path);
+    }
+    if (path == "/") {
+        return html(200, pages::home());
+    }
+    if (path == "/style.css") {
+        return lasting("text/css; charset=utf-8", pages::styleSheet());
+    }
+    return html(404, pages::noSuchPage());
+}
+
 Response Site::page(const Request& request) {
     const QByteArray& path = request.path;
     if (path == "/search") {
@@ -359,19 +372,6 @@ Response Site::page(const Request& request) {
         m_cache.store(*key, generation, response);
     }
     return response;
-}
-
-Response Site::fixedPage(const QByteArray& path) {
-    if (path.startsWith("/icons/")) {
-        return icon(path);
-    }
-    if (path == "/") {
-        return html(200, pages::home());
-    }
-    if (path == "/style.css") {
-        return lasting("text/css; charset=utf-8", pages::styleSheet());
-    }
-    return html(404, pages::noSuchPage());
 }
 
 Response Site::lookupPage(const QString& typed, bool full) {
