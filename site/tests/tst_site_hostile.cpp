@@ -7,6 +7,7 @@
 #include <QTest>
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -160,14 +161,10 @@ public:
         ::kill(pid_t(m_pid), SIGSTOP);
         m_stopped = waitUntilStopped(m_pid);
     }
-    ~Frozen() { thaw(); }
+    ~Frozen() { ::kill(pid_t(m_pid), SIGCONT); }
+    Frozen(const Frozen&) = delete;
+    Frozen& operator=(const Frozen&) = delete;
     bool isStopped() const { return m_stopped; }
-    void thaw() {
-        if (m_pid != 0) {
-            ::kill(pid_t(m_pid), SIGCONT);
-            m_pid = 0;
-        }
-    }
 
 private:
     qint64 m_pid;
@@ -176,18 +173,32 @@ private:
 
 enum class Heard { Reply, Nothing, NoConnection };
 
-// What a program running as another user hears back from the site.
+// What a program running as another user hears back from the site. The
+// child only makes system calls: another thread of this process may have
+// held a lock when it forked.
 Heard heardByOtherUser(quint16 port, const QByteArray& request, uid_t user) {
     const pid_t child = fork();
     if (child == 0) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        // The socket belongs to whoever makes it, so it is made as that user.
         if (setgid(user) != 0 || setuid(user) != 0) {
             _exit(int(Heard::NoConnection));
         }
-        Connection connection(port);
-        if (!connection.isConnected() || !connection.send(request)) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) !=
+                request.size()) {
             _exit(int(Heard::NoConnection));
         }
-        _exit(int(statusOf(connection.receive(5000)) > 0 ? Heard::Reply : Heard::Nothing));
+        pollfd wait{fd, POLLIN, 0};
+        char start[8] = {};
+        const bool replied = ::poll(&wait, 1, 5000) > 0 &&
+                             ::recv(fd, start, sizeof start, MSG_WAITALL) == sizeof start &&
+                             std::memcmp(start, "HTTP/1.", 7) == 0;
+        _exit(int(replied ? Heard::Reply : Heard::Nothing));
     }
     int status = 0;
     waitpid(child, &status, 0);
