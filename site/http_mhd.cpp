@@ -1,17 +1,243 @@
 // The only file that knows the HTTP library underneath the site.
+//
+// Each thread runs its own instance of the library in its own loop. The
+// library's internal loop is not used: after taking a full batch of events
+// from epoll it waits on epoll again with the whole idle timeout, so a thread
+// whose clients were all ready at once (128 of them) slept for seconds with
+// every one of their requests unread. Here the library only ever looks at
+// epoll without waiting, and this loop does the waiting. New connections are
+// accepted by whichever thread wakes first and handed to the thread with the
+// fewest, so they spread evenly whoever accepts them.
 #include "http.h"
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstring>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
 #include <microhttpd.h>
+#include <mutex>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <optional>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace http {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The kernel's table of sockets, asked over netlink: one small request per
+// question, instead of reading all of /proc/net/tcp for each.
+class SocketTable {
+public:
+    SocketTable()
+        : m_fd(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG)) {}
+    ~SocketTable() {
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+    }
+    SocketTable(const SocketTable&) = delete;
+    SocketTable& operator=(const SocketTable&) = delete;
+
+    // Who owns the TCP socket that has `local` as its own address and
+    // `remote` as its peer's; nothing if there is no such live socket.
+    std::optional<uid_t> owner(const sockaddr_in& local, const sockaddr_in& remote);
+
+private:
+    std::optional<inet_diag_msg> ask(const inet_diag_req_v2& request);
+
+    int m_fd;
+    uint32_t m_sequence = 0;
+};
+
+// Sends one request for one socket; its entry, or nothing if the kernel has
+// no such socket or could not be asked.
+std::optional<inet_diag_msg> SocketTable::ask(const inet_diag_req_v2& request) {
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 body;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST;
+    message.header.nlmsg_seq = ++m_sequence;
+    message.body = request;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (m_fd < 0 || sendto(m_fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel),
+                           sizeof kernel) != ssize_t(sizeof message)) {
+        return std::nullopt;
+    }
+    alignas(nlmsghdr) char buffer[8192];
+    for (;;) {
+        const ssize_t got = recv(m_fd, buffer, sizeof buffer, 0);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return std::nullopt;
+        }
+        size_t left = size_t(got);
+        for (auto* part = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(part, left);
+             part = NLMSG_NEXT(part, left)) {
+            if (part->nlmsg_seq != m_sequence) {
+                continue; // left over from an earlier request
+            }
+            if (part->nlmsg_type != SOCK_DIAG_BY_FAMILY) {
+                return std::nullopt; // an error: no such socket
+            }
+            return *static_cast<const inet_diag_msg*>(NLMSG_DATA(part));
+        }
+    }
+}
+
+std::optional<uid_t> SocketTable::owner(const sockaddr_in& local, const sockaddr_in& remote) {
+    inet_diag_req_v2 request{};
+    request.sdiag_family = AF_INET;
+    request.sdiag_protocol = IPPROTO_TCP;
+    request.idiag_states = ~0u;
+    request.id.idiag_sport = local.sin_port;
+    request.id.idiag_dport = remote.sin_port;
+    request.id.idiag_src[0] = local.sin_addr.s_addr;
+    request.id.idiag_dst[0] = remote.sin_addr.s_addr;
+    request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    const std::optional<inet_diag_msg> found = ask(request);
+    if (!found) {
+        return std::nullopt;
+    }
+    // A closed socket waiting out its time has no owner any more, and reports
+    // root as one; the kernel may also answer with a listening socket.
+    constexpr uint8_t newSynReceived = 12;
+    const bool live = found->idiag_state != TCP_TIME_WAIT && found->idiag_state != TCP_LISTEN &&
+                      found->idiag_state != newSynReceived;
+    const bool same = found->id.idiag_sport == request.id.idiag_sport &&
+                      found->id.idiag_dport == request.id.idiag_dport &&
+                      found->id.idiag_src[0] == request.id.idiag_src[0] &&
+                      found->id.idiag_dst[0] == request.id.idiag_dst[0];
+    return live && same ? std::optional(found->idiag_uid) : std::nullopt;
+}
+
+// One accepted socket, from accept to close.
+struct Client {
+    int fd = -1;
+    // While its request is not all in: when it is dropped.
+    Clock::time_point deadline;
+    Client* earlier = nullptr;
+    Client* later = nullptr;
+    bool waiting = false;
+    // The answer, from the library's first call for a request to its last.
+    std::optional<Response> reply;
+};
+
+// The clients whose request is not all in yet, in the order of their
+// deadlines: every wait is equally long, so a new one always goes last.
+class Deadlines {
+public:
+    void start(Client* client, Clock::duration wait) {
+        stop(client);
+        client->deadline = Clock::now() + wait;
+        client->earlier = m_last;
+        (m_last ? m_last->later : m_first) = client;
+        m_last = client;
+        client->waiting = true;
+    }
+    void stop(Client* client) {
+        if (!client->waiting) {
+            return;
+        }
+        (client->earlier ? client->earlier->later : m_first) = client->later;
+        (client->later ? client->later->earlier : m_last) = client->earlier;
+        client->earlier = client->later = nullptr;
+        client->waiting = false;
+    }
+    // The first client whose deadline has passed, taken off the list.
+    Client* takeExpired(Clock::time_point now) {
+        Client* first = m_first;
+        if (!first || first->deadline > now) {
+            return nullptr;
+        }
+        stop(first);
+        return first;
+    }
+    std::optional<Clock::time_point> next() const {
+        return m_first ? std::optional(m_first->deadline) : std::nullopt;
+    }
+
+private:
+    Client* m_first = nullptr;
+    Client* m_last = nullptr;
+};
+
+} // namespace
+
+// A connection just accepted, on its way to the thread that will serve it.
+struct Accepted {
+    int fd = -1;
+    sockaddr_in address{};
+};
+
+// One thread with its own instance of the library.
+struct Worker {
+    Server::Daemon* server = nullptr;
+    MHD_Daemon* daemon = nullptr;
+    int events = -1;           // the library's epoll descriptor
+    int handedOverSignal = -1; // other threads add to `handedOver`
+    std::mutex handedOverLock;
+    std::vector<Accepted> handedOver;
+    // Connections open here, and handed here but not yet taken in.
+    std::atomic<int> load{0};
+    bool opened = false; // whether the library took in the last one offered
+    SocketTable sockets;
+    Deadlines deadlines;
+    Clock::time_point acceptAgainAt{};
+    std::thread thread;
+
+    ~Worker();
+    bool start();
+    void loop();
+    int timeoutMs();
+    bool mayConnect(const sockaddr_in& client);
+    void acceptSome();
+    void take(const Accepted& client);
+    void handOver(const Accepted& client);
+    void takeHandedOver();
+    void dropLateClients();
+};
 
 struct Server::Daemon {
     Handler handler;
     Limits limits;
-    MHD_Daemon* daemon = nullptr;
+    sockaddr_in address{};
+    int listenSocket = -1;
+    int stop = -1;
+    std::vector<std::unique_ptr<Worker>> workers;
+
+    bool hasRoom() const {
+        int open = 0;
+        for (const auto& worker : workers) {
+            open += worker->load.load();
+        }
+        return open < limits.connections;
+    }
+    Worker* leastLoaded() const {
+        Worker* least = workers.front().get();
+        for (const auto& worker : workers) {
+            least = worker->load.load() < least->load.load() ? worker.get() : least;
+        }
+        return least;
+    }
 };
 
 namespace {
@@ -37,11 +263,23 @@ Request requestOf(MHD_Connection* connection, const char* url, const char* metho
     return request;
 }
 
-MHD_Result send(MHD_Connection* connection, const Response& reply) {
-    MHD_Response* response = MHD_create_response_from_buffer(
-        size_t(reply.body.size()), const_cast<char*>(reply.body.constData()),
-        MHD_RESPMEM_MUST_COPY);
+Client* clientOf(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info ? static_cast<Client*>(info->socket_context) : nullptr;
+}
+
+// The body goes out from the answer's own bytes, shared, not copied.
+MHD_Result send(Worker* worker, MHD_Connection* connection, const Response& reply) {
+    if (Client* client = clientOf(connection)) {
+        worker->deadlines.stop(client);
+    }
+    auto* body = new QByteArray(reply.body);
+    MHD_Response* response = MHD_create_response_from_buffer_with_free_callback_cls(
+        size_t(body->size()), const_cast<char*>(body->constData()),
+        [](void* bytes) { delete static_cast<QByteArray*>(bytes); }, body);
     if (!response) {
+        delete body;
         return MHD_NO;
     }
     for (const Field& field : reply.headers) {
@@ -63,29 +301,232 @@ MHD_Result send(MHD_Connection* connection, const Response& reply) {
 // connection anyway goes out at once, without reading what follows.
 MHD_Result answer(void* cls, MHD_Connection* connection, const char* url, const char* method,
                   const char*, const char*, size_t* uploadSize, void** state) {
-    auto* pending = static_cast<Response*>(*state);
-    if (!pending) {
-        const auto* daemon = static_cast<const Server::Daemon*>(cls);
-        Response reply = daemon->handler(requestOf(connection, url, method));
+    auto* worker = static_cast<Worker*>(cls);
+    Client* client = clientOf(connection);
+    if (!client) {
+        return MHD_NO;
+    }
+    if (!*state) {
+        *state = client;
+        Response reply = worker->server->handler(requestOf(connection, url, method));
         if (reply.closeConnection) {
-            return send(connection, reply);
+            return send(worker, connection, reply);
         }
-        *state = new Response(std::move(reply));
+        client->reply = std::move(reply);
         return MHD_YES;
     }
     if (*uploadSize != 0) {
         *uploadSize = 0;
         return MHD_YES;
     }
-    return send(connection, *pending);
+    return client->reply ? send(worker, connection, *client->reply) : MHD_NO;
 }
 
-void forget(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
-    delete static_cast<Response*>(*state);
-    *state = nullptr;
+std::chrono::seconds requestWait(const Worker* worker) {
+    return std::chrono::seconds(worker->server->limits.requestSeconds);
+}
+
+// A request is over, answered or not; on a connection kept open, the next
+// one has the whole wait again.
+void completed(void* cls, MHD_Connection* connection, void**, MHD_RequestTerminationCode) {
+    auto* worker = static_cast<Worker*>(cls);
+    if (Client* client = clientOf(connection)) {
+        client->reply.reset();
+        worker->deadlines.start(client, requestWait(worker));
+    }
+}
+
+void connectionChanged(void* cls, MHD_Connection* connection, void** context,
+                       MHD_ConnectionNotificationCode change) {
+    auto* worker = static_cast<Worker*>(cls);
+    if (change == MHD_CONNECTION_NOTIFY_STARTED) {
+        auto* client = new Client;
+        const MHD_ConnectionInfo* info =
+            MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        client->fd = info ? info->connect_fd : -1;
+        worker->deadlines.start(client, requestWait(worker));
+        *context = client;
+        worker->opened = true;
+        return;
+    }
+    auto* client = static_cast<Client*>(*context);
+    worker->deadlines.stop(client);
+    delete client;
+    *context = nullptr;
+    --worker->load;
+}
+
+int listeningSocket(const sockaddr_in& address, int backlog) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, backlog) != 0) {
+        if (fd >= 0) {
+            close(fd);
+        }
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
+
+Worker::~Worker() {
+    if (daemon) {
+        MHD_stop_daemon(daemon);
+    }
+    for (const Accepted& client : handedOver) {
+        close(client.fd);
+    }
+    if (handedOverSignal >= 0) {
+        close(handedOverSignal);
+    }
+}
+
+bool Worker::start() {
+    const Limits& limits = server->limits;
+    handedOverSignal = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    // The library's own limit is never reached: the threads keep the
+    // site's limit together, in hasRoom().
+    daemon = MHD_start_daemon(
+        MHD_USE_EPOLL | MHD_USE_TURBO | MHD_USE_NO_LISTEN_SOCKET, 0, nullptr, nullptr, answer, this,
+        MHD_OPTION_CONNECTION_LIMIT, unsigned(limits.connections) + 64,
+        MHD_OPTION_CONNECTION_TIMEOUT, unsigned(limits.idleSeconds),
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.requestHeadBytes, MHD_OPTION_UNESCAPE_CALLBACK,
+        keepEscaped, nullptr, MHD_OPTION_NOTIFY_COMPLETED, completed, this,
+        MHD_OPTION_NOTIFY_CONNECTION, connectionChanged, this, MHD_OPTION_END);
+    const MHD_DaemonInfo* info =
+        daemon ? MHD_get_daemon_info(daemon, MHD_DAEMON_INFO_EPOLL_FD) : nullptr;
+    events = info ? info->epoll_fd : -1;
+    return events >= 0 && handedOverSignal >= 0;
+}
+
+// Whether the program at the other end runs as the same user as the server.
+// Loopback only: the client's socket is on this machine, in the kernel's table.
+bool Worker::mayConnect(const sockaddr_in& client) {
+    if (server->limits.anyUser) {
+        return true;
+    }
+    const std::optional<uid_t> owner = sockets.owner(client, server->address);
+    return owner && *owner == geteuid();
+}
+
+// A few at a time, so the connections already open wait for no flood of new
+// ones. Another user's connection is closed at once, unanswered.
+void Worker::acceptSome() {
+    for (int i = 0; i < 16 && server->hasRoom(); ++i) {
+        Accepted client;
+        socklen_t length = sizeof client.address;
+        client.fd = accept4(server->listenSocket, reinterpret_cast<sockaddr*>(&client.address),
+                            &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (client.fd < 0) {
+            // Out of descriptors: the waiting connection stays ready, so
+            // trying again at once would only spin.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                acceptAgainAt = Clock::now() + std::chrono::milliseconds(100);
+            }
+            return;
+        }
+        if (!mayConnect(client.address)) {
+            close(client.fd);
+            continue;
+        }
+        Worker* target = server->leastLoaded();
+        ++target->load;
+        if (target == this) {
+            take(client);
+        } else {
+            target->handOver(client);
+        }
+    }
+}
+
+// Only the thread that runs an instance of the library may add to it.
+void Worker::take(const Accepted& client) {
+    opened = false;
+    if (MHD_add_connection(daemon, client.fd, reinterpret_cast<const sockaddr*>(&client.address),
+                           sizeof client.address) != MHD_YES &&
+        !opened) {
+        --load; // closed by the library before it was ever counted as open
+    }
+}
+
+void Worker::handOver(const Accepted& client) {
+    {
+        const std::lock_guard lock(handedOverLock);
+        handedOver.push_back(client);
+    }
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(handedOverSignal, &one, sizeof one);
+}
+
+void Worker::takeHandedOver() {
+    uint64_t signalled = 0;
+    [[maybe_unused]] const ssize_t read = ::read(handedOverSignal, &signalled, sizeof signalled);
+    std::vector<Accepted> taken;
+    {
+        const std::lock_guard lock(handedOverLock);
+        taken.swap(handedOver);
+    }
+    for (const Accepted& client : taken) {
+        take(client);
+    }
+}
+
+// How long the loop may sleep: until the library has something to time
+// out, or the first waiting client's deadline.
+int Worker::timeoutMs() {
+    MHD_UNSIGNED_LONG_LONG library = 0;
+    long long timeout = MHD_get_timeout(daemon, &library) == MHD_YES ? (long long)library : -1;
+    const auto until = [&timeout](Clock::time_point when) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now());
+        const long long ms = std::max<long long>(0, left.count());
+        timeout = timeout < 0 ? ms : std::min(timeout, ms);
+    };
+    if (const std::optional<Clock::time_point> next = deadlines.next()) {
+        until(*next);
+    }
+    if (acceptAgainAt > Clock::now()) {
+        until(acceptAgainAt);
+    }
+    return int(std::min<long long>(timeout, INT_MAX));
+}
+
+// Closing both directions wakes the library, which then ends the connection
+// as one the client closed.
+void Worker::dropLateClients() {
+    const Clock::time_point now = Clock::now();
+    while (Client* late = deadlines.takeExpired(now)) {
+        shutdown(late->fd, SHUT_RDWR);
+    }
+}
+
+void Worker::loop() {
+    for (;;) {
+        // At the site's limit, new connections wait in the listening queue;
+        // the thread that closes one looks at that queue again next time round.
+        const bool accepting = server->hasRoom() && Clock::now() >= acceptAgainAt;
+        pollfd ready[] = {{events, POLLIN, 0},
+                          {server->stop, POLLIN, 0},
+                          {handedOverSignal, POLLIN, 0},
+                          {accepting ? server->listenSocket : -1, POLLIN, 0}};
+        if (poll(ready, 4, timeoutMs()) < 0 && errno != EINTR) {
+            return;
+        }
+        if (ready[1].revents != 0) {
+            return;
+        }
+        if (ready[2].revents != 0) {
+            takeHandedOver();
+        }
+        if (ready[3].revents != 0) {
+            acceptSome();
+        }
+        MHD_run(daemon);
+        dropLateClients();
+    }
+}
 
 Server::Server(Handler handler, const Limits& limits)
     : m_daemon(std::make_unique<Daemon>()) {
@@ -94,30 +535,48 @@ Server::Server(Handler handler, const Limits& limits)
 }
 
 Server::~Server() {
-    if (m_daemon->daemon) {
-        MHD_stop_daemon(m_daemon->daemon);
+    if (m_daemon->stop >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(m_daemon->stop, &one, sizeof one);
+    }
+    for (auto& worker : m_daemon->workers) {
+        if (worker->thread.joinable()) {
+            worker->thread.join();
+        }
+    }
+    m_daemon->workers.clear();
+    for (const int fd : {m_daemon->stop, m_daemon->listenSocket}) {
+        if (fd >= 0) {
+            close(fd);
+        }
     }
 }
 
 int Server::listen(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const Limits& limits = m_daemon->limits;
-    m_daemon->daemon = MHD_start_daemon(
-        MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_TURBO, uint16_t(port), nullptr, nullptr, answer,
-        m_daemon.get(), MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_THREAD_POOL_SIZE,
-        unsigned(limits.threads), MHD_OPTION_CONNECTION_LIMIT, unsigned(limits.connections),
-        MHD_OPTION_LISTEN_BACKLOG_SIZE, unsigned(limits.backlog), MHD_OPTION_CONNECTION_TIMEOUT,
-        unsigned(limits.idleSeconds), MHD_OPTION_CONNECTION_MEMORY_LIMIT, limits.requestHeadBytes,
-        MHD_OPTION_UNESCAPE_CALLBACK, keepEscaped, nullptr, MHD_OPTION_NOTIFY_COMPLETED, forget,
-        nullptr, MHD_OPTION_END);
-    if (!m_daemon->daemon) {
+    Daemon& server = *m_daemon;
+    server.address.sin_family = AF_INET;
+    server.address.sin_port = htons(uint16_t(port));
+    server.address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    server.listenSocket = listeningSocket(server.address, server.limits.backlog);
+    server.stop = eventfd(0, EFD_CLOEXEC);
+    socklen_t length = sizeof server.address;
+    if (server.listenSocket < 0 || server.stop < 0 ||
+        getsockname(server.listenSocket, reinterpret_cast<sockaddr*>(&server.address), &length) !=
+            0) {
         return -1;
     }
-    const MHD_DaemonInfo* info = MHD_get_daemon_info(m_daemon->daemon, MHD_DAEMON_INFO_BIND_PORT);
-    return info ? int(info->port) : -1;
+    for (int i = 0; i < std::max(1, server.limits.threads); ++i) {
+        server.workers.push_back(std::make_unique<Worker>());
+        server.workers.back()->server = &server;
+        if (!server.workers.back()->start()) {
+            server.workers.clear();
+            return -1;
+        }
+    }
+    for (auto& worker : server.workers) {
+        worker->thread = std::thread([raw = worker.get()] { raw->loop(); });
+    }
+    return ntohs(server.address.sin_port);
 }
 
 } // namespace http

@@ -136,8 +136,11 @@ int main(int argc, char* argv[]) {
                        .catalogDir = catalogDir,
                        .cache = qgetenv("QUELVIX_SITE_CACHE") != "0",
                        .isPublic = parser.isSet(QStringLiteral("public"))});
+    http::Limits limits = limitsForThisMachine();
+    // A public site tells nothing about this machine, so anyone may ask it.
+    limits.anyUser = parser.isSet(QStringLiteral("public"));
     http::Server server([&site](const http::Request& request) { return site.respond(request); },
-                        limitsForThisMachine());
+                        limits);
     const int bound = server.listen(port);
     site.setPort(bound);
     if (bound < 0) {

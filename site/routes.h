@@ -41,6 +41,7 @@ public:
 private:
     http::Response page(const http::Request& request);
     http::Response lookupPage(const QString& typed, bool full);
+    http::Response fixedPage(const QByteArray& path);
     http::Response icon(const QByteArray& path);
     std::shared_ptr<const catalog::Catalog> currentCatalog() const;
     void reloadCatalog();
