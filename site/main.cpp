@@ -279,7 +279,7 @@ int main(int argc, char* argv[]) {
     // A request may make GLib or Qt read a MIME database again: it is checked first.
     http::Server server(
         [&site](const http::Request& request) {
-            mimedirs::recheck();
+            mimedirs::beforeReading();
             return site.respond(request);
         },
         limitsForThisMachine());

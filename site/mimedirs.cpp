@@ -10,6 +10,7 @@
 #include <QMutex>
 #include <atomic>
 #include <cstdio>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,6 +58,43 @@ size_t hashOf(const QStringList& caches) {
     return qHashRange(stamp.cbegin(), stamp.cend());
 }
 
+// Tells, for the price of one read that finds nothing, whether anything
+// happened in the databases' folders since it was last asked.
+class Changes {
+public:
+    Changes()
+        : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+
+    bool canTell() const { return m_fd >= 0; }
+
+    // The mime folder holding each cache, and the data folder holding that,
+    // for a mime folder made or replaced; watching a folder again is free.
+    void watch(const QStringList& caches) const {
+        for (const QString& cache : caches) {
+            const QString folder = QFileInfo(cache).path();
+            add(folder, IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE |
+                            IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF);
+            add(QFileInfo(folder).path(), IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO);
+        }
+    }
+
+    bool happened() const {
+        alignas(inotify_event) char events[4096];
+        bool any = false;
+        while (read(m_fd, events, sizeof events) > 0) {
+            any = true;
+        }
+        return any;
+    }
+
+private:
+    void add(const QString& folder, uint32_t mask) const {
+        inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), mask);
+    }
+
+    int m_fd;
+};
+
 struct State {
     State() {
         const Given raw = given();
@@ -73,6 +111,8 @@ struct State {
     QMutex lock;
     QStringList leftOut;
     std::atomic<size_t> checked{0};
+    Changes changes;
+    std::atomic<bool> unsettled{false};
 };
 
 State& state() {
@@ -162,6 +202,7 @@ void leaveOutDamaged() {
     const Given raw = given();
     qputenv(givenHomeVariable, raw.home);
     qputenv(givenDirsVariable, raw.dirs);
+    s.changes.watch(s.caches);
     s.checked = hashOf(s.caches);
     for (const auto& [cache, problem] : damagedAmong(s.caches)) {
         std::fprintf(stderr, "quelvix-site: 已略过损坏的 MIME 数据库 %s（%s）\n", qPrintable(cache),
@@ -194,7 +235,22 @@ void recheck() {
     if (damaged.size() != s.leftOut.size()) {
         restart::now(QStringLiteral("略过的 MIME 数据库已修复"));
     }
+    s.changes.watch(s.caches);
     s.checked = stamp;
+}
+
+void beforeReading() {
+    State& s = state();
+    if (s.changes.canTell()) {
+        if (s.changes.happened()) {
+            s.unsettled = true;
+        }
+        if (!s.unsettled.load()) {
+            return;
+        }
+    }
+    recheck();
+    s.unsettled = false;
 }
 
 } // namespace mimedirs

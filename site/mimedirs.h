@@ -19,7 +19,11 @@ QStringList cacheFiles();
 
 // Checks the databases again if one changed since it was last checked, and
 // restarts the site when one became damaged or a left-out one was repaired.
-// Before anything may read them: a stat per database when none changed.
+// A stat per database when none changed.
 void recheck();
+
+// The same, before anything may read the databases, as cheap as can be: when
+// inotify says nothing happened in their folders, one read that finds nothing.
+void beforeReading();
 
 } // namespace mimedirs
