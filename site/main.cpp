@@ -207,6 +207,20 @@ QString parseError(const QCommandLineParser& parser) {
     return error;
 }
 
+// While the site is about to start over: the person's page asks again in a
+// second, when the site answers afresh.
+http::Response restarting() {
+    http::Response response{503,
+                            {{"Content-Type", "text/plain; charset=utf-8"},
+                             {"X-Content-Type-Options", "nosniff"},
+                             {"Cache-Control", "no-store"},
+                             {"Retry-After", "1"},
+                             {"Refresh", "1"}},
+                            "查询站点正在重新读取本机的数据，一秒后自动重试。\n"};
+    response.closeConnection = true;
+    return response;
+}
+
 int usageError(const QString& why) {
     std::fprintf(stderr, "quelvix-site: %s\n\n%s", qPrintable(why), qPrintable(helpText()));
     return 2;
@@ -280,7 +294,7 @@ int main(int argc, char* argv[]) {
     http::Server server(
         [&site](const http::Request& request) {
             mimedirs::beforeReading();
-            return site.respond(request);
+            return restart::isUnderway() ? restarting() : site.respond(request);
         },
         limitsForThisMachine());
     const int bound = server.listen(port);

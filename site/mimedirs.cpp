@@ -36,7 +36,7 @@ Given given() {
     return {qgetenv("XDG_DATA_HOME"), qgetenv("XDG_DATA_DIRS")};
 }
 
-// Unset or empty, each variable means the base directory specification's default.
+// Unset or empty, each variable means its XDG default.
 QString homeOf(const QByteArray& value) {
     return value.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share")
                            : QFile::decodeName(value);
@@ -229,11 +229,13 @@ void recheck() {
     const QList<QPair<QString, QString>> damaged = damagedAmong(s.caches);
     for (const auto& [cache, problem] : damaged) {
         if (!s.leftOut.contains(cache)) {
-            restart::now(QStringLiteral("MIME 数据库 %1 已损坏（%2）").arg(cache, problem));
+            restart::soon(QStringLiteral("MIME 数据库 %1 已损坏（%2）").arg(cache, problem));
+            return;
         }
     }
     if (damaged.size() != s.leftOut.size()) {
-        restart::now(QStringLiteral("略过的 MIME 数据库已修复"));
+        restart::soon(QStringLiteral("略过的 MIME 数据库已修复"));
+        return;
     }
     s.changes.watch(s.caches);
     s.checked = stamp;

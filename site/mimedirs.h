@@ -18,8 +18,9 @@ void leaveOutDamaged();
 QStringList cacheFiles();
 
 // Checks the databases again if one changed since it was last checked, and
-// restarts the site when one became damaged or a left-out one was repaired.
-// A stat per database when none changed.
+// has the site restart when one became damaged or a left-out one was repaired
+// (nothing may read them once restart::isUnderway()). A stat per database
+// when none changed.
 void recheck();
 
 // The same, before anything may read the databases, as cheap as can be: when

@@ -1,11 +1,14 @@
 #include "restart.h"
 
 #include <QMutex>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -15,8 +18,12 @@ namespace {
 // Status of a site that had to start over and could not.
 constexpr int cannotRestart = 75;
 
+// Long enough on loopback for an answer already handed to the server.
+constexpr auto grace = std::chrono::milliseconds(100);
+
 QMutex lock;
 std::vector<std::string> arguments;
+std::atomic<bool> underway{false};
 
 } // namespace
 
@@ -35,6 +42,20 @@ void keepPort(int port) {
     } else {
         arguments.insert(arguments.end(), {"--port", value});
     }
+}
+
+void soon(const QString& why) {
+    if (underway.exchange(true)) {
+        return;
+    }
+    std::thread([why] {
+        std::this_thread::sleep_for(grace);
+        now(why);
+    }).detach();
+}
+
+bool isUnderway() {
+    return underway.load();
 }
 
 void now(const QString& why) {

@@ -16,4 +16,10 @@ void keepPort(int port);
 // cut off.
 [[noreturn]] void now(const QString& why);
 
+// The same a moment later, from a thread of its own, so the answers being
+// sent get out; the first call counts.
+void soon(const QString& why);
+// Whether a restart is coming: nothing should be read any more.
+bool isUnderway();
+
 } // namespace restart

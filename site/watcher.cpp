@@ -71,6 +71,9 @@ struct Watcher::Loop {
         const QList<qint64> mime = filestamp::of(mimedirs::cacheFiles());
         // Nothing may read a changed database before it is checked.
         mimedirs::recheck();
+        if (restart::isUnderway()) {
+            return;
+        }
         if (mime != mimeStamp) {
             mimeStamp = mime;
             callbacks.mimeChanged();
@@ -97,7 +100,7 @@ struct Watcher::Loop {
             programsStamp = programs;
             programsChangedAt = Clock::now();
         } else if (programsChangedAt && Clock::now() - *programsChangedAt >= programsQuiet) {
-            restart::now(QStringLiteral("已装程序有变，而 inotify 不可用"));
+            restart::soon(QStringLiteral("已装程序有变，而 inotify 不可用"));
         }
     }
 
