@@ -129,7 +129,14 @@ struct Watcher::Loop {
         // and only once the application list has been read.
         GAppInfoMonitor* monitor = g_app_info_monitor_get();
         g_signal_connect(monitor, "changed", G_CALLBACK(onAppsChanged), this);
-        g_list_free_full(g_app_info_get_all(), g_object_unref);
+        // Reading the programs reads GLib's MIME database too: the database
+        // may have changed since the site started, and GLib loads it here,
+        // right after it is checked, not somewhere along the list.
+        mimedirs::recheck();
+        if (!restart::isUnderway()) {
+            g_content_type_is_a("text/plain", "text/plain");
+            g_list_free_full(g_app_info_get_all(), g_object_unref);
+        }
         GSource* timer = g_timeout_source_new(pollMilliseconds);
         g_source_set_callback(timer, onTimer, this, nullptr);
         g_source_attach(timer, context);
