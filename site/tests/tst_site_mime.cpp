@@ -122,8 +122,9 @@ void TestSiteMime::damagedCacheAtStart() {
     QVERIFY2(site.isRunning(), qPrintable(site.errors()));
     const bool leftOut = site.errors().contains(userCache());
     QCOMPARE(userType, leftOut ? 404 : 200);
+    // The sound one, the test world's and the system's are all read.
     if (cache == variant("base")) {
-        QVERIFY(!leftOut);
+        QVERIFY2(!site.errors().contains("已略过"), qPrintable(site.errors()));
     }
 }
 
