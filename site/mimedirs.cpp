@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <sys/inotify.h>
@@ -149,21 +150,39 @@ QString privateFolder() {
     return isOwnFolder(folder) ? folder : QString();
 }
 
+const auto everyEntry = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+
+// Views whose directory is gone (every link in them leads nowhere) go too.
+void removeStaleViews(const QString& folder) {
+    for (const QFileInfo& view :
+         QDir(folder).entryInfoList({QStringLiteral("data-*")}, QDir::Dirs | QDir::NoSymLinks)) {
+        const QFileInfoList links = QDir(view.filePath()).entryInfoList(everyEntry);
+        if (std::none_of(links.cbegin(), links.cend(), [](const QFileInfo& link) {
+                return !link.isSymLink() || link.exists();
+            })) {
+            QDir(view.filePath()).removeRecursively();
+        }
+    }
+}
+
 // Links to everything in the directory but its mime folder; one view per
 // directory, kept in step with it at each start.
 QString viewWithoutMime(const QString& dir) {
     const QString folder = privateFolder();
+    if (folder.isEmpty()) {
+        return nowhere;
+    }
+    removeStaleViews(folder);
     const QString source = QFileInfo(dir).absoluteFilePath();
     const QString view =
         folder + QStringLiteral("/data-") +
         QCryptographicHash::hash(source.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    if (folder.isEmpty() || !isOwnFolder(view)) {
+    if (!isOwnFolder(view)) {
         return nowhere;
     }
-    const auto filter = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-    QStringList entries = QDir(source).entryList(filter);
+    QStringList entries = QDir(source).entryList(everyEntry);
     entries.removeAll(QStringLiteral("mime"));
-    for (const QString& name : QDir(view).entryList(filter)) {
+    for (const QString& name : QDir(view).entryList(everyEntry)) {
         if (!entries.contains(name)) {
             QFile::remove(view + QLatin1Char('/') + name);
         }
