@@ -2,14 +2,20 @@
 #include "formats/owndata.h"
 #include "http.h"
 #include "knowledge.h"
+#include "mimedirs.h"
+#include "restart.h"
 #include "routes.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QLocale>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -43,76 +49,226 @@ void blockStopSignals(sigset_t* set) {
     pthread_sigmask(SIG_BLOCK, set, nullptr);
 }
 
-// Until SIGINT or SIGTERM, or until no request came for the idle limit.
-void waitForStop(const sigset_t& stopSignals, std::chrono::seconds idleLimit,
-                 const routes::Site& site) {
-    if (idleLimit.count() == 0) {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        return;
+// What the person reads is in Chinese, unless their locale asks for another
+// language: then in English.
+bool readsChinese() {
+    static const bool chinese = [] {
+        const QLocale::Language language = QLocale::system().language();
+        return language == QLocale::Chinese || language == QLocale::C ||
+               language == QLocale::AnyLanguage;
+    }();
+    return chinese;
+}
+
+QString say(const char* chinese, const char* english) {
+    return QString::fromUtf8(readsChinese() ? chinese : english);
+}
+
+// The file this process runs from, as it was at start: removing or upgrading
+// the package takes it away or puts another file in its place.
+class OwnExecutable {
+public:
+    OwnExecutable()
+        : m_path(linkTarget()) {
+        m_known = !m_path.isEmpty() && stat(m_path.constData(), &m_start) == 0;
     }
+
+    bool isGone() const {
+        if (!m_known) {
+            return false;
+        }
+        struct stat now {};
+        return linkTarget().endsWith(" (deleted)") || stat(m_path.constData(), &now) != 0 ||
+               now.st_dev != m_start.st_dev || now.st_ino != m_start.st_ino;
+    }
+
+private:
+    static QByteArray linkTarget() {
+        char target[PATH_MAX];
+        const ssize_t length = readlink("/proc/self/exe", target, sizeof target);
+        return length > 0 ? QByteArray(target, length) : QByteArray();
+    }
+
+    QByteArray m_path;
+    struct stat m_start {};
+    bool m_known = false;
+};
+
+// Until SIGINT or SIGTERM, until no request came for the idle limit (if there
+// is one), or until the program file is gone, so the next lookup starts the
+// one now installed.
+void waitForStop(const sigset_t& stopSignals, std::chrono::seconds idleLimit,
+                 const routes::Site& site, const OwnExecutable& executable) {
     const timespec second{1, 0};
     while (sigtimedwait(&stopSignals, nullptr, &second) < 0) {
-        if (std::chrono::steady_clock::now() - site.lastRequest() >= idleLimit) {
+        if (executable.isGone()) {
+            std::fprintf(stderr, "quelvix-site: %s\n",
+                         qPrintable(say("程序文件已被删除或替换，退出",
+                                        "the program file was removed or replaced; exiting")));
+            return;
+        }
+        if (idleLimit.count() > 0 &&
+            std::chrono::steady_clock::now() - site.lastRequest() >= idleLimit) {
             return;
         }
     }
 }
 
-int usageError(const QCommandLineParser& parser, const QString& why) {
-    std::fprintf(stderr, "quelvix-site: %s\n\n%s", qPrintable(why), qPrintable(parser.helpText()));
+struct Option {
+    QStringList names;
+    const char* value[2]; // the value's name, Chinese and English; none for a switch
+    const char* help[2];
+};
+
+const Option options[] = {
+    {{"h", "help", "?"}, {}, {"显示本帮助并退出。", "Show this help and exit."}},
+    {{"v", "version"}, {}, {"显示版本并退出。", "Show the version and exit."}},
+    {{"port"},
+     {"端口", "port"},
+     {"在 <端口> 上监听（默认 47380；0 为任一空闲端口，启动时打印）。",
+      "Listen on <port> (default 47380; 0: any free port, printed at start)."}},
+    {{"catalog"},
+     {"目录", "dir"},
+     {"从 <目录>（含 yaml/ 和 icons/）读软件目录，不读系统的。",
+      "Read the software catalog from <dir> (yaml/ and icons/) instead of the system's."}},
+    {{"public"},
+     {},
+     {"只提供公开页面：不谈本机装了哪些程序，对任何主机名都应答。",
+      "Serve the public pages only: nothing about this machine's installed programs, to any "
+      "host name."}},
+    {{"export"},
+     {"目录", "dir"},
+     {"把公开页面写成静态文件放进 <目录>，然后退出。",
+      "Write the public pages into <dir> as static files and exit."}},
+    {{"jobs"},
+     {"n", "n"},
+     {"导出时用 <n> 个线程（默认每个处理器核心一个）。",
+      "Export with <n> threads (default: one per core)."}},
+    {{"exit-when-idle"},
+     {"秒数", "seconds"},
+     {"<秒数> 内没有请求就结束（默认一直运行，直到被停止）。",
+      "End after <seconds> without a request (default: run until stopped)."}},
+};
+
+// Columns a text takes in a terminal: Chinese characters take two.
+int columns(const QString& text) {
+    int width = 0;
+    for (const QChar c : text) {
+        width += c.unicode() >= 0x1100 ? 2 : 1;
+    }
+    return width;
+}
+
+QString helpText() {
+    const int language = readsChinese() ? 0 : 1;
+    QString text =
+        say("用法：quelvix-site [选项]\n本机的查询站点，只在 127.0.0.1 上应答。\n\n选项：\n",
+            "Usage: quelvix-site [options]\nThe local lookup site on 127.0.0.1.\n\n"
+            "Options:\n");
+    for (const Option& option : options) {
+        QStringList names;
+        for (const QString& name : option.names) {
+            names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+        }
+        QString left = QStringLiteral("  ") + names.join(QStringLiteral(", "));
+        if (option.value[language]) {
+            left += QStringLiteral(" <%1>").arg(QString::fromUtf8(option.value[language]));
+        }
+        left += QString(std::max(2, 28 - columns(left)), QLatin1Char(' '));
+        text += left + QString::fromUtf8(option.help[language]) + QLatin1Char('\n');
+    }
+    return text;
+}
+
+void addOptions(QCommandLineParser* parser) {
+    for (const Option& option : options) {
+        parser->addOption(option.value[1] ? QCommandLineOption(option.names, QString(),
+                                                               QString::fromUtf8(option.value[1]))
+                                          : QCommandLineOption(option.names));
+    }
+}
+
+// The parser's own messages are in English; each kind is said again here.
+QString parseError(const QCommandLineParser& parser) {
+    QStringList unknown;
+    for (const QString& name : parser.unknownOptionNames()) {
+        unknown << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+    }
+    if (!unknown.isEmpty()) {
+        return say("未知选项 %1", "unknown option %1").arg(unknown.join(QStringLiteral(", ")));
+    }
+    const QString error = parser.errorText();
+    const QString option = error.section(QLatin1Char('\''), 1, 1);
+    if (error.startsWith(QLatin1String("Missing value"))) {
+        return say("%1 后面缺少取值", "%1 needs a value").arg(option);
+    }
+    if (error.startsWith(QLatin1String("Unexpected value"))) {
+        return say("%1 不带取值", "%1 takes no value").arg(option);
+    }
+    return error;
+}
+
+// While the site is about to start over: the person's page asks again in a
+// second, when the site answers afresh.
+http::Response restarting() {
+    http::Response response{503,
+                            {{"Content-Type", "text/plain; charset=utf-8"},
+                             {"X-Content-Type-Options", "nosniff"},
+                             {"Cache-Control", "no-store"},
+                             {"Retry-After", "1"},
+                             {"Refresh", "1"}},
+                            "查询站点正在重新读取本机的数据，一秒后自动重试。\n"};
+    response.closeConnection = true;
+    return response;
+}
+
+int usageError(const QString& why) {
+    std::fprintf(stderr, "quelvix-site: %s\n\n%s", qPrintable(why), qPrintable(helpText()));
     return 2;
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QCoreApplication app(argc, argv);
+    // Before anything reads the XDG data directories; the site's own format
+    // table first, so that its cache is checked too.
     owndata::putFirst();
-    QCoreApplication::setApplicationVersion(QStringLiteral(QUELVIX_VERSION));
+    mimedirs::leaveOutDamaged();
+    restart::keepArguments(argc, argv);
+    const OwnExecutable executable;
+
+    QCoreApplication app(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("The local lookup site on 127.0.0.1."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    parser.addOption({QStringLiteral("catalog"),
-                      QStringLiteral("Read the software catalog from <dir> (yaml/ and icons/) "
-                                     "instead of the system's."),
-                      QStringLiteral("dir")});
-    parser.addOption({QStringLiteral("public"),
-                      QStringLiteral("Serve the public pages only: nothing about this machine's "
-                                     "installed programs, to any host name.")});
-    parser.addOption({QStringLiteral("export"),
-                      QStringLiteral("Write the public pages into <dir> as static files and exit."),
-                      QStringLiteral("dir")});
-    parser.addOption({QStringLiteral("jobs"),
-                      QStringLiteral("Export with <n> threads (default: one per core)."),
-                      QStringLiteral("n")});
-    parser.addOption({QStringLiteral("exit-when-idle"),
-                      QStringLiteral("End after <seconds> without a request (default: run until "
-                                     "stopped)."),
-                      QStringLiteral("seconds")});
-    parser.addOption({QStringLiteral("port"),
-                      QStringLiteral("Listen on <port> (0: any free port, printed at start)."),
-                      QStringLiteral("port"), QString::number(defaultPort)});
+    addOptions(&parser);
     if (!parser.parse(QCoreApplication::arguments())) {
-        return usageError(parser, parser.errorText());
+        return usageError(parseError(parser));
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        parser.showHelp(0);
+        std::printf("%s", qPrintable(helpText()));
+        return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
-        parser.showVersion();
+        std::printf("quelvix-site %s\n", QUELVIX_VERSION);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return usageError(say("不接受参数 %1", "unexpected argument %1")
+                              .arg(parser.positionalArguments().join(QLatin1Char(' '))));
     }
     bool ok = false;
-    const int port = parser.value(QStringLiteral("port")).toInt(&ok);
-    if (!ok || port < 0 || port > 65535 || !parser.positionalArguments().isEmpty()) {
-        return usageError(parser, QStringLiteral("the port must be a number from 0 to 65535"));
+    const int port = (parser.isSet(QStringLiteral("port")) ? parser.value(QStringLiteral("port"))
+                                                           : QString::number(defaultPort))
+                         .toInt(&ok);
+    if (!ok || port < 0 || port > 65535) {
+        return usageError(
+            say("端口须是 0 到 65535 的数", "the port must be a number from 0 to 65535"));
     }
     std::chrono::seconds idleLimit{0};
     if (parser.isSet(QStringLiteral("exit-when-idle"))) {
         idleLimit = std::chrono::seconds(parser.value(QStringLiteral("exit-when-idle")).toInt(&ok));
         if (!ok || idleLimit.count() < 1) {
-            return usageError(parser, QStringLiteral("--exit-when-idle takes a number of seconds"));
+            return usageError(
+                say("--exit-when-idle 须是秒数", "--exit-when-idle takes a number of seconds"));
         }
     }
     knowledge::useSimplifiedChinese();
@@ -122,7 +278,8 @@ int main(int argc, char* argv[]) {
                              ? parser.value(QStringLiteral("jobs")).toInt()
                              : int(std::max(1u, std::thread::hardware_concurrency()));
         if (jobs < 1 || jobs > 256) {
-            return usageError(parser, QStringLiteral("--jobs takes a number from 1 to 256"));
+            return usageError(
+                say("--jobs 须是 1 到 256 的数", "--jobs takes a number from 1 to 256"));
         }
         routes::Site site(
             {.catalogDir = catalogDir, .cache = false, .watch = false, .isPublic = true});
@@ -139,16 +296,25 @@ int main(int argc, char* argv[]) {
     http::Limits limits = limitsForThisMachine();
     // A public site tells nothing about this machine, so anyone may ask it.
     limits.anyUser = parser.isSet(QStringLiteral("public"));
-    http::Server server([&site](const http::Request& request) { return site.respond(request); },
-                        limits);
+    // A request may make GLib or Qt read a MIME database again: it is checked first.
+    http::Server server(
+        [&site](const http::Request& request) {
+            mimedirs::beforeReading();
+            return restart::isUnderway() ? restarting() : site.respond(request);
+        },
+        limits);
     const int bound = server.listen(port);
     site.setPort(bound);
     if (bound < 0) {
-        std::fprintf(stderr, "quelvix-site: cannot listen on 127.0.0.1:%d\n", port);
+        std::fprintf(
+            stderr, "quelvix-site: %s\n",
+            qPrintable(
+                say("无法在 127.0.0.1:%1 上监听", "cannot listen on 127.0.0.1:%1").arg(port)));
         return 1;
     }
+    restart::keepPort(bound);
     std::printf("listening on http://127.0.0.1:%d\n", bound);
     std::fflush(stdout);
-    waitForStop(stopSignals, idleLimit, site);
+    waitForStop(stopSignals, idleLimit, site, executable);
     return 0;
 }

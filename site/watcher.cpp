@@ -1,35 +1,54 @@
 #include "watcher.h"
 
-#include <QDateTime>
-#include <QFileInfo>
+#include "filestamp.h"
+#include "mimedirs.h"
+#include "restart.h"
+
 #include <QStandardPaths>
 #include <gio/gio.h>
+#include <optional>
+#include <sys/inotify.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // Often enough that a change shows within a fraction of a second; a poll
 // costs a handful of stat calls.
 constexpr guint pollMilliseconds = 200;
+// Installing a program writes its desktop entry, then the folder's index:
+// the programs are read again once the folder has been quiet this long.
+constexpr auto programsQuiet = std::chrono::seconds(1);
 
-// What the files are now: each one's modification time and size, or absent.
-QList<qint64> stampOf(const QStringList& files) {
-    QList<qint64> stamp;
-    for (const QString& file : files) {
-        const QFileInfo info(file);
-        stamp << (info.exists() ? info.lastModified().toMSecsSinceEpoch() : -1)
-              << (info.exists() ? info.size() : -1);
-    }
-    return stamp;
-}
-
-QStringList mimeCacheFiles() {
+// Where installing or removing a program, or choosing another default, leaves
+// a trace: the folders of desktop entries, their index and the lists of
+// defaults.
+QStringList programFiles() {
     QStringList files;
     for (const QString& dir :
          QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
-        files << dir + QStringLiteral("/mime/mime.cache");
+        files << dir + QStringLiteral("/applications")
+              << dir + QStringLiteral("/applications/mimeinfo.cache")
+              << dir + QStringLiteral("/applications/mimeapps.list");
+    }
+    for (const QString& dir :
+         QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation)) {
+        files << dir + QStringLiteral("/mimeapps.list");
     }
     return files;
+}
+
+// GLib learns of new programs only through inotify; without it (every
+// instance a user may have already taken) it never reads them again.
+bool inotifyAvailable() {
+    const int fd = inotify_init1(IN_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    close(fd);
+    return true;
 }
 
 } // namespace
@@ -42,19 +61,54 @@ struct Watcher::Loop {
     QStringList catalogWatched;
     QList<qint64> mimeStamp;
     QList<qint64> catalogStamp;
+    std::optional<Clock::time_point> mimeSettled;
+    bool pollPrograms = false;
+    QList<qint64> programsStamp;
+    std::optional<Clock::time_point> programsChangedAt;
     std::thread thread;
 
-    void poll() {
-        const QList<qint64> mime = stampOf(mimeCacheFiles());
+    void pollMime() {
+        const QList<qint64> mime = filestamp::of(mimedirs::cacheFiles());
+        // Nothing may read a changed database before it is checked.
+        mimedirs::recheck();
+        if (restart::isUnderway()) {
+            return;
+        }
         if (mime != mimeStamp) {
             mimeStamp = mime;
             callbacks.mimeChanged();
+            mimeSettled = Clock::now() + mimeSettling;
+        } else if (mimeSettled && Clock::now() >= *mimeSettled) {
+            // What was rebuilt meanwhile may have come from the old database.
+            mimeSettled.reset();
+            callbacks.mimeChanged();
         }
-        const QList<qint64> catalog = stampOf(catalogWatched);
-        if (catalog != catalogStamp) {
-            callbacks.catalogChanged();
+    }
+
+    // Read before it is loaded, so a change during the load is loaded again.
+    void pollCatalog() {
+        if (filestamp::of(catalogWatched) != catalogStamp) {
             catalogWatched = catalogFiles();
-            catalogStamp = stampOf(catalogWatched);
+            catalogStamp = filestamp::of(catalogWatched);
+            callbacks.catalogChanged();
+        }
+    }
+
+    void pollProgramsWithoutInotify() {
+        const QList<qint64> programs = filestamp::of(programFiles());
+        if (programs != programsStamp) {
+            programsStamp = programs;
+            programsChangedAt = Clock::now();
+        } else if (programsChangedAt && Clock::now() - *programsChangedAt >= programsQuiet) {
+            restart::soon(QStringLiteral("已装程序有变，而 inotify 不可用"));
+        }
+    }
+
+    void poll() {
+        pollMime();
+        pollCatalog();
+        if (pollPrograms) {
+            pollProgramsWithoutInotify();
         }
     }
 
@@ -68,12 +122,21 @@ struct Watcher::Loop {
     }
 
     void run() {
+        pollPrograms = !inotifyAvailable();
+        programsStamp = filestamp::of(programFiles());
         g_main_context_push_thread_default(context);
         // The monitor reports to the context that is current where it is made,
         // and only once the application list has been read.
         GAppInfoMonitor* monitor = g_app_info_monitor_get();
         g_signal_connect(monitor, "changed", G_CALLBACK(onAppsChanged), this);
-        g_list_free_full(g_app_info_get_all(), g_object_unref);
+        // Reading the programs reads GLib's MIME database too: the database
+        // may have changed since the site started, and GLib loads it here,
+        // right after it is checked, not somewhere along the list.
+        mimedirs::recheck();
+        if (!restart::isUnderway()) {
+            g_content_type_is_a("text/plain", "text/plain");
+            g_list_free_full(g_app_info_get_all(), g_object_unref);
+        }
         GSource* timer = g_timeout_source_new(pollMilliseconds);
         g_source_set_callback(timer, onTimer, this, nullptr);
         g_source_attach(timer, context);
@@ -90,9 +153,9 @@ Watcher::Watcher(Callbacks callbacks, std::function<QStringList()> catalogFiles)
     : m_loop(std::make_unique<Loop>()) {
     m_loop->callbacks = std::move(callbacks);
     m_loop->catalogFiles = std::move(catalogFiles);
-    m_loop->mimeStamp = stampOf(mimeCacheFiles());
+    m_loop->mimeStamp = filestamp::of(mimedirs::cacheFiles());
     m_loop->catalogWatched = m_loop->catalogFiles();
-    m_loop->catalogStamp = stampOf(m_loop->catalogWatched);
+    m_loop->catalogStamp = filestamp::of(m_loop->catalogWatched);
     m_loop->thread = std::thread([loop = m_loop.get()] { loop->run(); });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -8,8 +9,16 @@
 // programs (GIO's own monitor), the MIME database (its mime.cache files in
 // every XDG data directory) and the software catalog (its files). It runs a
 // GLib main loop in a thread of its own, since the server's threads run none.
+// A changed MIME database is checked before anyone is told; where GLib cannot
+// watch the programs, their folders are polled and the site restarted when
+// they change.
 class Watcher {
 public:
+    // QMimeDatabase looks at its files again at most this often, so what it
+    // says within this time after they change may still be the old. The
+    // MIME callback comes once more when this time has passed.
+    static constexpr std::chrono::milliseconds mimeSettling{5500};
+
     struct Callbacks {
         std::function<void()> programsChanged;
         std::function<void()> mimeChanged;

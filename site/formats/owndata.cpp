@@ -1,6 +1,5 @@
 #include "owndata.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -13,8 +12,11 @@ constexpr auto defaultDataDirs = "/usr/local/share:/usr/share";
 } // namespace
 
 QString folder() {
-    const QString candidate = QDir::cleanPath(QCoreApplication::applicationDirPath() +
-                                              QStringLiteral("/../share/quelvix"));
+    // Called before the application object exists, and for the program
+    // itself, not a link to it (the app keeps one beside itself).
+    const QString programDir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    const QString candidate =
+        QDir::cleanPath(programDir + QStringLiteral("/../share/quelvix"));
     // A folder without the compiled table would only slow every lookup down.
     if (!QFileInfo(candidate + QStringLiteral("/mime/mime.cache")).isFile()) {
         return {};

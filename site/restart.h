@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+// Starting the site afresh in its own process: same id, same arguments, same
+// environment, so whatever it had read (GLib's and Qt's databases above all)
+// is read again from the start. The port it listened on is taken again.
+namespace restart {
+
+// Call first thing in main, with main's own arguments.
+void keepArguments(int argc, char* argv[]);
+// The port the site listens on, so a site started on port 0 keeps its port.
+void keepPort(int port);
+
+// Says why on stderr and starts over; never returns. Requests under way are
+// cut off.
+[[noreturn]] void now(const QString& why);
+
+// The same a moment later, from a thread of its own, so the answers being
+// sent get out; the first call counts.
+void soon(const QString& why);
+// Whether a restart is coming: nothing should be read any more.
+bool isUnderway();
+
+} // namespace restart
