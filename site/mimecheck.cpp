@@ -1,6 +1,7 @@
 #include "mimecheck.h"
 
 #include <QFile>
+#include <QHash>
 #include <QtEndian>
 #include <cerrno>
 #include <fcntl.h>
@@ -66,6 +67,9 @@ public:
         need(m_lastNul >= 0 && at <= quint64(m_lastNul), table, "有字符串在文件外或没有结尾");
     }
 
+    // A string already known to end inside the file.
+    QByteArray string(quint32 at) const { return QByteArray(m_data.data() + at); }
+
 private:
     QByteArrayView m_data;
     qsizetype m_lastNul;
@@ -84,13 +88,42 @@ void checkList(const Reader& reader, quint32 list, quint64 entryBytes,
     }
 }
 
+// Whether following parents from `type` comes back to a type on the way.
+bool leadsInCircle(const QHash<QByteArray, QList<QByteArray>>& parentsOf, const QByteArray& type,
+                   QHash<QByteArray, int>* state, int depth) {
+    // 1: on the way from where the walk began; 2: known to end.
+    const int seen = state->value(type);
+    if (seen != 0 || depth > maxDepth) {
+        return seen == 1 || depth > maxDepth;
+    }
+    state->insert(type, 1);
+    for (const QByteArray& parent : parentsOf.value(type)) {
+        if (leadsInCircle(parentsOf, parent, state, depth + 1)) {
+            return true;
+        }
+    }
+    state->insert(type, 2);
+    return false;
+}
+
 void checkParents(const Reader& reader, quint32 list) {
     const char* table = "父类型表";
     checkList(reader, list, parentBytes, {0}, table);
     const quint32 count = reader.card32(list, table);
+    QHash<QByteArray, QList<QByteArray>> parentsOf;
     for (quint64 i = 0; i < count; ++i) {
-        const quint32 parents = reader.card32(quint64(list) + 4 + i * parentBytes + 4, table);
+        const quint64 entry = quint64(list) + 4 + i * parentBytes;
+        const quint32 parents = reader.card32(entry + 4, table);
         checkList(reader, parents, 4, {0}, table);
+        QList<QByteArray>& named = parentsOf[reader.string(reader.card32(entry, table))];
+        for (quint64 j = 0; j < reader.card32(parents, table); ++j) {
+            named << reader.string(reader.card32(quint64(parents) + 4 + j * 4, table));
+        }
+    }
+    // Qt asks for a type's ancestors by recursion, which a circle never ends.
+    QHash<QByteArray, int> state;
+    for (auto type = parentsOf.cbegin(); type != parentsOf.cend(); ++type) {
+        need(!leadsInCircle(parentsOf, type.key(), &state, 0), table, "父类型有环");
     }
 }
 

@@ -92,7 +92,11 @@ void TestSiteMime::initTestCase() {
                       "[Desktop Entry]\nType=Application\nExec=true %f\nName=Home Viewer\n"
                       "MimeType=application/x-quelvix-test;\n"));
     QCOMPARE(QProcess::execute("update-desktop-database", {home + "/applications"}), 0);
-    QVERIFY(QDir().mkpath(home + "/mime"));
+    // The user's database as update-mime-database leaves it, each type's
+    // description beside the cache; the rows then damage only the cache.
+    QVERIFY(QDir().mkpath(home + "/mime/packages"));
+    QVERIFY(QFile::copy(corpus + "/tiny.xml", home + "/mime/packages/tiny.xml"));
+    QCOMPARE(QProcess::execute("update-mime-database", {home + "/mime"}), 0);
 }
 
 void TestSiteMime::damagedCacheAtStart_data() {
