@@ -7,11 +7,23 @@
 # builds every page afresh; the script runs it both ways. The public site
 # (--public) runs beside nginx serving its export with deploy/nginx.conf, and
 # the script prints the export's file count, size and time.
-#     bench/site.sh [BUILD_DIR] [SECONDS]
+#
+# Then a stress run: 30 short wrk runs at 256 and at 1,024 connections
+# against the cached site, counting the runs whose rate fell below half the
+# median or that had any socket error, while one client on one connection
+# times its own requests one after another (wrk's own latency columns are
+# not to be trusted when it is overloaded). Last, what the cache keeps: every
+# page of the export is fetched once from a fresh cached and a fresh
+# uncached site, and each one's growth in resident memory is set against the
+# bytes of the pages.
+#     bench/site.sh [BUILD_DIR] [SECONDS] [PARTS]
+# PARTS: any of compare, stress, cache (default: all three).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 seconds=${2:-10}
+parts=${3:-compare stress cache}
+wants() { [[ " $parts " == *" $1 "* ]]; }
 path=/filefound/pdf.html
 work=$(mktemp -d)
 chmod 755 "$work" # nginx's workers run as nobody
@@ -20,10 +32,11 @@ trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
-declare -A url
+declare -A url pid
 start_site() { # name, cache setting, options
     QUELVIX_SITE_CACHE=$2 "$build/site/quelvix-site" --port 0 "${@:3}" >"$work/$1.out" &
     pids+=($!)
+    pid[$1]=$!
     until grep -qs listening "$work/$1.out"; do sleep 0.1; done
     url[$1]=$(sed -n 's/^listening on //p' "$work/$1.out")$path
 }
@@ -102,35 +115,148 @@ run_wrk() { # server, connections -> "rps p50 p99 timeouts"
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-servers=(site uncached nginx public export)
-# Each server against nginx serving the same bytes.
-declare -A peer=([site]=nginx [uncached]=nginx [nginx]=nginx [public]=export [export]=export)
-for c in 16 64 256; do
-    for run in 1 2 3; do
+compare() {
+    servers=(site uncached nginx public export)
+    # Each server against nginx serving the same bytes.
+    declare -A peer=([site]=nginx [uncached]=nginx [nginx]=nginx [public]=export [export]=export)
+    for c in 16 64 256; do
+        for run in 1 2 3; do
+            for s in "${servers[@]}"; do
+                run_wrk "$s" "$c" >>"$work/$s.$c"
+            done
+        done
+    done
+
+    printf '\n| connections | server | requests/s | p50 ms | p99 ms | timeouts | requests/s vs its nginx | p99 vs its nginx |\n'
+    printf '|---|---|---|---|---|---|---|---|\n'
+    for c in 16 64 256; do
         for s in "${servers[@]}"; do
-            run_wrk "$s" "$c" >>"$work/$s.$c"
+            for col in 1 2 3 4; do
+                read -r "m$col" < <(cut -d' ' -f$col "$work/$s.$c" | median)
+            done
+            p=${peer[$s]}
+            read -r n1 n3 < <(paste <(cut -d' ' -f1 "$work/$p.$c" | median) <(cut -d' ' -f3 "$work/$p.$c" | median))
+            awk -v c="$c" -v s="$s" -v r="$m1" -v p50="$m2" -v p99="$m3" -v t="$m4" -v nr="$n1" -v np="$n3" \
+                'BEGIN { printf "| %d | %s | %.0f | %.2f | %.2f | %d | %.2f× | %.2f× |\n", c, s, r, p50, p99, t, r/nr, p99/np }'
         done
     done
-done
 
-printf '\n| connections | server | requests/s | p50 ms | p99 ms | timeouts | requests/s vs its nginx | p99 vs its nginx |\n'
-printf '|---|---|---|---|---|---|---|---|\n'
-for c in 16 64 256; do
-    for s in "${servers[@]}"; do
-        for col in 1 2 3 4; do
-            read -r "m$col" < <(cut -d' ' -f$col "$work/$s.$c" | median)
-        done
-        p=${peer[$s]}
-        read -r n1 n3 < <(paste <(cut -d' ' -f1 "$work/$p.$c" | median) <(cut -d' ' -f3 "$work/$p.$c" | median))
-        awk -v c="$c" -v s="$s" -v r="$m1" -v p50="$m2" -v p99="$m3" -v t="$m4" -v nr="$n1" -v np="$n3" \
-            'BEGIN { printf "| %d | %s | %.0f | %.2f | %.2f | %d | %.2f× | %.2f× |\n", c, s, r, p50, p99, t, r/nr, p99/np }'
+    for s in site uncached; do
+        echo
+        echo "== $s: server time of $path over 2000 sequential requests (ms)"
+        for _ in $(seq 2000); do
+            curl -s -o /dev/null -D - "${url[$s]}" | sed -n 's/^Server-Timing: page;dur=\([0-9.]*\).*/\1/p'
+        done | sort -g | awk '{ v[NR] = $1 } END { printf "median %.3f  p90 %.3f  max %.3f\n", v[int(NR*0.5)], v[int(NR*0.9)], v[NR] }'
     done
-done
+}
 
-for s in site uncached; do
-    echo
-    echo "== $s: server time of $path over 2000 sequential requests (ms)"
-    for _ in $(seq 2000); do
-        curl -s -o /dev/null -D - "${url[$s]}" | sed -n 's/^Server-Timing: page;dur=\([0-9.]*\).*/\1/p'
-    done | sort -g | awk '{ v[NR] = $1 } END { printf "median %.3f  p90 %.3f  max %.3f\n", v[int(NR*0.5)], v[int(NR*0.9)], v[NR] }'
-done
+# A plain HTTP client on one kept-open connection, one request after another.
+#   client time URL SECONDS: how long each request took, in milliseconds,
+#     until the seconds are over
+#   client crawl ROOT FILE: fetches each target in FILE once; prints the bytes
+#     of the answers that were pages (status 200)
+client() {
+    python3 - "$@" <<'PY'
+import socket, sys, time, urllib.parse
+
+def connect(root):
+    return socket.create_connection((root.hostname, root.port), timeout=10)
+
+def fetch(connection, root, target):
+    connection.sendall(b"GET %s HTTP/1.1\r\nHost: %s\r\n\r\n" % (target, root.netloc.encode()))
+    reply = b""
+    while b"\r\n\r\n" not in reply:
+        more = connection.recv(65536)
+        if not more:
+            raise OSError("closed")
+        reply += more
+    head, _, body = reply.partition(b"\r\n\r\n")
+    fields = dict(l.split(b":", 1) for l in head.lower().split(b"\r\n")[1:])
+    while len(body) < int(fields[b"content-length"]):
+        more = connection.recv(65536)
+        if not more:
+            raise OSError("closed")
+        body += more
+    return int(head[9:12]), len(body)
+
+mode, root = sys.argv[1], urllib.parse.urlsplit(sys.argv[2])
+if mode == "time":
+    end = time.monotonic() + float(sys.argv[3])
+    connection = None
+    while time.monotonic() < end:
+        start = time.monotonic()
+        try:
+            connection = connection or connect(root)
+            fetch(connection, root, root.path.encode())
+        except OSError:
+            connection = None  # counts as long as it took to fail
+        print("%.3f" % ((time.monotonic() - start) * 1000))
+else:
+    connection, kept = connect(root), 0
+    for target in open(sys.argv[3]).read().split():
+        status, length = fetch(connection, root, target.encode())
+        kept += length if status == 200 else 0
+    print(kept)
+PY
+}
+
+# 30 short runs per connection count against the cached site.
+stress() {
+    local runs=30 run_seconds=2
+    printf '\n| connections | runs | below half the median | with socket errors | median requests/s | slowest run | one client p50 ms | p99 ms | max ms |\n'
+    printf '|---|---|---|---|---|---|---|---|---|\n'
+    for c in 256 1024; do
+        : >"$work/stress.$c"
+        : >"$work/latency.$c"
+        for _ in $(seq "$runs"); do
+            client time "${url[site]}" "$run_seconds" >>"$work/latency.$c" &
+            local timer=$!
+            local out
+            out=$(wrk -t2 -c"$c" -d"${run_seconds}s" "${url[site]}")
+            wait "$timer"
+            local rps errors
+            rps=$(awk '/^Requests\/sec/ { print $2 }' <<<"$out")
+            errors=$(sed -n 's/.*Socket errors: connect \([0-9]*\), read \([0-9]*\), write \([0-9]*\), timeout \([0-9]*\).*/\1 \2 \3 \4/p' <<<"$out" |
+                awk '{ print $1 + $2 + $3 + $4 }')
+            echo "$rps ${errors:-0}" >>"$work/stress.$c"
+        done
+        local middle p50 p99 worst
+        middle=$(cut -d' ' -f1 "$work/stress.$c" | median)
+        read -r p50 p99 worst < <(sort -g "$work/latency.$c" |
+            awk '{ v[NR] = $1 } END { print v[int(NR * 0.5) + 1], v[int(NR * 0.99) + 1], v[NR] }')
+        awk -v c="$c" -v runs="$runs" -v m="$middle" -v p50="$p50" -v p99="$p99" -v worst="$worst" '
+            { slow += $1 < m / 2; failed += $2 > 0; if (NR == 1 || $1 < least) least = $1 }
+            END { printf "| %d | %d | %d | %d | %.0f | %.0f | %.2f | %.2f | %.2f |\n", c, runs, slow, failed, m, least, p50, p99, worst }' \
+            "$work/stress.$c"
+    done
+}
+
+resident_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+
+# What the cache keeps against the memory it takes: fresh sites, so nothing
+# else has been kept yet.
+cache() {
+    start_site fresh 1
+    start_site fresh_uncached 0
+    find "$work/export/filefound" "$work/export/soso" -type f |
+        sed 's|^.*/\([^/]*/[^/]*\)$|/\1|' >"$work/pages"
+    printf '\n| site | bytes of the pages | resident memory growth | growth ÷ page bytes |\n|---|---|---|---|\n'
+    local name root before bytes grown
+    declare -A growth
+    for name in fresh fresh_uncached; do
+        root=${url[$name]%"$path"}
+        curl -s -o /dev/null "$root/"
+        before=$(resident_kb "${pid[$name]}")
+        bytes=$(client crawl "$root" "$work/pages")
+        grown=$(($(resident_kb "${pid[$name]}") - before))
+        growth[$name]=$grown
+        awk -v n="$name" -v b="$bytes" -v g="$grown" \
+            'BEGIN { printf "| %s | %.1f MB | %.1f MB | %.2f× |\n", n, b / 1048576, g / 1024, g * 1024 / b }'
+    done
+    awk -v b="$bytes" -v g="$((growth[fresh] - growth[fresh_uncached]))" \
+        'BEGIN { printf "| the cache alone (cached − uncached) | %.1f MB | %.1f MB | %.2f× |\n", b / 1048576, g / 1024, g * 1024 / b }'
+}
+
+if wants compare; then compare; fi
+if wants stress; then stress; fi
+if wants cache; then cache; fi

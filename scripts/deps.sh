@@ -1,19 +1,80 @@
 #!/bin/sh
-# Installs everything the build, the app and the tests need on Debian 12 (as root).
+# Installs on Debian 12 (as root) what building and running the app and the
+# lookup site need; with --test, also what the tests and benchmarks need.
+# With --check it installs nothing and needs no root: it lists what is
+# missing and fails if anything is.
+#     scripts/deps.sh [--test] [--check]
+# A new dependency goes into the list of the step that first needs it.
 set -eu
+
+# Building: the compilers, CMake and the headers of every library linked.
+# libqt6opengl6-dev is only recommended by qt6-base-dev, but Qt Quick's CMake
+# files (the web pane module links it) ask for Qt6::OpenGL.
+build="
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-webengine-dev
+    libgl-dev libxcb1-dev
+    libmicrohttpd-dev libglib2.0-dev libappstream-dev
+"
+# Running: what the app and the site load or start rather than link. The app
+# shows Chinese in Noto Sans Mono CJK SC, hands addresses to xdg-open and loads
+# Qt's and Qt WebEngine's Chinese texts; the site reads the MIME database, the
+# software catalog (appstream makes apt fetch it, see below) and the icon theme.
+run="
+    fonts-noto-cjk xdg-utils qt6-translations-l10n
+    shared-mime-info appstream adwaita-icon-theme
+"
+# Testing and measuring, by the tests and scripts that use them.
+test="
+    python3 xvfb xauth xdotool x11-utils python3-xlib
+    openbox nginx-light wrk curl
+    desktop-file-utils systemd
+    dpkg-dev fakeroot lintian
+    clang libclang-rt-14-dev
+    g++-mingw-w64-x86-64-posix wine wine64 python3-pefile
+"
+# python3, Xvfb (xvfb + xauth for xvfb-run), xdotool, xprop (x11-utils) and
+# python3-xlib: the end-to-end test and the pane's test in a real X server;
+# bench/app.py with openbox. nginx-light: the export test and bench/site.sh,
+# with wrk and curl. desktop-file-validate, appstreamcli and systemd-analyze:
+# the desktop entry, metainfo and user unit tests. dpkg-dev, fakeroot and
+# lintian: the Debian package test. clang and its fuzzer runtime: the fuzz
+# tests. MinGW-w64, Wine and pefile: the Windows layer's tests.
+
+packages="$build $run"
+check=false
+for argument in "$@"; do
+    case "$argument" in
+        --test) packages="$packages $test" ;;
+        --check) check=true ;;
+        *)
+            echo "用法 / usage: $0 [--test] [--check]" >&2
+            exit 2
+            ;;
+    esac
+done
+
+if $check; then
+    # shellcheck disable=SC2086 # one word a package
+    installed=$(dpkg-query -W -f '${Package} ${Status}\n' $packages 2>/dev/null |
+        sed -n 's/ install ok installed$//p')
+    missing=""
+    for package in $packages; do
+        echo "$installed" | grep -qx "$package" || missing="$missing $package"
+    done
+    # The catalog's files, named by apt after the mirror and suite.
+    ls /var/lib/apt/lists/*_dep11_Components-* >/dev/null 2>&1 || missing="$missing DEP-11"
+    if [ -n "$missing" ]; then
+        echo "尚未安装 / not installed:$missing"
+        exit 1
+    fi
+    exit 0
+fi
+
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
-apt-get install -y --no-install-recommends \
-    build-essential cmake ninja-build \
-    qt6-base-dev qt6-base-dev-tools qt6-tools-dev-tools libqt6opengl6-dev \
-    qt6-webengine-dev qt6-webengine-dev-tools qt6-translations-l10n \
-    libgl-dev fonts-noto-cjk xdg-utils \
-    libmicrohttpd-dev libglib2.0-dev pkg-config shared-mime-info \
-    xvfb xauth xdotool openbox python3 python3-xlib \
-    desktop-file-utils appstream libappstream-dev adwaita-icon-theme \
-    clang libclang-rt-14-dev nginx-light wrk curl systemd \
-    dpkg-dev fakeroot lintian libxcb1-dev x11-utils \
-    g++-mingw-w64-x86-64-posix wine wine64 python3-pefile
+# shellcheck disable=SC2086 # one word a package
+apt-get install -y --no-install-recommends $packages
 # The distribution's software catalog (DEP-11) and its 48 px icons, which the
 # lookup site reads. apt learns of them from the appstream package installed
 # above; some minimal images switch them off, so they are asked for here.

@@ -1,8 +1,9 @@
 #!/bin/sh
-# Installs the dependencies, builds and runs every test.
+# Installs everything the build and the tests need (as root), builds
+# everything into build/ (or $BUILD_DIR) and runs every test.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/deps.sh"
-"$root/scripts/build.sh"
+sh "$root/scripts/deps.sh" --test
+sh "$root/scripts/build.sh"
 cd "${BUILD_DIR:-$root/build}"
 ctest --output-on-failure --no-tests=error

@@ -34,15 +34,24 @@ using Handler = std::function<Response(const Request&)>;
 
 struct Limits {
     int threads = 2;
-    int connections = 4096;
+    int connections = 4096; // over all threads
     int backlog = 1024;
     int idleSeconds = 5;
+    // From accepting a connection, or from the end of its previous answer,
+    // until the whole next request is in: a client that sends a byte now and
+    // then is dropped at this time, not kept while others wait.
+    int requestSeconds = 10;
     size_t requestHeadBytes = 16 * 1024;
+    // False: only programs of the user the server runs as may connect; other
+    // connections are closed at once, unanswered.
+    bool anyUser = false;
 };
 
 // An event-driven server on 127.0.0.1: a few threads each wait on many
 // connections, so an idle or slow client costs a socket and its buffer, never
-// a thread. The handler runs on those threads and must be thread-safe.
+// a thread. Each thread has its own listening socket on the port, so the
+// system spreads new connections evenly over them. The handler runs on those
+// threads and must be thread-safe.
 class Server {
 public:
     Server(Handler handler, const Limits& limits);
@@ -50,7 +59,8 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // Listens on the port (0: one the system picks); returns the port, or -1.
+    // Listens on the port (0: one the system picks); returns the port, or -1,
+    // also when another program already listens there.
     int listen(int port);
 
     struct Daemon;

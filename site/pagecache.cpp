@@ -1,6 +1,37 @@
 #include "pagecache.h"
 
-std::optional<http::Response> PageCache::find(const QString& key) const {
+namespace {
+
+// A byte array's allocation: its capacity and the header in front of it.
+qint64 footprint(const QByteArray& bytes) {
+    constexpr qint64 arrayHeader = 32;
+    return bytes.capacity() > 0 ? bytes.capacity() + arrayHeader : 0;
+}
+
+// Built pages come from converting text, whose buffer is sized for the worst
+// case: three times what most pages need. Each copy kept is cut to size.
+void squeeze(http::Response& response) {
+    response.body.squeeze();
+    for (http::Field& field : response.headers) {
+        field.first.squeeze();
+        field.second.squeeze();
+    }
+    response.headers.squeeze();
+}
+
+qint64 cost(const QByteArray& key, const http::Response& response) {
+    constexpr qint64 entry = 96; // the hash node, the list's header
+    qint64 total = entry + footprint(key) + footprint(response.body) +
+                   response.headers.capacity() * qint64(sizeof(http::Field));
+    for (const http::Field& field : response.headers) {
+        total += footprint(field.first) + footprint(field.second);
+    }
+    return total;
+}
+
+} // namespace
+
+std::optional<http::Response> PageCache::find(const QByteArray& key) const {
     const QMutexLocker locker(&m_lock);
     const auto found = m_pages.constFind(key);
     if (found == m_pages.cend()) {
@@ -9,25 +40,33 @@ std::optional<http::Response> PageCache::find(const QString& key) const {
     return *found;
 }
 
-void PageCache::store(const QString& key, quint64 generation, const http::Response& response) {
+void PageCache::store(const QByteArray& key, quint64 generation, http::Response response) {
     if (!m_enabled) {
         return;
     }
+    QByteArray ownKey = key;
+    ownKey.squeeze();
+    squeeze(response);
+    const qint64 added = cost(ownKey, response);
     const QMutexLocker locker(&m_lock);
-    if (generation != m_generation.load() || Clock::now() < m_settledAt) {
+    if (generation != m_generation.load() || Clock::now() < m_settledAt || added > m_bound ||
+        m_pages.contains(ownKey)) {
         return;
     }
     // Any address may be asked for; past the bound the cache starts over
     // rather than grow without end.
-    if (m_pages.size() >= maxEntries) {
+    if (m_bytes + added > m_bound) {
         m_pages.clear();
+        m_bytes = 0;
     }
-    m_pages.insert(key, response);
+    m_pages.insert(ownKey, std::move(response));
+    m_bytes += added;
 }
 
 void PageCache::invalidate(Clock::duration settling) {
     const QMutexLocker locker(&m_lock);
     ++m_generation;
     m_pages.clear();
+    m_bytes = 0;
     m_settledAt = std::max(m_settledAt, Clock::now() + settling);
 }

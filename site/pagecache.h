@@ -2,9 +2,9 @@
 
 #include "http.h"
 
+#include <QByteArray>
 #include <QHash>
 #include <QMutex>
-#include <QString>
 #include <atomic>
 #include <chrono>
 #include <optional>
@@ -15,26 +15,30 @@
 class PageCache {
 public:
     using Clock = std::chrono::steady_clock;
+    static constexpr qint64 defaultBound = 64 * 1024 * 1024;
 
-    explicit PageCache(bool enabled)
-        : m_enabled(enabled) {}
+    explicit PageCache(bool enabled, qint64 boundBytes = defaultBound)
+        : m_enabled(enabled)
+        , m_bound(boundBytes) {}
 
     // What to pass to store(): taken before the page is built, so a page
     // built from what was current before a change is not kept after it.
     quint64 generation() const { return m_generation.load(); }
 
-    std::optional<http::Response> find(const QString& key) const;
-    void store(const QString& key, quint64 generation, const http::Response& response);
+    std::optional<http::Response> find(const QByteArray& key) const;
+    // Keeps its own copy, each byte array no larger than its contents.
+    void store(const QByteArray& key, quint64 generation, http::Response response);
 
     // Drops everything; with a settling time, pages built within it are not
     // kept either, for sources that are read again only now and then.
     void invalidate(Clock::duration settling = {});
 
 private:
-    static constexpr qsizetype maxEntries = 4096;
     const bool m_enabled;
+    const qint64 m_bound;
     std::atomic<quint64> m_generation{0};
     mutable QMutex m_lock;
-    QHash<QString, http::Response> m_pages;
+    QHash<QByteArray, http::Response> m_pages;
+    qint64 m_bytes = 0; // what everything kept takes in memory, near enough
     Clock::time_point m_settledAt{};
 };

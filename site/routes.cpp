@@ -8,9 +8,12 @@
 
 #include <QFile>
 #include <QUrl>
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 namespace routes {
 namespace {
@@ -72,13 +75,27 @@ bool isOwnHost(const QByteArray& host, int port) {
     return false;
 }
 
-// Another site's page may send the browser here at top level, as a link
-// does, but may not fetch from here with its own scripts or forms.
-bool isForeignFetch(const Request& request, int port) {
-    if (request.header("Sec-Fetch-Mode") == "navigate") {
-        return false;
+// A page shown inside another page: these pages are never framed, and one
+// framed from elsewhere could be dressed up as something else.
+bool isNested(const QByteArray& destination) {
+    for (const char* nested : {"iframe", "frame", "embed", "object"}) {
+        if (destination == nested) {
+            return true;
+        }
     }
-    if (request.header("Sec-Fetch-Site") == "cross-site") {
+    return false;
+}
+
+// Another site's page may send the browser here at top level, as a link
+// does, but may not fetch from here with its own scripts or forms, nor show
+// these pages inside its own.
+bool isForeignFetch(const Request& request, int port) {
+    const QByteArray site = request.header("Sec-Fetch-Site");
+    if (request.header("Sec-Fetch-Mode") == "navigate") {
+        return (site == "cross-site" || site == "same-site") &&
+               isNested(request.header("Sec-Fetch-Dest"));
+    }
+    if (site == "cross-site") {
         return true;
     }
     const QByteArray origin = request.header("Origin");
@@ -90,6 +107,80 @@ bool isForeignFetch(const Request& request, int port) {
 bool hasAmbiguousFraming(const Request& request) {
     const qsizetype lengths = request.headerCount("Content-Length");
     return lengths > 1 || (lengths == 1 && request.headerCount("Transfer-Encoding") > 0);
+}
+
+bool isToken(const QByteArray& text) {
+    static constexpr std::string_view punctuation = "!#$%&'*+-.^_`|~";
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) ||
+               punctuation.find(c) != std::string_view::npos;
+    });
+}
+
+// A header line that another parser may read differently: a name with a
+// blank before its colon, or a line folded onto the next. The HTTP layer
+// joins a folded line's continuation onto the field's name, so a folded
+// framing header shows as a name that starts with one and goes on.
+bool hasMalformedField(const Request& request) {
+    for (const http::Field& field : request.headers) {
+        if (!isToken(field.first)) {
+            return true;
+        }
+        for (const QByteArrayView framing : {"Transfer-Encoding", "Content-Length"}) {
+            if (field.first.size() > framing.size() &&
+                framing.compare(field.first.first(framing.size()), Qt::CaseInsensitive) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Chunked is the only transfer coding read here; under any other the
+// body's end would be unknown, and the request could only hang.
+std::optional<int> transferCodingError(const Request& request) {
+    QByteArrayList codings;
+    for (const http::Field& field : request.headers) {
+        if (field.first.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0) {
+            codings += field.second.split(',');
+        }
+    }
+    if (codings.isEmpty()) {
+        return std::nullopt;
+    }
+    for (const QByteArray& coding : codings) {
+        if (!isToken(coding.split(';').first().trimmed())) {
+            return 400;
+        }
+    }
+    const bool chunked = codings.size() == 1 &&
+                         codings.first().trimmed().compare("chunked", Qt::CaseInsensitive) == 0;
+    return chunked ? std::nullopt : std::optional(501);
+}
+
+// The whole target, path and query, as it came.
+qsizetype targetLength(const Request& request) {
+    qsizetype length = request.path.size();
+    for (const http::Field& field : request.query) {
+        length += field.first.size() + field.second.size() + 2;
+    }
+    return length;
+}
+
+// Text typed into the search box that no extension could be: room for
+// blanks and dots around the longest. The answer sends it back in a header,
+// which must fit beside the request in the connection's memory.
+bool isOverlongSearch(const Request& request) {
+    constexpr qsizetype maxTyped = 2 * maxExtensionLength;
+    if (request.path != "/search") {
+        return false;
+    }
+    for (const http::Field& field : request.query) {
+        if (QString::fromUtf8(QByteArray::fromPercentEncoding(field.second)).size() > maxTyped) {
+            return true;
+        }
+    }
+    return false;
 }
 
 QString decoded(const QByteArray& encoded) {
@@ -129,8 +220,11 @@ Response search(const Request& request) {
 
 // What the site answers instead of a page, if the request may not have one.
 std::optional<Response> refusal(const Request& request, int port, bool isPublic) {
-    if (hasAmbiguousFraming(request)) {
-        Response response = bare(400);
+    // The body's framing is in doubt, so nothing after this request on the
+    // connection can be told apart from it.
+    const std::optional<int> codingError = transferCodingError(request);
+    if (hasAmbiguousFraming(request) || hasMalformedField(request) || codingError) {
+        Response response = bare(codingError.value_or(400));
         response.closeConnection = true;
         return response;
     }
@@ -147,7 +241,7 @@ std::optional<Response> refusal(const Request& request, int port, bool isPublic)
         response.closeConnection = true;
         return response;
     }
-    if (request.path.size() > maxTargetLength) {
+    if (targetLength(request) > maxTargetLength || isOverlongSearch(request)) {
         return bare(414);
     }
     return std::nullopt;
@@ -218,17 +312,27 @@ Response Site::page(const Request& request) {
     if (path == "/search") {
         return search(request);
     }
-    const QString key = QString::fromLatin1(path);
-    if (std::optional<Response> kept = m_cache.find(key)) {
-        return *kept;
+    // Every spelling of an extension shows the same page, so they share one
+    // place in the cache.
+    QString extension;
+    std::optional<bool> full;
+    if (matchLookup(path, "/filefound/", ".html", &extension)) {
+        full = false;
+    } else if (matchLookup(path, "/soso/", ".htm", &extension)) {
+        full = true;
+    }
+    const bool keepable = !full || extension.size() <= maxExtensionLength;
+    const QByteArray key =
+        full ? (*full ? "/soso/" : "/filefound/") + knowledge::normalise(extension).toUtf8() : path;
+    if (keepable) {
+        if (std::optional<Response> kept = m_cache.find(key)) {
+            return *kept;
+        }
     }
     const quint64 generation = m_cache.generation();
-    QString extension;
     Response response;
-    if (matchLookup(path, "/filefound/", ".html", &extension)) {
-        response = lookupPage(extension, false);
-    } else if (matchLookup(path, "/soso/", ".htm", &extension)) {
-        response = lookupPage(extension, true);
+    if (full) {
+        response = lookupPage(extension, *full);
     } else if (path.startsWith("/icons/")) {
         response = icon(path);
     } else if (path == "/") {
@@ -238,7 +342,10 @@ Response Site::page(const Request& request) {
     } else {
         response = html(404, pages::noSuchPage());
     }
-    m_cache.store(key, generation, response);
+    // Only what exists is kept: there is no end to the addresses that do not.
+    if (keepable && response.status == 200) {
+        m_cache.store(key, generation, response);
+    }
     return response;
 }
 

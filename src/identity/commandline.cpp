@@ -3,7 +3,9 @@
 #include "buildconfig.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
 #include <QStringList>
+#include <algorithm>
 #include <cstdio>
 
 namespace identity {
@@ -18,11 +20,60 @@ const char* const qtValueOptions[] = {"platform",        "platformpluginpath",
                                       "geometry",        "session"};
 const char* const qtFlagOptions[] = {"reverse", "widgetcount", "nograb", "dograb", "sync"};
 
+const char program[] = "quelvix";
+
+// Written here rather than by the parser, whose texts are English unless a
+// translator is installed, and that needs an application object.
+QString usageText() {
+    return QStringLiteral("用法：%1 [选项]\n"
+                          "%2：输入文件扩展名（如 pdf），查看它是什么格式、用什么软件打开。\n"
+                          "\n"
+                          "选项：\n"
+                          "  -h, --help     显示本帮助\n"
+                          "  -v, --version  显示版本\n"
+                          "\n"
+                          "也接受 Qt 程序的通用选项，如 -platform 和 -style。\n")
+        .arg(QLatin1String(program), QString::fromUtf8(build::applicationTitle));
+}
+
 QString versionText() {
-    return QStringLiteral("quelvix %1.%2.%3\n")
+    return QStringLiteral("%1 %2.%3.%4\n%5 文件扩展名查询\n")
+        .arg(QLatin1String(program))
         .arg(build::versionMajor)
         .arg(build::versionMinor)
-        .arg(build::versionRevision);
+        .arg(build::versionRevision)
+        .arg(QString::fromUtf8(build::applicationTitle));
+}
+
+QString dashed(const QString& name) {
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+bool isValueOption(QString name) {
+    name.remove(QRegularExpression(QStringLiteral("^-+")));
+    return std::any_of(std::begin(qtValueOptions), std::end(qtValueOptions),
+                       [&name](const char* option) { return name == QLatin1String(option); });
+}
+
+// Why the command line is refused, in the words of the usage.
+QString refusal(const QCommandLineParser& parser) {
+    if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty()) {
+        QStringList options;
+        std::transform(unknown.begin(), unknown.end(), std::back_inserter(options), dashed);
+        return QStringLiteral("未知选项 %1").arg(options.join(QStringLiteral("、")));
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return QStringLiteral("不接受参数 %1").arg(parser.positionalArguments().join(u' '));
+    }
+    // What is left is an option without its value, or a switch given one; the
+    // parser's own message names the option between single quotes.
+    const QString option =
+        QRegularExpression(QStringLiteral("'([^']*)'")).match(parser.errorText()).captured(1);
+    if (option.isEmpty()) {
+        return QStringLiteral("无法识别的命令行");
+    }
+    return isValueOption(option) ? QStringLiteral("选项 %1 缺少取值").arg(option)
+                                 : QStringLiteral("选项 %1 不带取值").arg(option);
 }
 
 } // namespace
@@ -33,34 +84,25 @@ std::optional<int> answerCommandLine(int argc, char* argv[]) {
         arguments << QString::fromLocal8Bit(argv[i]);
     }
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Looks up file extensions: type one and see what it is and what opens it."));
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions({help, version});
     for (const char* name : qtValueOptions) {
-        QCommandLineOption option(QString::fromLatin1(name), {}, QStringLiteral("value"));
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(option);
+        parser.addOption(
+            QCommandLineOption(QString::fromLatin1(name), {}, QStringLiteral("value")));
     }
     for (const char* name : qtFlagOptions) {
-        QCommandLineOption option(QString::fromLatin1(name));
-        option.setFlags(QCommandLineOption::HiddenFromHelp);
-        parser.addOption(option);
+        parser.addOption(QCommandLineOption(QString::fromLatin1(name)));
     }
     // "-platform offscreen", as Qt spells its own, is one option with a value.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    const QString program = QStringLiteral("quelvix");
-    // Without an application object the parser cannot know the program's name.
-    const QString usage = parser.helpText().replace(QStringLiteral("<executable_name>"), program);
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
-        const QString why = parser.errorText().isEmpty() ? QStringLiteral("it takes no arguments")
-                                                         : parser.errorText();
-        std::fprintf(stderr, "%s: %s\n\n%s", qPrintable(program), qPrintable(why),
-                     qPrintable(usage));
+        std::fprintf(stderr, "%s：%s\n\n%s", program, qPrintable(refusal(parser)),
+                     qPrintable(usageText()));
         return 2;
     }
     if (parser.isSet(help)) {
-        std::fputs(qPrintable(usage), stdout);
+        std::fputs(qPrintable(usageText()), stdout);
         return 0;
     }
     if (parser.isSet(version)) {

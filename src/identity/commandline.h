@@ -2,9 +2,9 @@
 
 #include <optional>
 
-// The program's command line: --help and --version, answered before any
-// window or display is needed. Qt's own options (-platform, -style, ...) are
-// left for QApplication.
+// The program's command line: --help and --version, answered in Chinese
+// before any window or display is needed. Qt's own options (-platform,
+// -style, ...) are left for QApplication.
 namespace identity {
 
 // The exit status when the command line was answered here (0 after --help

@@ -21,14 +21,23 @@ void TestCommandLines::answers_data() {
     const QString app = QStringLiteral(QUELVIX_APP_BINARY);
     const QString site = QStringLiteral(QUELVIX_SITE_BINARY);
     const QByteArray version = QUELVIX_VERSION "\n";
+    const QByteArray usage("用法：quelvix [选项]");
     QTest::newRow("app --version")
         << app << QStringList{"--version"} << 0 << "quelvix " + version << QByteArray();
-    QTest::newRow("app --help") << app << QStringList{"--help"} << 0
-                                << QByteArray("Usage: quelvix [options]") << QByteArray();
+    QTest::newRow("app --help") << app << QStringList{"--help"} << 0 << usage << QByteArray();
+    // Qt's own options are the window's business, not unknown ones.
+    QTest::newRow("app, Qt option and --help")
+        << app << QStringList{"-platform", "offscreen", "--help"} << 0 << usage << QByteArray();
     QTest::newRow("app, unknown option") << app << QStringList{"--bogus"} << 2 << QByteArray()
-                                         << QByteArray("Usage: quelvix [options]");
-    QTest::newRow("app, argument")
-        << app << QStringList{"pdf"} << 2 << QByteArray() << QByteArray("Usage:");
+                                         << QByteArray("未知选项 --bogus\n\n") + usage;
+    QTest::newRow("app, argument") << app << QStringList{"pdf"} << 2 << QByteArray()
+                                   << QByteArray("不接受参数 pdf\n\n") + usage;
+    QTest::newRow("app, Qt option without its value")
+        << app << QStringList{"-platform"} << 2 << QByteArray()
+        << QByteArray("选项 -platform 缺少取值\n\n") + usage;
+    QTest::newRow("app, switch with a value")
+        << app << QStringList{"--version=1"} << 2 << QByteArray()
+        << QByteArray("选项 --version 不带取值");
     // With a port given, a site that served would never end.
     QTest::newRow("site --version") << site << QStringList{"--port", "0", "--version"} << 0
                                     << "quelvix-site " + version << QByteArray();
