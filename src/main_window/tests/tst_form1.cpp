@@ -464,6 +464,7 @@ void TestForm1::paneFailureIsReported() {
                         host->window(),
                         {QStringLiteral("网页显示进程崩溃"), {}, platform::MessageIcon::Critical});
                 }
+                void showPage(const QString&, const QUrl&) override {}
             };
             return std::unique_ptr<platform::WebPane>(
                 std::make_unique<FailingPane>(host, fakes.messenger));
