@@ -474,7 +474,7 @@ QString byNameNote(const FileAnswer& answer) {
         return QStringLiteral("<p class=\"muted\">扩展名 %1 没有已知的格式。</p>")
             .arg(dotted(answer.extension));
     }
-    return QStringLiteral("<hr><p>它的扩展名 %1 本来表示：%2</p>")
+    return QStringLiteral("<p>它的扩展名 %1 本来表示：%2</p>")
         .arg(dotted(answer.extension), byNameLinks(answer));
 }
 
@@ -494,7 +494,9 @@ QString fileHeading(const FileAnswer& answer) {
 } // namespace
 
 QByteArray fileAnswer(const FileAnswer& answer, const Catalog& catalog) {
-    QString body = noticeList(answer.notices) + fileHeading(answer);
+    // What the extension would have meant comes straight under the answer,
+    // where the pane shows it without scrolling.
+    QString body = noticeList(answer.notices) + fileHeading(answer) + byNameNote(answer);
     if (answer.format) {
         body += compactSection(*answer.format, catalog, false, answer.describesMachine);
     } else if (answer.type.isEmpty()) {
@@ -502,7 +504,6 @@ QByteArray fileAnswer(const FileAnswer& answer, const Catalog& catalog) {
             body += compactSection(format, catalog, true, answer.describesMachine);
         }
     }
-    body += byNameNote(answer);
     const QString what = answer.format           ? describe(*answer.format)
                          : answer.type.isEmpty() ? QStringLiteral("类型未知")
                                                  : answer.type;
