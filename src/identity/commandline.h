@@ -5,8 +5,8 @@
 #include <optional>
 
 // The program's command line: files to look at, and --help and --version,
-// answered in Chinese before any window or display is needed. Qt's own options (-platform,
-// -style, ...) are left for QApplication.
+// answered in Chinese before any window or display is needed. Qt's own
+// options (-platform, -style, ...) are left for QApplication.
 namespace identity {
 
 // The exit status when the command line was answered here (0 after --help

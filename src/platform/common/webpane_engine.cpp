@@ -202,7 +202,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::ChildAdded) {
+        // Added, and again once polished: a widget may take drops in its
+        // own constructor, after it was added.
+        if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished) {
             if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(event)->child())) {
                 refuseDrops(child);
             }
@@ -213,6 +215,7 @@ protected:
 private:
     void refuseDrops(QWidget* widget) {
         widget->setAcceptDrops(false);
+        widget->removeEventFilter(this); // once, however often it is seen
         widget->installEventFilter(this);
         for (QWidget* child : widget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             refuseDrops(child);
