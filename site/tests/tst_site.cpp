@@ -178,6 +178,9 @@ void TestSite::programsFromTheApplicationDatabase() {
                       entry + "Name=Test Viewer\nName[zh_CN]=测试查看器\n"));
     QVERIFY(writeFile(share + "/applications/qvx-editor.desktop",
                       entry + "Name=Test Editor\nName[zh_CN]=测试编辑器\n"));
+    // The app itself takes every file, to tell what it is; it opens none.
+    QVERIFY(writeFile(share + "/applications/net.zorv.Quelvix.desktop",
+                      entry + "Name=Self\nName[zh_CN]=查询此文件是什么的工具\n"));
     // As a package manager does after installing desktop entries.
     QCOMPARE(QProcess::execute("update-desktop-database", {share + "/applications"}), 0);
     QVERIFY(writeFile(dir.filePath("config/mimeapps.list"),
@@ -202,6 +205,7 @@ void TestSite::programsFromTheApplicationDatabase() {
     QVERIFY2(viewer < editor, "the default program comes first");
     QVERIFY(reply.body.contains("测试查看器 <span class=\"tag\">默认</span>"));
     QVERIFY(!reply.body.contains("测试编辑器 <span class=\"tag\">默认</span>"));
+    QVERIFY2(!reply.body.contains("查询此文件是什么的工具"), "the app never recommends itself");
 
     // Installed while the site runs: it appears on the next request.
     QVERIFY(writeFile(share + "/applications/qvx-player.desktop",
