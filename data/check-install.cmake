@@ -12,6 +12,9 @@ set(expected
     lib/systemd/user/quelvix-site.service
     share/applications/${APP_ID}.desktop
     share/metainfo/${APP_ID}.metainfo.xml
+    share/kio/servicemenus/${APP_ID}.desktop
+    share/nemo/actions/${APP_ID}.nemo_action
+    share/file-manager/actions/${APP_ID}.desktop
     share/icons/hicolor/scalable/apps/${APP_ID}.svg)
 foreach(size 16 24 32 48 64 72 96 128 256)
     list(APPEND expected share/icons/hicolor/${size}x${size}/apps/${APP_ID}.png)

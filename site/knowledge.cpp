@@ -75,17 +75,28 @@ Program installedFromCatalog(const catalog::Program& program) {
             program.package, true,       program.fit};
 }
 
+// The app takes any file to tell what it is, and opens none of them.
+bool isSelf(GAppInfo* app) {
+    return qstrcmp(g_app_info_get_id(app), "net.zorv.Quelvix.desktop") == 0;
+}
+
 // The default program first, then every other one that declares the type.
 QList<Program> installedFor(const ranking::Target& target, const catalog::Catalog& catalog) {
     const QByteArray type = target.type.toUtf8();
     QList<Program> programs;
-    const AppInfo defaultApp(g_app_info_get_default_for_type(type.constData(), FALSE));
+    AppInfo defaultApp(g_app_info_get_default_for_type(type.constData(), FALSE));
+    if (defaultApp && isSelf(defaultApp.get())) {
+        defaultApp.reset(); // GIO falls back to any program that takes every file
+    }
     if (defaultApp) {
         programs.append(programOf(defaultApp.get(), true, target, catalog));
     }
     GList* all = g_app_info_get_all_for_type(type.constData());
     for (GList* item = all; item; item = item->next) {
         auto* app = static_cast<GAppInfo*>(item->data);
+        if (isSelf(app)) {
+            continue;
+        }
         if (!defaultApp || !g_app_info_equal(app, defaultApp.get())) {
             programs.append(programOf(app, false, target, catalog));
         }
@@ -266,6 +277,15 @@ Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope
         }
     }
     return answer;
+}
+
+std::optional<Format> formatFor(const QString& mimeType, const catalog::Catalog& catalog,
+                                Scope scope) {
+    const QMimeType type = database().mimeTypeForName(mimeType);
+    if (!type.isValid()) {
+        return std::nullopt;
+    }
+    return formatOf(type, catalog, scope);
 }
 
 QStringList knownExtensions() {

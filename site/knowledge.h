@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 // What this machine knows about a file extension: the MIME types whose glob
 // patterns name it, the installed programs that open them, and the catalog's
@@ -72,6 +73,11 @@ QString normalise(const QString& typed);
 
 // No formats when no type's patterns name the extension.
 Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope = Scope::Machine);
+
+// A type by its MIME name or an alias; nothing for a name the database does
+// not know.
+std::optional<Format> formatFor(const QString& mimeType, const catalog::Catalog& catalog,
+                                Scope scope = Scope::Machine);
 
 // Up to five known extensions that start with the normalised text or are one
 // edit away from it.

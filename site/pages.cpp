@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 #include <QUrl>
+#include <algorithm>
 
 namespace pages {
 namespace {
@@ -65,6 +66,8 @@ body.compact{max-width:none;padding:6px 8px;font-size:12px;line-height:1.45}
 .compact p.name img{margin-right:4px}
 .compact .advice{white-space:nowrap;overflow:hidden;text-overflow:ellipsis}
 .compact ul.found{margin:2px 0;padding-left:16px}
+.notice{margin:0 0 6px;padding:4px 8px;border:1px solid #cf222e;border-radius:4px;background:#ffebe9;color:#82071e;font-weight:bold}
+@media (prefers-color-scheme:dark){.notice{background:#3d1418;color:#ffa198;border-color:#f85149}}
 )css");
 
 QString page(const QString& title, const QString& bodyClass, const QString& body) {
@@ -457,7 +460,77 @@ QByteArray visitorsHome() {
     return page(QStringLiteral("文件扩展名查询"), QStringLiteral("full"), body).toUtf8();
 }
 
+bool isFormat(const Format& format, const QString& type) {
+    return format.mimeType == type || format.aliases.contains(type);
+}
+
+QString noticeList(const QStringList& notices) {
+    QString shown;
+    for (const QString& notice : notices) {
+        shown += QStringLiteral("<p class=\"notice\" role=\"alert\">⚠ %1</p>").arg(escape(notice));
+    }
+    return shown;
+}
+
+QString byNameLinks(const FileAnswer& answer) {
+    QStringList names;
+    for (const Format& format : answer.byName) {
+        names << escape(describe(format));
+    }
+    return QStringLiteral("<a href=\"%1\">%2</a>")
+        .arg(escape(compactAddress(answer.extension)), names.join(QStringLiteral("、")));
+}
+
+// What the extension would have meant, when the content is something else.
+QString byNameNote(const FileAnswer& answer) {
+    if (answer.extension.isEmpty()) {
+        return QStringLiteral("<p class=\"muted\">这个文件的名字没有扩展名。</p>");
+    }
+    const bool agrees =
+        std::any_of(answer.byName.begin(), answer.byName.end(),
+                    [&](const Format& format) { return isFormat(format, answer.type); });
+    if (agrees || answer.type.isEmpty()) {
+        return {};
+    }
+    if (answer.byName.isEmpty()) {
+        return QStringLiteral("<p class=\"muted\">扩展名 %1 没有已知的格式。</p>")
+            .arg(dotted(answer.extension));
+    }
+    return QStringLiteral("<p>它的扩展名 %1 本来表示：%2</p>")
+        .arg(dotted(answer.extension), byNameLinks(answer));
+}
+
+QString fileHeading(const FileAnswer& answer) {
+    if (answer.format) {
+        return QStringLiteral("<h1>%1这个文件是 <small>%2</small></h1>")
+            .arg(typeIcon(*answer.format, 24), escape(describe(*answer.format)));
+    }
+    if (!answer.type.isEmpty()) {
+        return QStringLiteral("<h1>这个文件的内容是 <small><code>%1</code></small></h1>"
+                              "<p class=\"muted\">本机的文件类型数据库没有收录这种类型。</p>")
+            .arg(escape(answer.type));
+    }
+    return QStringLiteral("<h1>无法从内容判断这个文件的类型</h1>");
+}
+
 } // namespace
+
+QByteArray fileAnswer(const FileAnswer& answer, const Catalog& catalog) {
+    // What the extension would have meant comes straight under the answer,
+    // where the pane shows it without scrolling.
+    QString body = noticeList(answer.notices) + fileHeading(answer) + byNameNote(answer);
+    if (answer.format) {
+        body += compactSection(*answer.format, catalog, false, answer.describesMachine);
+    } else if (answer.type.isEmpty()) {
+        for (const Format& format : answer.byName) {
+            body += compactSection(format, catalog, true, answer.describesMachine);
+        }
+    }
+    const QString what = answer.format           ? describe(*answer.format)
+                         : answer.type.isEmpty() ? QStringLiteral("类型未知")
+                                                 : answer.type;
+    return page(QStringLiteral("这个文件是：%1").arg(what), bodyClass(false), body).toUtf8();
+}
 
 QString escape(const QString& text) {
     QString shown = text;

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 // The site's pages as UTF-8 HTML. Every text from a request or from the
 // system's databases is escaped.
@@ -20,6 +21,16 @@ struct Catalog {
 QByteArray compact(const knowledge::Answer& answer, const Catalog& catalog);
 // The same and more, for an ordinary browser window.
 QByteArray full(const knowledge::Answer& answer, const Catalog& catalog);
+// What the app found in a file, for its pane.
+struct FileAnswer {
+    QString extension; // as the file's name spells it; empty when it has none
+    QString type;      // the MIME type its content says; empty when that tells nothing
+    std::optional<knowledge::Format> format; // the type's, when the database knows it
+    QList<knowledge::Format> byName;         // what the extension means
+    QStringList notices;                     // most urgent first
+    bool describesMachine = true;
+};
+QByteArray fileAnswer(const FileAnswer& answer, const Catalog& catalog);
 // The site's home, standing in for the maker's forum; a public site's speaks to
 // a web visitor, who has neither the app nor this machine.
 QByteArray home(bool forVisitors = false);

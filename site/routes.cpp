@@ -1,5 +1,6 @@
 #include "routes.h"
 
+#include "filecheck.h"
 #include "icons.h"
 #include "knowledge.h"
 #include "pages.h"
@@ -218,6 +219,49 @@ Response search(const Request& request) {
     return response;
 }
 
+// What the app found in a file it was given: the extension, the type its
+// content says and the kinds of notice its name calls for. The name itself
+// never comes here.
+struct FileFinding {
+    QString extension;
+    QString type;
+    QList<filecheck::NoticeKind> notices;
+};
+
+// "/filefound/<extension>.html?type=<MIME type>&notice=<kind>,<kind>", the
+// extension possibly empty; nothing when the query names neither.
+std::optional<FileFinding> fileFinding(const Request& request) {
+    const QByteArray prefix = "/filefound/";
+    const QByteArray suffix = ".html";
+    const QByteArray& path = request.path;
+    if (!path.startsWith(prefix) || !path.endsWith(suffix) ||
+        path.size() < prefix.size() + suffix.size()) {
+        return std::nullopt;
+    }
+    FileFinding finding;
+    bool found = false;
+    for (const http::Field& field : request.query) {
+        if (field.first == "type") {
+            finding.type = decoded(field.second).trimmed();
+            found = true;
+        } else if (field.first == "notice") {
+            for (const QString& code : decoded(field.second).split(u',', Qt::SkipEmptyParts)) {
+                const std::optional<filecheck::NoticeKind> kind = filecheck::noticeKindOf(code);
+                if (kind && !finding.notices.contains(*kind)) {
+                    finding.notices.append(*kind);
+                }
+            }
+            found = true;
+        }
+    }
+    if (!found) {
+        return std::nullopt;
+    }
+    finding.extension =
+        decoded(path.mid(prefix.size(), path.size() - prefix.size() - suffix.size()));
+    return finding;
+}
+
 // What the site answers instead of a page, if the request may not have one.
 std::optional<Response> refusal(const Request& request, int port, bool isPublic) {
     // The body's framing is in doubt, so nothing after this request on the
@@ -359,6 +403,11 @@ Response Site::page(const Request& request) {
     if (path == "/search") {
         return search(request);
     }
+    // A file's page is made afresh each time: there is no end to the
+    // combinations a query can name, and none is asked for twice in a row.
+    if (const std::optional<FileFinding> finding = fileFinding(request)) {
+        return filePage(finding->extension, finding->type, finding->notices);
+    }
     const std::optional<Lookup> lookup = lookupOf(path);
     const std::optional<QByteArray> key = cacheKey(path, lookup);
     if (key) {
@@ -397,6 +446,33 @@ Response Site::lookupPage(const QString& typed, bool full) {
     }
     const pages::Catalog shown{catalog->isInstalled(), catalog->isAvailable()};
     return html(200, full ? pages::full(answer, shown) : pages::compact(answer, shown));
+}
+
+// The page for what a file's content is, with what its extension would
+// have meant beside it when that is something else, under the notices its
+// name called for.
+Response Site::filePage(const QString& extension, const QString& type,
+                        const QList<filecheck::NoticeKind>& notices) {
+    if (extension.size() > maxExtensionLength || type.size() > maxExtensionLength) {
+        return html(404, pages::noSuchPage());
+    }
+    const std::shared_ptr<const catalog::Catalog> catalog = currentCatalog();
+    const knowledge::Scope scope = m_public ? knowledge::Scope::Public : knowledge::Scope::Machine;
+    pages::FileAnswer answer;
+    answer.extension = extension;
+    answer.type = type;
+    answer.describesMachine = !m_public;
+    if (!type.isEmpty()) {
+        answer.format = knowledge::formatFor(type, *catalog, scope);
+    }
+    if (!extension.isEmpty()) {
+        answer.byName = knowledge::lookUp(extension, *catalog, scope).formats;
+    }
+    for (const filecheck::NoticeKind kind : notices) {
+        answer.notices << filecheck::noticeText(kind, type, extension);
+    }
+    const pages::Catalog shown{catalog->isInstalled(), catalog->isAvailable()};
+    return html(200, pages::fileAnswer(answer, shown));
 }
 
 // The file is found again from what the address names, never from the

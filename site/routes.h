@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog.h"
+#include "filecheck.h"
 #include "http.h"
 #include "pagecache.h"
 
@@ -42,6 +43,8 @@ private:
     http::Response page(const http::Request& request);
     http::Response lookupPage(const QString& typed, bool full);
     http::Response fixedPage(const QByteArray& path);
+    http::Response filePage(const QString& extension, const QString& type,
+                            const QList<filecheck::NoticeKind>& notices);
     http::Response icon(const QByteArray& path);
     std::shared_ptr<const catalog::Catalog> currentCatalog() const;
     void reloadCatalog();

@@ -70,6 +70,28 @@ void TestSite::routes_data() {
                                               << QStringList{"没有找到扩展名"} << QStringList{};
     QTest::newRow("10 kB segment") << "/filefound/" + QByteArray(10240, 'a') + ".html" << 414
                                    << QStringList{} << QStringList{};
+    // What the app sends for a file: its extension, its content's type and
+    // the notices' kinds.
+    QTest::newRow("file: Windows program named .pdf")
+        << QByteArray("/filefound/pdf.html?type=application/x-ms-dos-executable&notice=program")
+        << 200
+        << QStringList{"<p class=\"notice\" role=\"alert\">⚠ 这是一个 Windows 程序，不是 PDF "
+                       "文档。",
+                       "<code>application/x-ms-dos-executable</code>", "本来表示",
+                       "href=\"/filefound/pdf.html\""}
+        << QStringList{"<code>application/pdf</code>"};
+    QTest::newRow("plain page after a file's, not the file's")
+        << QByteArray("/filefound/pdf.html") << 200 << QStringList{"application/pdf"}
+        << QStringList{"notice", "x-ms-dos-executable"};
+    QTest::newRow("file: a true PDF")
+        << QByteArray("/filefound/pdf.html?type=application/pdf") << 200
+        << QStringList{"这个文件是 <small>PDF 文档"} << QStringList{"notice", "本来表示"};
+    QTest::newRow("file: no extension, reversed name, unknown kind dropped")
+        << QByteArray("/filefound/.html?type=application/zip&notice=reversed,nonsense") << 200
+        << QStringList{"改变文字方向", "没有扩展名", "application/zip"} << QStringList{"nonsense"};
+    QTest::newRow("file: type escaped")
+        << QByteArray("/filefound/pdf.html?type=%3Cscript%3E") << 200
+        << QStringList{"&lt;script&gt;"} << QStringList{"<script>"};
     QTest::newRow("home") << QByteArray("/") << 200
                           << QStringList{"疑难解答", "没有找到扩展名", "无法显示该页"}
                           << QStringList{};
@@ -157,6 +179,9 @@ void TestSite::programsFromTheApplicationDatabase() {
                       entry + "Name=Test Viewer\nName[zh_CN]=测试查看器\n"));
     QVERIFY(writeFile(share + "/applications/qvx-editor.desktop",
                       entry + "Name=Test Editor\nName[zh_CN]=测试编辑器\n"));
+    // The app itself takes every file, to tell what it is; it opens none.
+    QVERIFY(writeFile(share + "/applications/net.zorv.Quelvix.desktop",
+                      entry + "Name=Self\nName[zh_CN]=查询此文件是什么的工具\n"));
     // As a package manager does after installing desktop entries.
     QCOMPARE(QProcess::execute("update-desktop-database", {share + "/applications"}), 0);
     QVERIFY(writeFile(dir.filePath("config/mimeapps.list"),
@@ -181,6 +206,7 @@ void TestSite::programsFromTheApplicationDatabase() {
     QVERIFY2(viewer < editor, "the default program comes first");
     QVERIFY(reply.body.contains("测试查看器 <span class=\"tag\">默认</span>"));
     QVERIFY(!reply.body.contains("测试编辑器 <span class=\"tag\">默认</span>"));
+    QVERIFY2(!reply.body.contains("查询此文件是什么的工具"), "the app never recommends itself");
 
     // Installed while the site runs: it appears on the next request.
     QVERIFY(writeFile(share + "/applications/qvx-player.desktop",

@@ -8,11 +8,13 @@
 #include "webpane.h"
 
 #include <QApplication>
+#include <QTimer>
 
 int main(int argc, char* argv[]) {
     if (const auto answered = identity::answerCommandLine(argc, argv)) {
         return *answered;
     }
+    const QList<QByteArray> files = identity::fileArguments(argc, argv);
     platform::prepareProcess();
     QApplication app(argc, argv);
     const auto messenger = platform::makeMessenger();
@@ -39,5 +41,7 @@ int main(int argc, char* argv[]) {
         .exitProcess = [] { QApplication::exit(0); },
     });
     form.show();
+    // Once the window is up, so that it shows while the files are looked at.
+    QTimer::singleShot(0, &form, [&form, &files] { form.openFiles(files); });
     return QApplication::exec();
 }

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringView>
+#include <optional>
 
 // What a file on this machine really is: its type by content (the first bytes
 // only) and by name, and notices when the name misleads. Nothing is written,
@@ -101,5 +103,15 @@ Inspection inspect(const QString& path);
 Inspection inspectNative(const QByteArray& path);
 
 bool hasNotice(const Inspection& inspection, NoticeKind kind);
+
+// The word a notice's kind travels under in a lookup address: program,
+// hidden, reversed, family, link.
+QString noticeCode(NoticeKind kind);
+std::optional<NoticeKind> noticeKindOf(QStringView code);
+
+// What a notice says when only its kind, the content's type and the
+// extension are known, as on a site that is never told the file's name: the
+// same advice, without the name or where a link leads.
+QString noticeText(NoticeKind kind, const QString& type, const QString& extension);
 
 } // namespace filecheck

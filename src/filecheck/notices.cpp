@@ -3,6 +3,8 @@
 #include "kinds.h"
 #include "names.h"
 
+#include <utility>
+
 namespace filecheck {
 namespace {
 
@@ -26,10 +28,12 @@ QString dottedWithKind(const QString& extension) {
     return kind.isEmpty() ? dotted : zh({dotted, QStringLiteral("（"), kind, QStringLiteral("）")});
 }
 
+// Without a name, what it really looks like cannot be shown; the real
+// extension still can.
 QString reversedName(const QString& name, const QString& extension) {
-    QString text = QStringLiteral("文件名里有改变文字方向的隐藏字符，屏幕上显示的名字顺序是假的。"
-                                  "它真实的样子是“%1”")
-                       .arg(escapeInvisible(name));
+    QString text = QStringLiteral("文件名里有改变文字方向的隐藏字符，屏幕上显示的名字顺序是假的");
+    if (!name.isEmpty())
+        text += QStringLiteral("。它真实的样子是“%1”").arg(escapeInvisible(name));
     if (!extension.isEmpty())
         text += zh({QStringLiteral("，真正的扩展名是"), dottedWithKind(extension)});
     text += QStringLiteral("。");
@@ -70,6 +74,17 @@ QString doubleExtension(const QString& name, const QString& extension) {
            treatedAs(extension, inner);
 }
 
+// The same for a name that is not at hand: the part before the real
+// extension is not known, only that it misleads.
+QString extensionOutOfSight(const QString& extension) {
+    if (extension.isEmpty())
+        return {};
+    return zh({QStringLiteral("文件名末尾的"), QStringLiteral(".") + extension,
+               QStringLiteral("才是真正的扩展名；它前面像扩展名的部分，或把它挤出视线的一长串空白，"
+                              "只是名字的一部分。")}) +
+           treatedAs(extension, {});
+}
+
 QString programInDisguise(const Inspection& inspection, const QString& program) {
     if (program.isEmpty() || !opensAsData(inspection.nameFamily))
         return {};
@@ -96,7 +111,81 @@ QString linkLeadsElsewhere(const Inspection& inspection) {
         .arg(escapeInvisible(inspection.target));
 }
 
+const QString linkOutOfReach =
+    QStringLiteral("这个名字是一个链接，实际指向你的主文件夹和它所在的文件夹之外的地方。"
+                   "这里说的是那里的东西；如果这个链接不是你自己建的，不要相信它。");
+
+// When the type or the extension leaves a notice's own sentence with nothing
+// to say, what the kind alone tells.
+QString plainNotice(NoticeKind kind) {
+    switch (kind) {
+    case NoticeKind::ReversedName:
+        return reversedName({}, {});
+    case NoticeKind::HiddenExtension:
+        return QStringLiteral("文件名把真正的扩展名藏了起来，它不是看上去的类型。") + dontRun;
+    case NoticeKind::ProgramInDisguise:
+        return QStringLiteral("这是一个程序，不是它的名字所说的类型。") + dontRun;
+    case NoticeKind::WrongFamily:
+        return QStringLiteral("扩展名和内容对不上。请按它真正的类型打开；"
+                              "如果是别人发来的，先向发送者问清楚。");
+    case NoticeKind::LinkLeadsElsewhere:
+        return linkOutOfReach;
+    }
+    return {};
+}
+
+const std::pair<NoticeKind, const char*> codes[] = {{NoticeKind::ProgramInDisguise, "program"},
+                                                    {NoticeKind::HiddenExtension, "hidden"},
+                                                    {NoticeKind::ReversedName, "reversed"},
+                                                    {NoticeKind::WrongFamily, "family"},
+                                                    {NoticeKind::LinkLeadsElsewhere, "link"}};
+
 } // namespace
+
+QString noticeCode(NoticeKind kind) {
+    for (const auto& [known, code] : codes)
+        if (known == kind)
+            return QLatin1String(code);
+    return {};
+}
+
+std::optional<NoticeKind> noticeKindOf(QStringView code) {
+    for (const auto& [kind, known] : codes)
+        if (code == QLatin1String(known))
+            return kind;
+    return std::nullopt;
+}
+
+QString noticeText(NoticeKind kind, const QString& type, const QString& extension) {
+    Inspection told;
+    told.extension = extension;
+    told.type = canonicalType(type);
+    told.nameType = typesByName(QStringLiteral("x.") + extension).value(0);
+    told.nameFamily = familyOfExtension(extension);
+    const QString program = programKind(told.type, {});
+    told.contentFamily = program.isEmpty() ? familyOf(told.type) : Family::Program;
+    told.familiesDiffer = true; // the kind says so
+    QString text;
+    switch (kind) {
+    case NoticeKind::ProgramInDisguise:
+        text = programInDisguise(told, program.isEmpty() ? QStringLiteral("程序") : program);
+        break;
+    case NoticeKind::HiddenExtension:
+        text = extensionOutOfSight(extension);
+        break;
+    case NoticeKind::ReversedName:
+        text = reversedName({}, extension);
+        break;
+    case NoticeKind::WrongFamily:
+        if (told.contentFamily != Family::Unknown && told.nameFamily != Family::Unknown)
+            text = wrongFamily(told, program);
+        break;
+    case NoticeKind::LinkLeadsElsewhere:
+        text = linkOutOfReach;
+        break;
+    }
+    return text.isEmpty() ? plainNotice(kind) : text;
+}
 
 void addNotices(Inspection& inspection, const QString& name, const QString& program) {
     const QString& extension = inspection.extension;

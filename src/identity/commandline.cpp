@@ -25,8 +25,9 @@ const char program[] = "quelvix";
 // Written here rather than by the parser, whose texts are English unless a
 // translator is installed, and that needs an application object.
 QString usageText() {
-    return QStringLiteral("用法：%1 [选项]\n"
+    return QStringLiteral("用法：%1 [选项] [文件…]\n"
                           "%2：输入文件扩展名（如 pdf），查看它是什么格式、用什么软件打开。\n"
+                          "给出文件时，按文件的内容查看它实际是什么，名字有误导时给出提醒。\n"
                           "\n"
                           "选项：\n"
                           "  -h, --help     显示本帮助\n"
@@ -62,9 +63,6 @@ QString refusal(const QCommandLineParser& parser) {
         std::transform(unknown.begin(), unknown.end(), std::back_inserter(options), dashed);
         return QStringLiteral("未知选项 %1").arg(options.join(QStringLiteral("、")));
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        return QStringLiteral("不接受参数 %1").arg(parser.positionalArguments().join(u' '));
-    }
     // What is left is an option without its value, or a switch given one; the
     // parser's own message names the option between single quotes.
     const QString option =
@@ -76,16 +74,19 @@ QString refusal(const QCommandLineParser& parser) {
                                  : QStringLiteral("选项 %1 不带取值").arg(option);
 }
 
-} // namespace
+const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
 
-std::optional<int> answerCommandLine(int argc, char* argv[]) {
+QStringList decoded(int argc, char* argv[]) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);
     }
-    QCommandLineParser parser;
-    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    return arguments;
+}
+
+// False when the command line is refused.
+bool parse(QCommandLineParser& parser, const QStringList& arguments) {
     parser.addOptions({help, version});
     for (const char* name : qtValueOptions) {
         parser.addOption(
@@ -96,7 +97,36 @@ std::optional<int> answerCommandLine(int argc, char* argv[]) {
     }
     // "-platform offscreen", as Qt spells its own, is one option with a value.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
+    return parser.parse(arguments);
+}
+
+} // namespace
+
+QList<QByteArray> fileArguments(int argc, char* argv[]) {
+    const QStringList arguments = decoded(argc, argv);
+    QCommandLineParser parser;
+    if (!parse(parser, arguments)) {
+        return {};
+    }
+    // The parser gives the files back decoded, which loses what is not
+    // valid in the locale's encoding; they are found again among argv, in
+    // order, to keep their bytes.
+    QList<QByteArray> files;
+    int next = 1;
+    for (const QString& file : parser.positionalArguments()) {
+        while (next < argc && arguments[next] != file) {
+            ++next;
+        }
+        if (next < argc) {
+            files << QByteArray(argv[next++]);
+        }
+    }
+    return files;
+}
+
+std::optional<int> answerCommandLine(int argc, char* argv[]) {
+    QCommandLineParser parser;
+    if (!parse(parser, decoded(argc, argv))) {
         std::fprintf(stderr, "%s：%s\n\n%s", program, qPrintable(refusal(parser)),
                      qPrintable(usageText()));
         return 2;

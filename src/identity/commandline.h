@@ -1,15 +1,21 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <optional>
 
-// The program's command line: --help and --version, answered in Chinese
-// before any window or display is needed. Qt's own options (-platform,
-// -style, ...) are left for QApplication.
+// The program's command line: files to look at, and --help and --version,
+// answered in Chinese before any window or display is needed. Qt's own
+// options (-platform, -style, ...) are left for QApplication.
 namespace identity {
 
 // The exit status when the command line was answered here (0 after --help
 // or --version, 2 after the usage for an unknown option); nothing when the
 // program should start.
 std::optional<int> answerCommandLine(int argc, char* argv[]);
+
+// The files named on the command line, for the window to tell what they are,
+// as the file system spells them (argv's bytes, whatever their encoding).
+QList<QByteArray> fileArguments(int argc, char* argv[]);
 
 } // namespace identity

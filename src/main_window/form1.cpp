@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "filelookup.h"
 #include "form2.h"
 #include "frmabout.h"
 #include "identity.h"
@@ -8,7 +9,10 @@
 #include "windowplacement.h"
 
 #include <QCloseEvent>
+#include <QDropEvent>
+#include <QFile>
 #include <QKeyEvent>
+#include <QMimeData>
 
 namespace {
 
@@ -27,6 +31,20 @@ bool isEnterKey(const QKeyEvent* event) {
     return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
 }
 
+// The local files among dropped addresses.
+QList<QByteArray> localFiles(const QMimeData* data) {
+    QList<QByteArray> paths;
+    if (!data || !data->hasUrls()) {
+        return paths;
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) {
+            paths << QFile::encodeName(url.toLocalFile());
+        }
+    }
+    return paths;
+}
+
 } // namespace
 
 Form1::Form1(Form1Services services, QWidget* parent)
@@ -41,6 +59,8 @@ Form1::Form1(Form1Services services, QWidget* parent)
     m_web = m_services.attachWebPane(m_ui->WEB1);
     m_ui->Text1->installEventFilter(this);
     m_ui->Text1->setFocus();
+    // Anywhere in the window, the pane included: it passes drops on.
+    setAcceptDrops(true);
     connectHandlers();
 }
 
@@ -130,6 +150,36 @@ void Form1::Form_Unload() {
 void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
     Form_Unload();
+}
+
+void Form1::openFiles(const QList<QByteArray>& paths) {
+    if (paths.isEmpty()) {
+        return;
+    }
+    const filelookup::Shown shown = filelookup::forFiles(m_services.sites.lookup, paths);
+    m_ui->Text1->setText(shown.extension);
+    if (!shown.address.isEmpty()) {
+        m_web->navigate(shown.address);
+    } else {
+        m_web->showPage(shown.page, shown.pageLinksToSite
+                                        ? QUrl(m_services.sites.lookup + QStringLiteral("/"))
+                                        : QUrl());
+    }
+}
+
+void Form1::dragEnterEvent(QDragEnterEvent* event) {
+    if (!localFiles(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void Form1::dropEvent(QDropEvent* event) {
+    const QList<QByteArray> paths = localFiles(event->mimeData());
+    if (paths.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    openFiles(paths);
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {

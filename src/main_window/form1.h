@@ -15,6 +15,8 @@
 namespace Ui {
 class Form1;
 }
+class QDragEnterEvent;
+class QDropEvent;
 class QKeyEvent;
 class Form2;
 class frmAbout;
@@ -55,9 +57,17 @@ public:
     void exit_Click();
     void Form_Unload();
 
+    // Files given to the window, dropped or named on the command line, as
+    // the file system spells their paths: the first one's extension goes
+    // into Text1 and the pane tells what the file is; several are listed by
+    // type.
+    void openFiles(const QList<QByteArray>& paths);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void connectHandlers();

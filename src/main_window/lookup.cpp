@@ -35,6 +35,21 @@ QUrl embeddedAddress(const QString& site, QStringView text) {
                                  QStringLiteral(".html"));
 }
 
+QUrl fileAddress(const QString& site, QStringView extension, const QString& type,
+                 const QStringList& notices) {
+    QStringList query;
+    if (!type.isEmpty()) {
+        query << QStringLiteral("type=") +
+                     QString::fromLatin1(type.toUtf8().toPercentEncoding("/"));
+    }
+    if (!notices.isEmpty()) {
+        query << QStringLiteral("notice=") + encodePathSegment(notices.join(u','));
+    }
+    const QString path =
+        QStringLiteral("/filefound/") + encodePathSegment(extension) + QStringLiteral(".html");
+    return siteAddress(site, query.isEmpty() ? path : path + u'?' + query.join(u'&'));
+}
+
 QUrl externalAddress(const QString& site, QStringView text) {
     return siteAddress(site,
                        QStringLiteral("/soso/") + encodePathSegment(text) + QStringLiteral(".htm"));

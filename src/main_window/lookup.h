@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <QUrl>
 
@@ -13,6 +14,12 @@ QString encodePathSegment(QStringView text);
 
 // site + "/filefound/" + text + ".html"
 QUrl embeddedAddress(const QString& site, QStringView text);
+// The page for a file: site + "/filefound/" + extension + ".html?type=" +
+// type + "&notice=" + the notices' kinds, comma-separated; each part left
+// out when empty. Only what the name and content were found to be: never the
+// name itself.
+QUrl fileAddress(const QString& site, QStringView extension, const QString& type,
+                 const QStringList& notices);
 // site + "/soso/" + text + ".htm"
 QUrl externalAddress(const QString& site, QStringView text);
 // site + "/"

@@ -18,6 +18,10 @@ class WebPane {
 public:
     virtual ~WebPane() = default;
     virtual void navigate(const QUrl& address) = 0;
+    // A page made by the program, not fetched. With a site, its links
+    // (written from the site's root: "/filefound/...") lead there and stay in
+    // the pane; without one nothing on it reaches any site.
+    virtual void showPage(const QString& html, const QUrl& site) = 0;
 };
 
 using WebPaneFactory = std::function<std::unique_ptr<WebPane>(QWidget* host)>;
@@ -29,6 +33,7 @@ using WebPaneFactory = std::function<std::unique_ptr<WebPane>(QWidget* host)>;
 // cannot be, the pane says why on a page of its own. Of addresses given in
 // quick succession only the latest is shown. Links off the site go to the
 // browser; what goes wrong with the engine is shown with the messenger.
+// Files dropped on the pane go to its window, as if dropped beside it.
 std::unique_ptr<WebPane> attachWebPane(QWidget* host, LocalSite& site, BrowserLauncher& browser,
                                        Messenger& messenger);
 

@@ -2,17 +2,25 @@
 """The real binary in a real X server: it maps its window, hands the external
 lookup to the default browser, and ends with status 0 on each way out.
 
-    e2e_app.py QUELVIX_BINARY SEARCH_SITE
+    e2e_app.py QUELVIX_BINARY SEARCH_SITE [LOOKUP_SITE SITE_BINARY [WINDOWS_PROGRAM]]
+
+With a Windows program, `quelvix 发票.pdf` on a copy of it must show the
+site's page with its notice, and the site must not learn the file's name: a
+recording relay on the lookup port stands between the app and the real site.
 
 Needs Xvfb, xdotool and python3-xlib. A stand-in for xdg-open, first on PATH,
 records the arguments it is started with.
 """
+import http.client
+import http.server
 import os
 import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+import urllib.parse
 from pathlib import Path
 
 from Xlib import X, display, protocol
@@ -54,12 +62,12 @@ def start_xvfb():
 
 
 class App:
-    def __init__(self, binary, env):
+    def __init__(self, binary, env, arguments=()):
         self.env = env
         # What the app says goes to a file, shown when it ends unexpectedly.
         self.errors = tempfile.TemporaryFile()
-        self.process = subprocess.Popen([binary], env=env, stdout=subprocess.DEVNULL,
-                                        stderr=self.errors)
+        self.process = subprocess.Popen([binary, *arguments], env=env,
+                                        stdout=subprocess.DEVNULL, stderr=self.errors)
         self.window = wait_for(self._find_window, 60, "the main window")
 
     def xdotool(self, *args):
@@ -214,6 +222,82 @@ def scenarios(binary, env, log, search_site):
     check(app.exit_status() == 0, "Alt alone puts the keyboard in the menu bar")
 
 
+class Relay(http.server.ThreadingHTTPServer):
+    """Passes each GET to the real site and keeps what was asked and answered."""
+
+    def __init__(self, port, site_port):
+        self.site_port = site_port
+        self.seen = []  # (target, answer body)
+        super().__init__(("127.0.0.1", port), RelayHandler)
+
+
+class RelayHandler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        site = http.client.HTTPConnection("127.0.0.1", self.server.site_port, timeout=30)
+        host = f"127.0.0.1:{self.server.site_port}"
+        site.request("GET", self.path, headers={"Host": host})
+        answer = site.getresponse()
+        body = answer.read()
+        self.server.seen.append((self.path, body.decode(errors="replace")))
+        self.send_response(answer.status)
+        for name, value in answer.getheaders():
+            if name.lower() not in ("connection", "transfer-encoding", "content-length"):
+                self.send_header(name, value)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+def start_site(site_binary):
+    site = subprocess.Popen([site_binary, "--port", "0", "--exit-when-idle", "120"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    line = site.stdout.readline()
+    if "listening on" not in line:
+        site.kill()
+        raise Failure(f"the site did not start: {line!r}")
+    return site, int(line.rsplit(":", 1)[1])
+
+
+def lying_file(binary, env, lookup_site, site_binary, windows_program):
+    """quelvix 发票.pdf on a Windows program: the notice, and no name sent."""
+    port = int(lookup_site.rsplit(":", 1)[1])
+    site, site_port = start_site(site_binary)
+    try:
+        try:
+            relay = Relay(port, site_port)
+        except OSError as error:
+            print(f"skip: the lying file's check did not run: port {port} is taken ({error})")
+            return False
+        threading.Thread(target=relay.serve_forever, daemon=True).start()
+        try:
+            with tempfile.TemporaryDirectory(prefix="机密-") as scratch:
+                lying = Path(scratch) / "发票.pdf"
+                lying.write_bytes(Path(windows_program).read_bytes())
+                app = App(binary, env, [str(lying)])
+                wait_for(lambda: any(t.startswith("/filefound/") for t, _ in relay.seen), 90,
+                         "the pane to ask the site for the file's page")
+                target, body = next((t, b) for t, b in relay.seen if t.startswith("/filefound/"))
+                check(target.startswith("/filefound/pdf.html?type=application/x-ms-dos-executable"),
+                      f"the pane asks for the content's type under the extension: {target}")
+                check("这是一个 Windows 程序，不是 PDF 文档" in body,
+                      "the page it is shown carries the notice")
+                every = " ".join(urllib.parse.unquote(t) for t, _ in relay.seen)
+                check("发票" not in every and "机密" not in every and scratch not in every,
+                      "no request names the file or its folder")
+                app.close_by_window_manager_request()
+                check(app.exit_status() == 0, "the window with a file's page closes normally")
+        finally:
+            relay.shutdown()
+            relay.server_close()
+    finally:
+        site.kill()
+        site.wait()
+    return True
+
+
 def run(binary, search_site):
     port = int(search_site.rsplit(":", 1)[1]) if search_site.count(":") == 2 else 80
     site_was_down = not accepts(port)
@@ -242,8 +326,21 @@ def run(binary, search_site):
 
 def main():
     binary, search_site = sys.argv[1], sys.argv[2]
+    lookup_site, site_binary, windows_program = (sys.argv[3:6] + [None] * 3)[:3]
     try:
         run(binary, search_site)
+        if not windows_program:
+            print("skip: the lying file's check did not run: no Windows program was built "
+                  "(the MinGW-w64 C compiler is missing)")
+        else:
+            server, dpy = start_xvfb()
+            try:
+                env = dict(os.environ, DISPLAY=dpy, QT_QPA_PLATFORM="xcb",
+                           QTWEBENGINE_DISABLE_SANDBOX="1")
+                lying_file(binary, env, lookup_site, site_binary, windows_program)
+            finally:
+                server.kill()
+                server.wait()
     except Failure as failure:
         print(f"FAIL: {failure}")
         return 1

@@ -30,8 +30,12 @@ void TestCommandLines::answers_data() {
         << app << QStringList{"-platform", "offscreen", "--help"} << 0 << usage << QByteArray();
     QTest::newRow("app, unknown option") << app << QStringList{"--bogus"} << 2 << QByteArray()
                                          << QByteArray("未知选项 --bogus\n\n") + usage;
-    QTest::newRow("app, argument") << app << QStringList{"pdf"} << 2 << QByteArray()
-                                   << QByteArray("不接受参数 pdf\n\n") + usage;
+    // Files are taken for the window; the options beside them are still answered.
+    QTest::newRow("app, file and --help")
+        << app << QStringList{"pdf", "--help"} << 0 << usage << QByteArray();
+    QTest::newRow("app, file and unknown option")
+        << app << QStringList{"report.pdf", "--bogus"} << 2 << QByteArray()
+        << QByteArray("未知选项 --bogus\n\n") + usage;
     QTest::newRow("app, Qt option without its value")
         << app << QStringList{"-platform"} << 2 << QByteArray()
         << QByteArray("选项 -platform 缺少取值\n\n") + usage;

@@ -41,14 +41,27 @@ private:
     platform::Messenger* m_messenger;
 };
 
+// A page the program made for the pane, and the site its links lead to.
+struct ShownPage {
+    QString html;
+    QUrl site;
+};
+
 class RecordingWebPane final : public platform::WebPane {
 public:
-    explicit RecordingWebPane(QList<QUrl>& log)
-        : m_log(log) {}
+    explicit RecordingWebPane(QList<QUrl>& log, QList<ShownPage>* pages = nullptr)
+        : m_log(log)
+        , m_pages(pages) {}
     void navigate(const QUrl& address) override { m_log.append(address); }
+    void showPage(const QString& html, const QUrl& site) override {
+        if (m_pages) {
+            m_pages->append({html, site});
+        }
+    }
 
 private:
     QList<QUrl>& m_log;
+    QList<ShownPage>* m_pages;
 };
 
 class RecordingStarter final : public platform::ProcessStarter {

@@ -12,6 +12,7 @@ struct FakeServices {
     MemoryRegistry registry;
     RecordingStarter processes;
     QList<QUrl> navigations; // what the recording pane was asked to show
+    QList<ShownPage> pages;  // and the pages the window made for it
     int exits = 0;
     // For the real pane: a site that is never started, so a test sees only
     // the servers it runs itself.
@@ -23,7 +24,7 @@ struct FakeServices {
         return withPane(
             [this](QWidget*) {
                 return std::unique_ptr<platform::WebPane>(
-                    std::make_unique<RecordingWebPane>(navigations));
+                    std::make_unique<RecordingWebPane>(navigations, &pages));
             },
             std::move(sites));
     }

@@ -388,6 +388,15 @@ void TestFilecheck::detection() {
     QCOMPARE(inspection.type, type);
     QCOMPARE(inspection.extension, extension);
     QCOMPARE(noticeNames(inspection), notices);
+    // The site words a notice from the kind, the type and the extension
+    // alone; where the name adds nothing, it must say what the app says.
+    for (const filecheck::Notice& notice : inspection.notices) {
+        if (notice.kind == filecheck::NoticeKind::ProgramInDisguise ||
+            notice.kind == filecheck::NoticeKind::WrongFamily) {
+            QCOMPARE(filecheck::noticeText(notice.kind, inspection.type, inspection.extension),
+                     notice.text);
+        }
+    }
 }
 
 void TestFilecheck::lyingProgramGetsThePlainSentence() {

@@ -2,11 +2,16 @@
 #include "form1.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -72,6 +77,9 @@ private slots:
     void troubleshootingWindowOpensOnce();
     void troubleshootingWindowReopensFresh();
     void aboutWindowLoadsOncePerOpening();
+    void fileOnCommandLine_data();
+    void fileOnCommandLine();
+    void droppedFilesAreListedByType();
 };
 
 namespace {
@@ -464,6 +472,7 @@ void TestForm1::paneFailureIsReported() {
                         host->window(),
                         {QStringLiteral("网页显示进程崩溃"), {}, platform::MessageIcon::Critical});
                 }
+                void showPage(const QString&, const QUrl&) override {}
             };
             return std::unique_ptr<platform::WebPane>(
                 std::make_unique<FailingPane>(host, fakes.messenger));
@@ -507,9 +516,6 @@ void TestForm1::text1HasNoLengthLimit() {
     QCOMPARE(h.navigations[0].path().size(), 11 + 100000 + 5);
 }
 
-QTEST_MAIN(TestForm1)
-#include "tst_form1.moc"
-
 void TestForm1::aboutWindowLoadsOncePerOpening() {
     Harness h;
     QVERIFY(h.showActive());
@@ -533,3 +539,121 @@ void TestForm1::aboutWindowLoadsOncePerOpening() {
     QCOMPARE(openWindows("frmAbout").size(), 1);
     QCOMPARE(openWindows("frmAbout").first()->windowTitle(), QStringLiteral("关于 Dornavel"));
 }
+
+namespace {
+
+// The start of this very test program: a Linux program, whatever it is named.
+QByteArray programHead() {
+    QFile self(QCoreApplication::applicationFilePath());
+    return self.open(QIODevice::ReadOnly) ? self.read(4096) : QByteArray();
+}
+
+QByteArray writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {
+    QFile file(dir.filePath(name));
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+        qFatal("cannot write %s", qPrintable(file.fileName()));
+    }
+    return QFile::encodeName(file.fileName());
+}
+
+} // namespace
+
+// The address says what the content is and what the name gets wrong, never
+// the name: the site may not be on this machine.
+void TestForm1::fileOnCommandLine_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("text1");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("query"); // a start; empty: the pane's own page
+
+    const QByteArray pdf("%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n");
+    QTest::newRow("program named 发票.pdf") << QStringLiteral("发票.pdf") << programHead() << "pdf"
+                                            << "/filefound/pdf.html"
+                                            << "type=application/x-";
+    QTest::newRow("PDF without extension") << QStringLiteral("季度报告") << pdf << ""
+                                           << "/filefound/.html"
+                                           << "type=application/pdf";
+    QTest::newRow("true PDF, letter case kept") << QStringLiteral("合同.PDF") << pdf << "PDF"
+                                                << "/filefound/PDF.html"
+                                                << "type=application/pdf";
+    QTest::newRow("empty file") << QStringLiteral("空.pdf") << QByteArray() << "pdf"
+                                << ""
+                                << "";
+}
+
+void TestForm1::fileOnCommandLine() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, text1);
+    QFETCH(QString, path);
+    QFETCH(QString, query);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray file = writeFile(dir, name, content);
+
+    Harness h;
+    h.form.openFiles({file});
+
+    QCOMPARE(h.text1()->text(), text1);
+    if (path.isEmpty()) {
+        QVERIFY(h.navigations.isEmpty());
+        QCOMPARE(h.pages.size(), 1);
+        QVERIFY2(h.pages.first().site.isEmpty(), "a file that cannot be told goes to no site");
+        return;
+    }
+    QCOMPARE(h.navigations.size(), 1);
+    const QUrl address = h.navigations.first();
+    QCOMPARE(address.host(), QStringLiteral("lookup.test"));
+    QCOMPARE(address.path(), path);
+    QVERIFY2(address.query().startsWith(query), qPrintable(address.toString()));
+    const QString sent = address.toString(QUrl::FullyEncoded);
+    const QString stem = name.section(u'.', 0, 0);
+    for (const QString& secret :
+         {stem, QString::fromLatin1(QUrl::toPercentEncoding(stem)), QDir(dir.path()).dirName()}) {
+        QVERIFY2(!sent.contains(secret), qPrintable(sent));
+    }
+    if (name.endsWith(QLatin1String(".pdf")) && content.startsWith("\x7f"
+                                                                   "ELF")) {
+        QVERIFY2(address.query().contains(QLatin1String("notice=program")), qPrintable(sent));
+    }
+}
+
+// Several files dropped on the window: the pane lists one line per type, each
+// linking to the site's page for a file of that type.
+void TestForm1::droppedFilesAreListedByType() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray pdf("%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n");
+    QList<QUrl> urls;
+    for (const auto& [name, content] :
+         QList<std::pair<QString, QByteArray>>{{QStringLiteral("a.pdf"), pdf},
+                                               {QStringLiteral("b.pdf"), pdf},
+                                               {QStringLiteral("发票.pdf"), programHead()}}) {
+        urls << QUrl::fromLocalFile(QFile::decodeName(writeFile(dir, name, content)));
+    }
+    urls << QUrl(QStringLiteral("https://example.org/not-a-file.pdf"));
+
+    Harness h;
+    QVERIFY(h.showActive());
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&h.form, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&h.form, &drop);
+
+    QCOMPARE(h.text1()->text(), QStringLiteral("pdf"));
+    QVERIFY(h.navigations.isEmpty());
+    QCOMPARE(h.pages.size(), 1);
+    QCOMPARE(h.pages.first().site, QUrl(site + QStringLiteral("/")));
+    const QString& page = h.pages.first().html;
+    QCOMPARE(page.count(QLatin1String("<li>")), 2);
+    QCOMPARE(page.count(QLatin1String("href=\"/filefound/pdf.html?type=application/pdf\"")), 1);
+    QVERIFY2(page.contains(QLatin1String("notice=program")), qPrintable(page));
+    QVERIFY(!page.contains(QLatin1String("not-a-file")));
+}
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"

@@ -46,6 +46,7 @@ private slots:
     void lookupBeforeThePaneIsReady();
     void emptyInputLoadsNothing();
     void paneDoesNotTakeTheFocus();
+    void dropOnThePaneReachesTheWindow();
 };
 
 void TestForm1Web::paneDoesNotTakeTheFocus() {
@@ -124,6 +125,25 @@ void TestForm1Web::emptyInputLoadsNothing() {
     runPostedEvents();
     QVERIFY(h.server.targets().isEmpty());
     QVERIFY(!h.view()); // Nothing to show, so the engine is not even loaded.
+}
+
+// The engine takes a dropped file as a page to open; the window must get it
+// instead. Qt hands a drop to the widget under the pointer or, when that one
+// does not take drops, to the nearest of its parents that does.
+void TestForm1Web::dropOnThePaneReachesTheWindow() {
+    Harness h;
+    QVERIFY(h.show());
+    h.lookUp(QStringLiteral("pdf"));
+    QTRY_COMPARE_WITH_TIMEOUT(h.view() ? h.view()->title() : QString(),
+                              QStringLiteral("page /filefound/pdf.html"), loadTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(h.view()->focusProxy(), loadTimeout);
+    const QPoint centre = h.view()->mapTo(&h.form, h.view()->rect().center());
+    QWidget* target = h.form.childAt(centre);
+    QVERIFY(target);
+    while (!target->isWindow() && !target->acceptDrops()) {
+        target = target->parentWidget();
+    }
+    QCOMPARE(target, &h.form);
 }
 
 QTEST_MAIN(TestForm1Web)

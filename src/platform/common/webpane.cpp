@@ -106,6 +106,32 @@ public:
         });
     }
 
+    void showPage(const QString& html, const QUrl& site) override {
+        loadEngine();
+        if (!m_view) {
+            report(m_missing);
+            return;
+        }
+        const quint64 request = ++m_latest;
+        if (site.isEmpty()) {
+            m_engine->show(m_view, &html, nullptr);
+            return;
+        }
+        m_site.whenReady(site, [this, alive = std::weak_ptr<int>(m_alive), request,
+                                html](const SiteAnswer& answer) {
+            if (alive.expired() || request != m_latest) {
+                return;
+            }
+            if (answer.problem != SiteProblem::None) {
+                show(answer);
+            } else if (m_view) {
+                // Links on it lead to the site's pages: the site counts as shown.
+                m_shown = answer.address;
+                m_engine->show(m_view, &html, &answer.address);
+            }
+        });
+    }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::KeyPress && m_host && isTyping(watched, event)) {
@@ -184,7 +210,7 @@ private:
             m_engine->load(m_view, &answer.address);
         } else {
             const QString page = ownPage(answer);
-            m_engine->show(m_view, &page);
+            m_engine->show(m_view, &page, nullptr);
         }
     }
 

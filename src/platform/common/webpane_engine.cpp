@@ -3,6 +3,7 @@
 // loads them the first time a page is wanted.
 #include "webpane_engine.h"
 
+#include <QChildEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -185,6 +186,46 @@ private:
 } // namespace
 } // namespace platform
 
+namespace platform {
+namespace {
+
+// The engine takes files dropped on it as pages to open; here they go on to
+// the window around the view, which knows what to do with a file. A widget
+// that does not accept drops passes them to its parent, so every widget of
+// the view, including those the engine makes later, is told not to.
+class DropsPassOn final : public QObject {
+public:
+    explicit DropsPassOn(QWidget* view)
+        : QObject(view) {
+        refuseDrops(view);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // Added, and again once polished: a widget may take drops in its
+        // own constructor, after it was added.
+        if (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished) {
+            if (auto* child = qobject_cast<QWidget*>(static_cast<QChildEvent*>(event)->child())) {
+                refuseDrops(child);
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void refuseDrops(QWidget* widget) {
+        widget->setAcceptDrops(false);
+        widget->removeEventFilter(this); // once, however often it is seen
+        widget->installEventFilter(this);
+        for (QWidget* child : widget->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            refuseDrops(child);
+        }
+    }
+};
+
+} // namespace
+} // namespace platform
+
 extern "C" Q_DECL_EXPORT QWidget*
 quelvix_engine_view(QWidget* host, const platform::EngineHooks* hooks, QString* error) {
     if (!platform::enginePresent()) {
@@ -198,6 +239,7 @@ quelvix_engine_view(QWidget* host, const platform::EngineHooks* hooks, QString* 
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(view);
     host->setFocusProxy(view);
+    new platform::DropsPassOn(view);
     view->show();
     return view;
 }
@@ -208,6 +250,13 @@ extern "C" Q_DECL_EXPORT void quelvix_engine_load(QWidget* view, const QUrl* add
     engineView->load(*address);
 }
 
-extern "C" Q_DECL_EXPORT void quelvix_engine_show(QWidget* view, const QString* html) {
-    static_cast<QWebEngineView*>(view)->setHtml(*html);
+extern "C" Q_DECL_EXPORT void quelvix_engine_show(QWidget* view, const QString* html,
+                                                  const QUrl* base) {
+    auto* engineView = static_cast<QWebEngineView*>(view);
+    if (base) {
+        static_cast<platform::SitePage*>(engineView->page())->keepTo(*base);
+        engineView->setHtml(*html, *base);
+    } else {
+        engineView->setHtml(*html);
+    }
 }

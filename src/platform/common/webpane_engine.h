@@ -25,7 +25,8 @@ struct EngineHooks {
 using CreateEngineView = QWidget* (*)(QWidget* host, const EngineHooks* hooks, QString* error);
 // Shows the page of an address and keeps the view on that address's origin.
 using LoadInEngineView = void (*)(QWidget* view, const QUrl* address);
-// Shows a page of the pane's own, made here, not fetched.
-using ShowInEngineView = void (*)(QWidget* view, const QString* html);
+// Shows a page of the pane's own, made here, not fetched; with a base, its
+// links resolve against it and stay in the view.
+using ShowInEngineView = void (*)(QWidget* view, const QString* html, const QUrl* base);
 
 } // namespace platform
