@@ -141,6 +141,27 @@ bool isTooShort(const QString& word) {
     return word.isEmpty() || (word.size() == 1 && word[0].unicode() < 0x80);
 }
 
+bool isLatin(const QString& word) {
+    return std::all_of(word.begin(), word.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// Chinese has no spaces, so a Chinese word may stand anywhere in a text; a
+// Latin one only as a whole word, or "ab" would find "table" and "cab".
+bool holds(const QString& text, const QString& word) {
+    if (!isLatin(word)) {
+        return text.contains(word);
+    }
+    for (qsizetype at = text.indexOf(word); at >= 0; at = text.indexOf(word, at + 1)) {
+        const qsizetype end = at + word.size();
+        const bool startsWord = at == 0 || !text[at - 1].isLetterOrNumber();
+        const bool endsWord = end == text.size() || !text[end].isLetterOrNumber();
+        if (startsWord && endsWord) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int programCount(const Entry& entry, const catalog::Catalog& catalog) {
     int count = 0;
     for (const QString& name : entry.names) {
@@ -166,12 +187,12 @@ QList<Found> find(const QString& word, const catalog::Catalog& catalog) {
     const std::shared_ptr<const QList<Entry>> entries = index();
     QList<Hit> hits;
     for (const Entry& entry : *entries) {
-        const bool byKeyword = entry.keywords.contains(folded);
-        if (!byKeyword && !entry.text.contains(folded)) {
+        const bool byKeyword = holds(entry.keywords, folded);
+        if (!byKeyword && !holds(entry.text, folded)) {
             continue;
         }
         const bool ownKeyword = entry.keywords.split(QLatin1Char('\n')).contains(folded);
-        const bool described = entry.description.toCaseFolded().contains(folded);
+        const bool described = holds(entry.description.toCaseFolded(), folded);
         hits.append({&entry, int(ownKeyword) * 2 + int(described) + int(byKeyword),
                      programCount(entry, catalog)});
     }
