@@ -2,8 +2,9 @@
 # Shows the built app in a fresh X server and saves its windows as PNGs in
 # docs/: form1.png (the main window), form2.png (疑难解答, opened with F1) and
 # frmabout.png (关于, opened with Ctrl+H), lookup.png (pdf looked up in the
-# pane) and lookup-<ext>.png for docx, mp4, zip, epub and heic, from the local
-# lookup site, which is started when nothing answers on its port.
+# pane) and lookup-<ext>.png for docx, exe, psd, epub, wps, caj, ofd, ncm and
+# mp4, from the local lookup site, which is started when nothing answers on its
+# port. It needs ImageMagick (import) besides the test dependencies.
 # The client areas must match the windows' definitions to the pixel.
 #     scripts/screenshot.sh [BUILD_DIR]
 set -eu
@@ -44,7 +45,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         import -window "$main" "$2"
     }
     look_up pdf "$2/lookup.png"
-    for ext in docx mp4 zip epub heic; do
+    for ext in docx exe psd epub wps caj ofd ncm mp4; do
         look_up $ext "$2/lookup-$ext.png"
     done
     kill $app ${site:-}

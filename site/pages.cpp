@@ -331,18 +331,28 @@ QString parentGroup(const knowledge::ParentGroup& group, const Catalog& catalog)
            (installable.isEmpty() ? QString() : installableItems(installable, true));
 }
 
+// One line in the pane, so the programs stay in view; where no program here
+// opens the format, how to open it is the answer, and is shown whole.
 QString compactAdvice(const Format& format) {
+    const bool adviceIsTheAnswer =
+        !format.opensOnLinux || (format.programs.isEmpty() && format.installable.isEmpty());
     QStringList parts;
     if (!format.maker.isEmpty()) {
         parts << QStringLiteral("制作软件：") + format.maker;
     }
-    if (!format.howToOpen.isEmpty()) {
+    if (!format.howToOpen.isEmpty() && !adviceIsTheAnswer) {
         parts << format.howToOpen;
     }
     const QString line = parts.join(QStringLiteral(" · "));
-    return line.isEmpty()
-               ? QString()
-               : QStringLiteral("<p class=\"advice muted\" title=\"%1\">%1</p>").arg(escape(line));
+    QString advice =
+        line.isEmpty()
+            ? QString()
+            : QStringLiteral("<p class=\"advice muted\" title=\"%1\">%1</p>").arg(escape(line));
+    if (!format.howToOpen.isEmpty() && adviceIsTheAnswer) {
+        advice +=
+            QStringLiteral("<p class=\"answer\">打开方法：%1</p>").arg(escape(format.howToOpen));
+    }
+    return advice;
 }
 
 QString fullAdvice(const Format& format) {
