@@ -302,7 +302,7 @@ void TestSiteRanking::lookups() {
 }
 
 // A format no Linux program opens: the pane says so, and what can be done,
-// in one line; the full page gives both parts of the advice.
+// whole, since that is the answer; the full page gives both parts too.
 void TestSiteRanking::adviceIsShownHonestly() {
     knowledge::Format format;
     format.mimeType = QStringLiteral("audio/x-qvx-locked");
@@ -314,7 +314,8 @@ void TestSiteRanking::adviceIsShownHonestly() {
 
     const QString compact = QString::fromUtf8(pages::compact(answer, {}));
     QCOMPARE(compact.count("<p class=\"advice muted\""), 1);
-    QVERIFY(compact.contains("制作软件：测试音乐客户端 · 用手机上的测试音乐客户端播放</p>"));
+    QVERIFY(compact.contains("制作软件：测试音乐客户端</p>"));
+    QVERIFY(compact.contains("<p class=\"answer\">打开方法：用手机上的测试音乐客户端播放</p>"));
     QVERIFY(compact.contains("本机没有能打开此格式的软件"));
     QVERIFY(compact.contains("Linux 上没有能打开此格式的软件"));
     QVERIFY(!compact.contains("尚未安装"));
