@@ -1,11 +1,11 @@
 #include "advice.h"
 
+#include "builtin.h"
+
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <cstdio>
 
 namespace advice {
 namespace {
@@ -15,20 +15,12 @@ struct Data {
     QHash<QString, QStringList> extensions;
 };
 
-QStringList strings(const QJsonValue& value) {
-    QStringList list;
-    for (const QJsonValue& item : value.toArray()) {
-        list << item.toString();
-    }
-    return list;
-}
-
 Advice adviceOf(const QJsonObject& entry) {
     return {entry.value(QLatin1String("description")).toString(),
             entry.value(QLatin1String("maker")).toString(),
             entry.value(QLatin1String("open")).toString(),
             entry.value(QLatin1String("linux")).toBool(true),
-            strings(entry.value(QLatin1String("keywords")))};
+            builtin::strings(entry.value(QLatin1String("keywords")))};
 }
 
 Data parse(const QJsonObject& root) {
@@ -39,25 +31,13 @@ Data parse(const QJsonObject& root) {
     }
     const QJsonObject extensions = root.value(QLatin1String("extensions")).toObject();
     for (auto entry = extensions.begin(); entry != extensions.end(); ++entry) {
-        data.extensions.insert(entry.key().toCaseFolded(), strings(entry.value()));
+        data.extensions.insert(entry.key().toCaseFolded(), builtin::strings(entry.value()));
     }
     return data;
 }
 
-// Built in, so a fault in it is the build's: said once, and the pages go on
-// with the database alone.
 Data load() {
-    QFile file(QStringLiteral(":/formats/advice.json"));
-    QJsonParseError error{};
-    const QJsonDocument document = file.open(QIODevice::ReadOnly)
-                                       ? QJsonDocument::fromJson(file.readAll(), &error)
-                                       : QJsonDocument();
-    if (!document.isObject()) {
-        std::fprintf(stderr, "quelvix-site: formats/advice.json is unreadable: %s\n",
-                     qPrintable(error.errorString()));
-        return {};
-    }
-    return parse(document.object());
+    return parse(builtin::document(QStringLiteral(":/formats/advice.json")));
 }
 
 const Data& data() {

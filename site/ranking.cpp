@@ -1,13 +1,13 @@
 #include "ranking.h"
 
+#include "builtin.h"
+
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QMimeDatabase>
 #include <algorithm>
-#include <cstdio>
 
 namespace ranking {
 namespace {
@@ -26,48 +26,28 @@ struct Data {
     QHash<QString, QStringList> preferred; // type -> packages, first first
 };
 
-QStringList strings(const QJsonValue& value) {
-    QStringList list;
-    for (const QJsonValue& item : value.toArray()) {
-        list << item.toString();
-    }
-    return list;
-}
-
 Data parse(const QJsonObject& root) {
     Data data;
     for (const QJsonValue& value : root.value(QLatin1String("families")).toArray()) {
         const QJsonObject family = value.toObject();
         data.families.append({{family.value(QLatin1String("label")).toString(),
-                               strings(family.value(QLatin1String("words")))},
+                               builtin::strings(family.value(QLatin1String("words")))},
                               family.value(QLatin1String("group")).toString(),
-                              strings(family.value(QLatin1String("types"))),
-                              strings(family.value(QLatin1String("icons"))),
-                              strings(family.value(QLatin1String("categories")))});
+                              builtin::strings(family.value(QLatin1String("types"))),
+                              builtin::strings(family.value(QLatin1String("icons"))),
+                              builtin::strings(family.value(QLatin1String("categories")))});
     }
-    data.notFormats = strings(root.value(QLatin1String("notFormats")));
+    data.notFormats = builtin::strings(root.value(QLatin1String("notFormats")));
     const QJsonObject preferred = root.value(QLatin1String("preferred")).toObject();
     for (auto entry = preferred.begin(); entry != preferred.end(); ++entry) {
-        data.preferred.insert(entry.key(),
-                              strings(entry.value().toObject().value(QLatin1String("packages"))));
+        data.preferred.insert(entry.key(), builtin::strings(entry.value().toObject().value(
+                                               QLatin1String("packages"))));
     }
     return data;
 }
 
-// Built in, so a fault in it is the build's: said once, and ranking goes on
-// with the signals that need no data.
 Data load() {
-    QFile file(QStringLiteral(":/formats/ranking.json"));
-    QJsonParseError error{};
-    const QJsonDocument document = file.open(QIODevice::ReadOnly)
-                                       ? QJsonDocument::fromJson(file.readAll(), &error)
-                                       : QJsonDocument();
-    if (!document.isObject()) {
-        std::fprintf(stderr, "quelvix-site: formats/ranking.json is unreadable: %s\n",
-                     qPrintable(error.errorString()));
-        return {};
-    }
-    return parse(document.object());
+    return parse(builtin::document(QStringLiteral(":/formats/ranking.json")));
 }
 
 const Data& data() {

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+// The data built into the site as resources (:/formats/*.json).
+namespace builtin {
+
+// The document's top object. It is built in, so a fault in it is the
+// build's: said once on standard error, and the caller goes on without it.
+QJsonObject document(const QString& resource);
+
+// An array of strings; anything else gives none.
+QStringList strings(const QJsonValue& value);
+
+} // namespace builtin
