@@ -62,7 +62,12 @@ struct TestWorld {
                       "xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">"
                       "<mime-type type=\"application/x-quelvix-test\"><comment>Quelvix test"
                       "</comment><sub-class-of type=\"text/plain\"/><glob pattern=\"*.qvxtest\"/>"
-                      "<glob pattern=\"*.qvxt2\"/></mime-type></mime-info>\n") &&
+                      "<glob pattern=\"*.qvxt2\"/></mime-type>"
+                      // Patterns as the desktop's database has them: one in
+                      // capitals beside the lower-case one, and a range.
+                      "<mime-type type=\"application/x-quelvix-patterns\"><comment>Quelvix "
+                      "patterns</comment><glob pattern=\"*.qvxpat\"/><glob pattern=\"*.QVXCAP\"/>"
+                      "<glob pattern=\"*.qvxn[1-3]\"/></mime-type></mime-info>\n") &&
             writeFile(share + "/applications/qvx-viewer.desktop",
                       "[Desktop Entry]\nType=Application\nExec=true %f\nName=Viewer\n"
                       "MimeType=application/x-quelvix-test;\n") &&
