@@ -12,7 +12,6 @@
 #include <QLocale>
 #include <climits>
 #include <csignal>
-#include <ctime>
 #include <cstdio>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -248,9 +247,6 @@ int usageError(const QString& why) {
 
 int main(int argc, char* argv[]) {
     sitelog::setUp();
-    // glibc sets up its time zone state on first use, which file times read
-    // on several threads at once would otherwise race to do.
-    tzset();
     // Before anything reads the XDG data directories; the site's own format
     // table first, so that its cache is checked too.
     owndata::putFirst();
