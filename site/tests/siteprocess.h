@@ -87,6 +87,12 @@ public:
         m_log += m_process.readAllStandardError();
         return m_log;
     }
+    // Ends the site; everything it logged, to the last line.
+    QByteArray stop() {
+        m_process.terminate();
+        m_process.waitForFinished(30000);
+        return log();
+    }
 
 private:
     QProcess m_process;
