@@ -1,9 +1,11 @@
 #include "catalog.h"
 
 #include "distribution.h"
+#include "sitelog.h"
 
 #include <QCollator>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMutex>
 #include <QSet>
@@ -107,6 +109,9 @@ Pool loadPool(const QString& directory, bool* loaded) {
     // A partly unreadable catalog still loads what it can, and says so.
     *loaded = as_pool_load(pool.get(), nullptr, &error) ||
               g_error_matches(error, AS_POOL_ERROR, AS_POOL_ERROR_INCOMPLETE);
+    if (error) {
+        qCWarning(lcCatalog, "软件目录%s：%s", *loaded ? "有部分读不了" : "读不了", error->message);
+    }
     g_clear_error(&error);
     return pool;
 }
@@ -251,6 +256,8 @@ Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Int
 }
 
 std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
+    QElapsedTimer timer;
+    timer.start();
     auto tables = std::make_shared<Tables>();
     QByteArray extract;
     {
@@ -270,6 +277,9 @@ std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
             tables->add(componentOf(fields, &interned));
         }
     }
+    const QByteArray where = directory.isEmpty() ? QByteArray() : "（" + directory.toUtf8() + "）";
+    qCInfo(lcCatalog, "已读入软件目录%s：%lld 个组件，用时 %lld 毫秒", where.constData(),
+           qlonglong(tables->components.size()), qlonglong(timer.elapsed()));
     return tables;
 }
 

@@ -9,6 +9,7 @@
 // accepted by whichever thread wakes first and handed to the thread with the
 // fewest, so they spread evenly whoever accepts them.
 #include "http.h"
+#include "sitelog.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -429,6 +430,8 @@ void Worker::acceptSome() {
             return;
         }
         if (!mayConnect(client.address)) {
+            qCDebug(lcHttp, "拒绝另一用户的连接（来自端口 %u）",
+                    unsigned(ntohs(client.address.sin_port)));
             close(client.fd);
             continue;
         }

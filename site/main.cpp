@@ -5,6 +5,7 @@
 #include "mimedirs.h"
 #include "restart.h"
 #include "routes.h"
+#include "sitelog.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -148,6 +149,10 @@ const Option options[] = {
      {"秒数", "seconds"},
      {"<秒数> 内没有请求就结束（默认一直运行，直到被停止）。",
       "End after <seconds> without a request (default: run until stopped)."}},
+    {{"verbose"},
+     {},
+     {"日志里也记下细节，例如每个被拒绝的请求。",
+      "Log the details too, such as each request turned away."}},
 };
 
 // Columns a text takes in a terminal: Chinese characters take two.
@@ -222,6 +227,17 @@ http::Response restarting() {
     return response;
 }
 
+// An export is a command whose output is its progress and its errors; the
+// site's own log says what happens to it as it runs.
+void chooseLogDetail(const QCommandLineParser& parser) {
+    if (parser.isSet(QStringLiteral("verbose"))) {
+        sitelog::setDetail(sitelog::Detail::Verbose);
+    } else {
+        sitelog::setDetail(parser.isSet(QStringLiteral("export")) ? sitelog::Detail::Quiet
+                                                                  : sitelog::Detail::Normal);
+    }
+}
+
 int usageError(const QString& why) {
     std::fprintf(stderr, "quelvix-site: %s\n\n%s", qPrintable(why), qPrintable(helpText()));
     return 2;
@@ -230,6 +246,7 @@ int usageError(const QString& why) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    sitelog::setUp();
     // Before anything reads the XDG data directories; the site's own format
     // table first, so that its cache is checked too.
     owndata::putFirst();
@@ -271,6 +288,7 @@ int main(int argc, char* argv[]) {
                 say("--exit-when-idle 须是秒数", "--exit-when-idle takes a number of seconds"));
         }
     }
+    chooseLogDetail(parser);
     knowledge::useSimplifiedChinese();
     const QString catalogDir = parser.value(QStringLiteral("catalog"));
     if (parser.isSet(QStringLiteral("export"))) {
@@ -281,6 +299,8 @@ int main(int argc, char* argv[]) {
             return usageError(
                 say("--jobs 须是 1 到 256 的数", "--jobs takes a number from 1 to 256"));
         }
+        qCInfo(lcExport, "导出公开页面到 %s，%d 个线程",
+               qUtf8Printable(parser.value(QStringLiteral("export"))), jobs);
         routes::Site site(
             {.catalogDir = catalogDir, .cache = false, .watch = false, .isPublic = true});
         return exporter::exportTo(parser.value(QStringLiteral("export")), jobs, site);
@@ -312,6 +332,8 @@ int main(int argc, char* argv[]) {
                 say("无法在 127.0.0.1:%1 上监听", "cannot listen on 127.0.0.1:%1").arg(port)));
         return 1;
     }
+    qCInfo(lcSite, "已启动：版本 %s，端口 %d，%s", QUELVIX_VERSION, bound,
+           limits.anyUser ? "公开站点，应答任何人" : "本机站点，只应答本用户");
     restart::keepPort(bound);
     std::printf("listening on http://127.0.0.1:%d\n", bound);
     std::fflush(stdout);

@@ -1,5 +1,7 @@
 #include "pagecache.h"
 
+#include "sitelog.h"
+
 namespace {
 
 // A byte array's allocation: its capacity and the header in front of it.
@@ -56,6 +58,7 @@ void PageCache::store(const QByteArray& key, quint64 generation, http::Response 
     // Any address may be asked for; past the bound the cache starts over
     // rather than grow without end.
     if (m_bytes + added > m_bound) {
+        qCInfo(lcCache, "缓存的页面已达 %lld 字节的上限，全部丢弃重来", qlonglong(m_bound));
         m_pages.clear();
         m_bytes = 0;
     }
@@ -63,7 +66,8 @@ void PageCache::store(const QByteArray& key, quint64 generation, http::Response 
     m_bytes += added;
 }
 
-void PageCache::invalidate(Clock::duration settling) {
+void PageCache::invalidate(const char* why, Clock::duration settling) {
+    qCInfo(lcCache, "已丢弃缓存的页面：%s", why);
     const QMutexLocker locker(&m_lock);
     ++m_generation;
     m_pages.clear();

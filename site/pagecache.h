@@ -29,9 +29,9 @@ public:
     // Keeps its own copy, each byte array no larger than its contents.
     void store(const QByteArray& key, quint64 generation, http::Response response);
 
-    // Drops everything; with a settling time, pages built within it are not
-    // kept either, for sources that are read again only now and then.
-    void invalidate(Clock::duration settling = {});
+    // Drops everything, logging why; with a settling time, pages built within
+    // it are not kept either, for sources that are read again only now and then.
+    void invalidate(const char* why, Clock::duration settling = {});
 
 private:
     const bool m_enabled;

@@ -4,6 +4,7 @@
 #include "icons.h"
 #include "knowledge.h"
 #include "pages.h"
+#include "sitelog.h"
 #include "watcher.h"
 #include "words.h"
 
@@ -291,6 +292,41 @@ std::optional<Response> refusal(const Request& request, int port, bool isPublic)
     return std::nullopt;
 }
 
+// What a client sent, as a log line may hold it: cut short, and nothing that
+// could end the line or pass for another.
+QByteArray loggable(const QByteArray& sent) {
+    constexpr qsizetype shown = 160;
+    QByteArray line = sent.left(shown);
+    for (char& c : line) {
+        const auto byte = static_cast<unsigned char>(c);
+        c = byte < 0x20 || byte >= 0x7f ? '?' : c;
+    }
+    return sent.size() > shown ? line + "..." : line;
+}
+
+const char* refusalReason(int status) {
+    switch (status) {
+    case 421:
+        return "Host 不是本站";
+    case 403:
+        return "别的网站发起的请求";
+    case 405:
+        return "方法不受理";
+    case 414:
+        return "地址或搜索词过长";
+    case 501:
+        return "不认识的传输编码";
+    default:
+        return "请求头有歧义或不合格式";
+    }
+}
+
+void logRefusal(const Request& request, int status) {
+    qCDebug(lcHttp, "拒绝 %d（%s）：%s %s，Host: %s", status, refusalReason(status),
+            loggable(request.method).constData(), loggable(request.path).constData(),
+            loggable(request.header("Host")).constData());
+}
+
 } // namespace
 
 Site::Site(const Options& options)
@@ -306,12 +342,12 @@ Site::Site(const Options& options)
         std::make_unique<Watcher>(Watcher::Callbacks{.programsChanged =
                                                          [this] {
                                                              knowledge::forget();
-                                                             m_cache.invalidate();
+                                                             m_cache.invalidate("已装程序有变");
                                                          },
                                                      .mimeChanged =
-                                                         [this] {
+                                                         [this](const char* why) {
                                                              knowledge::forget();
-                                                             m_cache.invalidate(mimeSettling);
+                                                             m_cache.invalidate(why, mimeSettling);
                                                          },
                                                      .catalogChanged =
                                                          [this] {
@@ -334,13 +370,16 @@ void Site::reloadCatalog() {
         const QMutexLocker locker(&m_catalogLock);
         m_catalog.swap(fresh);
     }
-    m_cache.invalidate();
+    m_cache.invalidate("软件目录已重新读入");
 }
 
 Response Site::respond(const Request& request) {
     const auto start = std::chrono::steady_clock::now();
     m_lastRequest.store(start);
     const std::optional<Response> refused = refusal(request, m_port.load(), m_public);
+    if (refused) {
+        logRefusal(request, refused->status);
+    }
     Response response = refused ? *refused : page(request);
     // Each answer reports how long it took, so its cost can be measured apart
     // from the network's.

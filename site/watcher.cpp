@@ -76,12 +76,12 @@ struct Watcher::Loop {
         }
         if (mime != mimeStamp) {
             mimeStamp = mime;
-            callbacks.mimeChanged();
+            callbacks.mimeChanged("MIME 数据库有变");
             mimeSettled = Clock::now() + mimeSettling;
         } else if (mimeSettled && Clock::now() >= *mimeSettled) {
             // What was rebuilt meanwhile may have come from the old database.
             mimeSettled.reset();
-            callbacks.mimeChanged();
+            callbacks.mimeChanged("MIME 数据库已稳定，其间建的页面可能仍出自旧库");
         }
     }
 

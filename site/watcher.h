@@ -21,8 +21,8 @@ public:
 
     struct Callbacks {
         std::function<void()> programsChanged;
-        std::function<void()> mimeChanged;
-        std::function<void()> catalogChanged; // called on the watcher's thread
+        std::function<void(const char* why)> mimeChanged; // changed, or settled since
+        std::function<void()> catalogChanged;             // called on the watcher's thread
     };
 
     Watcher(Callbacks callbacks, std::function<QStringList()> catalogFiles);

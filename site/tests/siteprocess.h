@@ -82,8 +82,20 @@ public:
     QByteArray host() const { return "127.0.0.1:" + QByteArray::number(port()); }
     qint64 pid() const { return m_process.processId(); }
     Reply get(const QByteArray& target) const { return getFrom(port(), target); }
+    // What the site has logged so far; grows as the event loop runs.
+    QByteArray log() {
+        m_log += m_process.readAllStandardError();
+        return m_log;
+    }
+    // Ends the site; everything it logged, to the last line.
+    QByteArray stop() {
+        m_process.terminate();
+        m_process.waitForFinished(30000);
+        return log();
+    }
 
 private:
     QProcess m_process;
     QString m_root;
+    QByteArray m_log;
 };

@@ -20,6 +20,8 @@ private slots:
     void malformedRequestsAreRefused();
     void manyRequestsAtOnce();
     void programsFromTheApplicationDatabase();
+    void logTellsRefusalsOnlyWhenVerbose_data();
+    void logTellsRefusalsOnlyWhenVerbose();
 
 private:
     std::unique_ptr<Site> m_site;
@@ -214,6 +216,34 @@ void TestSite::programsFromTheApplicationDatabase() {
     QCOMPARE(QProcess::execute("update-desktop-database", {share + "/applications"}), 0);
     QTRY_VERIFY_WITH_TIMEOUT(site.get("/filefound/qvxtest.html").body.contains("测试播放器"),
                              20000);
+}
+
+void TestSite::logTellsRefusalsOnlyWhenVerbose_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("refusalLogged");
+    QTest::newRow("default") << QStringList{} << false;
+    QTest::newRow("verbose") << QStringList{"--verbose"} << true;
+}
+
+// A request turned away is one line, and only when asked for; a Host that
+// tries to end the line or colour the terminal is logged defused.
+void TestSite::logTellsRefusalsOnlyWhenVerbose() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, refusalLogged);
+    Site site(QProcessEnvironment::systemEnvironment(), arguments);
+    QVERIFY(site.isUp());
+    QCOMPARE(site.raw("GET /filefound/pdf.html HTTP/1.1\r\nHost: evil.example\x1b[31m\r\n"
+                      "Connection: close\r\n\r\n")
+                 .status,
+             421);
+    QCOMPARE(site.get("/filefound/pdf.html").status, 200);
+    const QByteArray log = site.stop();
+    QVERIFY2(log.contains("quelvix-site: quelvix.site.main: 已启动：版本 "), log.constData());
+    QCOMPARE(log.contains("quelvix-site: quelvix.site.http: 拒绝 421（Host 不是本站）：GET "
+                          "/filefound/pdf.html，Host: evil.example?[31m\n"),
+             refusalLogged);
+    QVERIFY(!log.contains('\x1b'));
+    QVERIFY2(!log.contains("pdf.html") || refusalLogged, log.constData());
 }
 
 QTEST_GUILESS_MAIN(TestSite)

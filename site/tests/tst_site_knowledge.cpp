@@ -137,6 +137,7 @@ void TestSiteKnowledge::iconRoutesStayInside() {
 // although the unknown extension's page was asked for (and kept) before.
 void TestSiteKnowledge::mimeDatabaseChangeShows() {
     QCOMPARE(m_site->get("/filefound/qvxnew.html").status, 404);
+    const qsizetype logged = m_site->log().size();
     QVERIFY(writeFile(m_world.share + "/mime/packages/quelvix-new.xml",
                       "<?xml version=\"1.0\"?>\n<mime-info xmlns=\"http://www.freedesktop.org/"
                       "standards/shared-mime-info\"><mime-type type=\"application/x-quelvix-new\">"
@@ -145,7 +146,10 @@ void TestSiteKnowledge::mimeDatabaseChangeShows() {
     QCOMPARE(QProcess::execute("update-mime-database", {m_world.share + "/mime"}), 0);
     QTRY_COMPARE_WITH_TIMEOUT(m_site->get("/filefound/qvxnew.html").status, 200, 20000);
     // And it stays: what was built while the database settled was not kept.
-    QTest::qWait(6000);
+    const QByteArray settled =
+        "quelvix-site: quelvix.site.cache: 已丢弃缓存的页面：MIME 数据库已稳定";
+    QTRY_VERIFY2_WITH_TIMEOUT(m_site->log().indexOf(settled, logged) >= 0,
+                              m_site->log().constData(), 20000);
     QCOMPARE(m_site->get("/filefound/qvxnew.html").status, 200);
 }
 

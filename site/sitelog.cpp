@@ -1,0 +1,32 @@
+#include "sitelog.h"
+
+Q_LOGGING_CATEGORY(lcSite, "quelvix.site.main", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcHttp, "quelvix.site.http", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcCache, "quelvix.site.cache", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcCatalog, "quelvix.site.catalog", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcMime, "quelvix.site.mime", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcExport, "quelvix.site.export", QtInfoMsg)
+
+namespace sitelog {
+
+void setUp() {
+    qSetMessagePattern(QStringLiteral("quelvix-site: %{category}: %{message}"));
+}
+
+// QT_LOGGING_RULES, when set, still has the last word.
+void setDetail(Detail detail) {
+    switch (detail) {
+    case Detail::Quiet:
+        QLoggingCategory::setFilterRules(
+            QStringLiteral("quelvix.site.*.debug=false\nquelvix.site.*.info=false"));
+        break;
+    case Detail::Normal:
+        QLoggingCategory::setFilterRules(QStringLiteral("quelvix.site.*.debug=false"));
+        break;
+    case Detail::Verbose:
+        QLoggingCategory::setFilterRules(QStringLiteral("quelvix.site.*.debug=true"));
+        break;
+    }
+}
+
+} // namespace sitelog
