@@ -16,11 +16,13 @@ function(quelvix_port_of root out)
 endfunction()
 
 # quelvix_is_loopback(ROOT OUT): whether the root's host is localhost,
-# 127.0.0.0/8 or ::1.
+# 127.0.0.0/8 (also shortened, as 127.1) or ::1 (also written out or as an
+# IPv4-mapped 127 address).
 function(quelvix_is_loopback root out)
     string(TOLOWER "${root}" root)
-    set(octet "(25[0-5]|2[0-4][0-9]|1[0-9][0-9]|[1-9]?[0-9])")
-    if(root MATCHES "^[a-z]+://(localhost|\\[::1\\]|127\\.${octet}\\.${octet}\\.${octet})(:[0-9]+)?$")
+    set(ipv4 "127(\\.[0-9]+)*")
+    set(ipv6 "\\[(0*:)+(0*1|ffff:${ipv4}|ffff:7f[0-9a-f]?[0-9a-f]?:[0-9a-f]+)\\]")
+    if(root MATCHES "^[a-z]+://(localhost|${ipv4}|${ipv6})(:[0-9]+)?$")
         set(${out} TRUE PARENT_SCOPE)
     else()
         set(${out} FALSE PARENT_SCOPE)
