@@ -16,7 +16,7 @@ if(NOT QUELVIX_MINGW_CXX OR NOT QUELVIX_WINE OR NOT QUELVIX_WINESERVER OR pefile
     foreach(test IN LISTS windows_tests)
         add_test(NAME win32_${test} COMMAND ${CMAKE_COMMAND} -E echo
                  "not run: MinGW-w64, Wine and python3-pefile are needed")
-        set_tests_properties(win32_${test} PROPERTIES SKIP_REGULAR_EXPRESSION "not run")
+        set_tests_properties(win32_${test} PROPERTIES SKIP_REGULAR_EXPRESSION "not run" LABELS wine)
     endforeach()
     return()
 endif()
@@ -39,10 +39,10 @@ set(wine_env
 add_test(NAME win32_prefix
          COMMAND sh -c "mkdir -p \"$WINEPREFIX\" && \"${QUELVIX_WINESERVER}\" -p >/dev/null 2>&1 && \"${QUELVIX_WINEBOOT}\" -i >/dev/null 2>&1")
 set_tests_properties(win32_prefix PROPERTIES FIXTURES_SETUP wine ENVIRONMENT "${wine_env}"
-                     TIMEOUT 300)
+                     TIMEOUT 300 LABELS wine)
 add_test(NAME win32_prefix_stop COMMAND sh -c "\"${QUELVIX_WINESERVER}\" -k; true")
 set_tests_properties(win32_prefix_stop PROPERTIES FIXTURES_CLEANUP wine
-                     ENVIRONMENT "${wine_env}")
+                     ENVIRONMENT "${wine_env}" LABELS wine)
 
 foreach(test commandlines registry process)
     add_test(NAME win32_${test} COMMAND ${QUELVIX_WINE} ${windows_build}/tst_win32_${test}.exe)
@@ -55,6 +55,6 @@ add_test(NAME win32_resources
                  ${windows_build}/quelvix_resources.exe
                  ${PROJECT_SOURCE_DIR}/data/icons/quelvix.ico ${PROJECT_VERSION})
 foreach(test IN LISTS windows_tests)
-    set_tests_properties(win32_${test} PROPERTIES FIXTURES_REQUIRED wine
+    set_tests_properties(win32_${test} PROPERTIES FIXTURES_REQUIRED wine LABELS wine
                          ENVIRONMENT "${wine_env}" TIMEOUT 120 FAIL_REGULAR_EXPRESSION "FAIL")
 endforeach()

@@ -1,5 +1,6 @@
 // The lookup address builder: any text becomes exactly one path segment that
 // decodes back to the text.
+#include "addresses.h"
 #include "lookup.h"
 
 #include <QStringDecoder>
@@ -28,7 +29,7 @@ void check(bool condition) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The input is the typed text as UTF-16 code units, any of them.
     const QString text(reinterpret_cast<const QChar*>(data), qsizetype(size / 2));
-    const QByteArray segment = lookup::encodePathSegment(text).toLatin1();
+    const QByteArray segment = addresses::encodeSegment(text).toLatin1();
     for (qsizetype i = 0; i < segment.size(); ++i) {
         if (segment[i] == '%') {
             check(i + 2 < segment.size() && isHex(segment[i + 1]) && isHex(segment[i + 2]));

@@ -1,5 +1,6 @@
 #include "exporter.h"
 
+#include "addresses.h"
 #include "knowledge.h"
 #include "routes.h"
 #include "webroot.h"
@@ -83,10 +84,10 @@ QList<Job> pageJobs() {
         if (extension.contains(QLatin1Char('/')) || extension.startsWith(QLatin1Char('.'))) {
             continue;
         }
-        const QByteArray encoded = QUrl::toPercentEncoding(extension);
-        const QByteArray name = extension.toUtf8();
-        jobs.append({"/filefound/" + encoded + ".html", "filefound/" + name + ".html"});
-        jobs.append({"/soso/" + encoded + ".htm", "soso/" + name + ".htm"});
+        for (const addresses::Page page : {addresses::Page::Lookup, addresses::Page::Search}) {
+            jobs.append({addresses::pagePath(page, extension).toLatin1(),
+                         addresses::pageFile(page, extension).toUtf8()});
+        }
     }
     return jobs;
 }

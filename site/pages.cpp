@@ -1,5 +1,6 @@
 #include "pages.h"
 
+#include "addresses.h"
 #include "icons.h"
 
 #include <QRegularExpression>
@@ -88,11 +89,11 @@ QString segment(const QString& text) {
 }
 
 QString fullAddress(const QString& extension) {
-    return QStringLiteral("/soso/") + segment(extension) + QStringLiteral(".htm");
+    return addresses::pagePath(addresses::Page::Search, extension);
 }
 
 QString compactAddress(const QString& extension) {
-    return QStringLiteral("/filefound/") + segment(extension) + QStringLiteral(".html");
+    return addresses::pagePath(addresses::Page::Lookup, extension);
 }
 
 QString pageAddress(const QString& extension, bool full) {

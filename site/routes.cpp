@@ -1,5 +1,6 @@
 #include "routes.h"
 
+#include "addresses.h"
 #include "filecheck.h"
 #include "icons.h"
 #include "knowledge.h"
@@ -67,14 +68,7 @@ Response lasting(const QByteArray& type, const QByteArray& body) {
 // by any of its names. Anything else is a page whose domain now points here
 // (DNS rebinding) and must not read this machine's programs.
 bool isOwnHost(const QByteArray& host, int port) {
-    const QByteArray suffix = ':' + QByteArray::number(port);
-    for (const char* name : {"127.0.0.1", "localhost", "[::1]"}) {
-        if (host.compare(name + suffix, Qt::CaseInsensitive) == 0 ||
-            (port == 80 && host.compare(name, Qt::CaseInsensitive) == 0)) {
-            return true;
-        }
-    }
-    return false;
+    return port > 0 && port <= 65535 && addresses::isLoopbackHost(host, quint16(port));
 }
 
 // A page shown inside another page: these pages are never framed, and one
@@ -189,21 +183,6 @@ QString decoded(const QByteArray& encoded) {
     return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded));
 }
 
-// "/<prefix><extension><suffix>", the extension percent-decoded exactly once.
-bool matchLookup(const QByteArray& path, const char* prefix, const char* suffix,
-                 QString* extension) {
-    if (!path.startsWith(prefix) || !path.endsWith(suffix)) {
-        return false;
-    }
-    const qsizetype start = qsizetype(std::strlen(prefix));
-    const qsizetype length = path.size() - start - qsizetype(std::strlen(suffix));
-    if (length <= 0) {
-        return false;
-    }
-    *extension = decoded(path.mid(start, length));
-    return true;
-}
-
 // The search box's form: /search?ext=<text> goes on to that extension's page.
 Response search(const Request& request) {
     QString typed;
@@ -215,8 +194,9 @@ Response search(const Request& request) {
     const QString extension = knowledge::normalise(typed);
     Response response = bare(303);
     response.headers.emplaceBack(
-        "Location", extension.isEmpty() ? QByteArray("/")
-                                        : "/soso/" + QUrl::toPercentEncoding(extension) + ".htm");
+        "Location", (extension.isEmpty() ? addresses::rootPath()
+                                         : addresses::pagePath(addresses::Page::Search, extension))
+                        .toLatin1());
     return response;
 }
 
@@ -232,20 +212,17 @@ struct FileFinding {
 // "/filefound/<extension>.html?type=<MIME type>&notice=<kind>,<kind>", the
 // extension possibly empty; nothing when the query names neither.
 std::optional<FileFinding> fileFinding(const Request& request) {
-    const QByteArray prefix = "/filefound/";
-    const QByteArray suffix = ".html";
-    const QByteArray& path = request.path;
-    if (!path.startsWith(prefix) || !path.endsWith(suffix) ||
-        path.size() < prefix.size() + suffix.size()) {
+    const std::optional<addresses::PageRequest> page = addresses::pageOf(request.path);
+    if (!page || page->page != addresses::Page::Lookup) {
         return std::nullopt;
     }
     FileFinding finding;
     bool found = false;
     for (const http::Field& field : request.query) {
-        if (field.first == "type") {
+        if (field.first == addresses::typeField) {
             finding.type = decoded(field.second).trimmed();
             found = true;
-        } else if (field.first == "notice") {
+        } else if (field.first == addresses::noticeField) {
             for (const QString& code : decoded(field.second).split(u',', Qt::SkipEmptyParts)) {
                 const std::optional<filecheck::NoticeKind> kind = filecheck::noticeKindOf(code);
                 if (kind && !finding.notices.contains(*kind)) {
@@ -258,8 +235,7 @@ std::optional<FileFinding> fileFinding(const Request& request) {
     if (!found) {
         return std::nullopt;
     }
-    finding.extension =
-        decoded(path.mid(prefix.size(), path.size() - prefix.size() - suffix.size()));
+    finding.extension = page->extension;
     return finding;
 }
 
@@ -398,14 +374,13 @@ struct Lookup {
     bool full = false;
 };
 
+// A page for no extension at all is no lookup page.
 std::optional<Lookup> lookupOf(const QByteArray& path) {
-    Lookup lookup;
-    if (matchLookup(path, "/filefound/", ".html", &lookup.extension)) {
-        return lookup;
+    const std::optional<addresses::PageRequest> page = addresses::pageOf(path);
+    if (!page || page->extension.isEmpty()) {
+        return std::nullopt;
     }
-    lookup.full = true;
-    return matchLookup(path, "/soso/", ".htm", &lookup.extension) ? std::optional(lookup)
-                                                                  : std::nullopt;
+    return Lookup{page->extension, page->page == addresses::Page::Search};
 }
 
 // Where a page is kept: a lookup page under its extension's normalised form,
@@ -418,8 +393,9 @@ std::optional<QByteArray> cacheKey(const QByteArray& path, const std::optional<L
     if (lookup->extension.size() > maxExtensionLength) {
         return std::nullopt;
     }
-    return (lookup->full ? "/soso/" : "/filefound/") +
-           knowledge::normalise(lookup->extension).toUtf8();
+    return addresses::pagePath(lookup->full ? addresses::Page::Search : addresses::Page::Lookup,
+                               knowledge::normalise(lookup->extension))
+        .toLatin1();
 }
 
 } // namespace

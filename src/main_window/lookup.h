@@ -5,12 +5,9 @@
 #include <QStringView>
 #include <QUrl>
 
-// The addresses the lookup commands hand to the pane and the browser.
+// The addresses the lookup commands hand to the pane and the browser, in the
+// forms of addresses.h; the text is encoded as one path segment.
 namespace lookup {
-
-// The text as exactly one path segment: every character outside A-Z, a-z,
-// 0-9 and "-._~" is percent-encoded as UTF-8, an unpaired surrogate as U+FFFD.
-QString encodePathSegment(QStringView text);
 
 // site + "/filefound/" + text + ".html"
 QUrl embeddedAddress(const QString& site, QStringView text);

@@ -34,7 +34,7 @@ struct SiteAnswer {
 // Pages are only taken from a listener of this user's own. Another user's
 // program on the port could show anything under the app's name and would see
 // every lookup, so then the address moves to this user's own port (see
-// fallbackPort) and the site is started there.
+// addresses::fallbackPort) and the site is started there.
 class LocalSite {
 public:
     // Starts a program with arguments, detached; false when it could not.
@@ -54,15 +54,6 @@ public:
     // The answer for a problem with an address, also for one found after
     // whenReady() said it could be used.
     SiteAnswer problem(SiteProblem problem, const QUrl& address) const;
-
-    static bool isLoopback(const QUrl& address);
-
-    // This user's own port for a site whose configured port is held by
-    // another user: in the thousand ports just above the configured one (just
-    // below it when that would pass 65535), picked by the uid modulo 1000.
-    // Users with consecutive uids get distinct ports; two whose uids differ by
-    // a multiple of 1000 share one, and the second is told so.
-    static quint16 fallbackPort(quint16 configured, uint uid);
 
 private:
     struct Probe;

@@ -1,3 +1,4 @@
+#include "addresses.h"
 #include "lookup.h"
 
 #include <QTest>
@@ -68,7 +69,7 @@ void TestLookup::encoding_data() {
 void TestLookup::encoding() {
     QFETCH(QString, text);
     QFETCH(QString, segment);
-    QCOMPARE(lookup::encodePathSegment(text), segment);
+    QCOMPARE(addresses::encodeSegment(text), segment);
 }
 
 void TestLookup::addressesKeepTheirShape_data() {
@@ -102,7 +103,7 @@ void TestLookup::longTextRoundTrips() {
     for (int i = 0; i < 100000; ++i) {
         text.append(i % 3 == 0 ? QChar(u'格') : QChar(u'a' + i % 26));
     }
-    const QString segment = lookup::encodePathSegment(text);
+    const QString segment = addresses::encodeSegment(text);
     QCOMPARE(QString::fromUtf8(QByteArray::fromPercentEncoding(segment.toLatin1())), text);
 
     const QUrl url = lookup::embeddedAddress(QStringLiteral("http://h"), text);

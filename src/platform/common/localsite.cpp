@@ -1,5 +1,7 @@
 #include "localsite.h"
 
+#include "addresses.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -38,10 +40,6 @@ bool startDetached(const QString& program, const QStringList& arguments) {
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
     return process.startDetached();
-}
-
-quint16 portOf(const QUrl& address) {
-    return quint16(address.port(address.scheme() == QLatin1String("https") ? 443 : 80));
 }
 
 QHostAddress hostOf(const QUrl& address) {
@@ -163,22 +161,13 @@ LocalSite::LocalSite(QString program, Starter starter, int waitMilliseconds)
     , m_starter(std::move(starter))
     , m_wait(waitMilliseconds) {}
 
-bool LocalSite::isLoopback(const QUrl& address) {
-    const QString host = address.host();
-    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
-}
-
-quint16 LocalSite::fallbackPort(quint16 configured, uint uid) {
-    const int first = configured <= 65535 - 1000 ? configured + 1 : configured - 1000;
-    return quint16(first + int(uid % 1000));
-}
-
 void LocalSite::whenReady(const QUrl& address, Then then) {
-    if (!isLoopback(address)) {
+    if (!addresses::isLoopback(address)) {
         then(SiteAnswer{address});
         return;
     }
-    probe({address, portOf(address), false, false, QDeadlineTimer(m_wait), std::move(then)});
+    probe({address, addresses::portOf(address), false, false, QDeadlineTimer(m_wait),
+           std::move(then)});
 }
 
 void LocalSite::probe(Probe p) {
@@ -205,7 +194,7 @@ void LocalSite::heldByOther(Probe p) {
         p.finish(*this, SiteProblem::Taken);
         return;
     }
-    p.port = fallbackPort(p.port, currentUser());
+    p.port = addresses::fallbackPort(p.port, currentUser());
     p.ownPort = true;
     p.started = false;
     probe(std::move(p));
@@ -290,7 +279,7 @@ void LocalSite::refused(Probe p) {
 }
 
 SiteAnswer LocalSite::problem(SiteProblem problem, const QUrl& address) const {
-    const QString port = QString::number(portOf(address));
+    const QString port = QString::number(addresses::portOf(address));
     const QString seconds = QString::number(m_wait / 1000.0);
     const QString site = m_program.isEmpty() ? QStringLiteral("quelvix-site") : m_program;
     SiteAnswer answer{address, problem};
@@ -315,7 +304,8 @@ SiteAnswer LocalSite::problem(SiteProblem problem, const QUrl& address) const {
         answer.fix = QStringLiteral("ss -ltnp 'sport = :%1'").arg(port);
         break;
     case SiteProblem::Taken: {
-        const QString own = QString::number(fallbackPort(portOf(address), currentUser()));
+        const QString own =
+            QString::number(addresses::fallbackPort(addresses::portOf(address), currentUser()));
         answer.what = QStringLiteral("查询站点的端口被其他用户的程序占着：端口 %1 和本用户自己的"
                                      "端口 %2 都是。别人的程序可以冒充查询站点，所以这里不显示"
                                      "它的页面。看看是谁占着：")

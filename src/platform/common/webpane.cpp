@@ -1,5 +1,6 @@
 #include "webpane.h"
 
+#include "addresses.h"
 #include "browserlauncher.h"
 #include "localsite.h"
 #include "messenger.h"
@@ -197,7 +198,7 @@ private:
     }
 
     bool onTheSiteShown(const QUrl& address) const {
-        return LocalSite::isLoopback(address) && address.scheme() == m_shown.scheme() &&
+        return addresses::isLoopback(address) && address.scheme() == m_shown.scheme() &&
                address.host() == m_shown.host() && address.port() == m_shown.port();
     }
 

@@ -1,5 +1,6 @@
 // Seeing to the local lookup site before an address on it is used: starting
 // it, taking pages only from this user's own, and never holding up the loop.
+#include "addresses.h"
 #include "browserlauncher.h"
 #include "fakes.h"
 #include "localsite.h"
@@ -38,7 +39,7 @@ bool isFree(quint16 port) {
 quint16 freePortAndFallback() {
     for (;;) {
         const quint16 port = freePort();
-        if (port <= 64535 && isFree(platform::LocalSite::fallbackPort(port, ::geteuid()))) {
+        if (port <= 64535 && isFree(addresses::fallbackPort(port, ::geteuid()))) {
             return port;
         }
     }
@@ -290,7 +291,7 @@ void TestLocalSite::addressesElsewhereNeedNoSite_data() {
 void TestLocalSite::addressesElsewhereNeedNoSite() {
     QFETCH(QUrl, address);
     QFETCH(bool, loopback);
-    QCOMPARE(platform::LocalSite::isLoopback(address), loopback);
+    QCOMPARE(addresses::isLoopback(address), loopback);
 }
 
 void TestLocalSite::siteEndsWhenIdle() {
@@ -327,7 +328,7 @@ void TestLocalSite::anotherUsersListenerIsPassedBy() {
     QVERIFY2(other, "no other user could be made");
 
     const quint16 port = freePortAndFallback();
-    const quint16 ownPort = platform::LocalSite::fallbackPort(port, ::geteuid());
+    const quint16 ownPort = addresses::fallbackPort(port, ::geteuid());
     ForeignListener theirs(*other, bound, port);
     QVERIFY(theirs.listening());
     std::optional<ForeignListener> theirsToo;

@@ -1,0 +1,135 @@
+#include "addresses.h"
+
+namespace addresses {
+namespace {
+
+// Qt's UTF-8 encoder writes an unpaired surrogate as a question mark; the
+// address carries U+FFFD for it instead, as browsers do.
+QString withUnpairedSurrogatesReplaced(QStringView text) {
+    QString out = text.toString();
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        if (out[i].isHighSurrogate() && i + 1 < out.size() && out[i + 1].isLowSurrogate()) {
+            ++i;
+        } else if (out[i].isSurrogate()) {
+            out[i] = QChar::ReplacementCharacter;
+        }
+    }
+    return out;
+}
+
+struct Form {
+    QLatin1String directory;
+    QLatin1String suffix;
+};
+
+Form formOf(Page page) {
+    return page == Page::Lookup ? Form{QLatin1String("filefound"), QLatin1String(".html")}
+                                : Form{QLatin1String("soso"), QLatin1String(".htm")};
+}
+
+std::optional<QString> extensionIn(QByteArrayView path, Page page) {
+    const Form form = formOf(page);
+    const QByteArray prefix = '/' + QByteArray(form.directory.data(), form.directory.size()) + '/';
+    const QByteArrayView suffix(form.suffix.data(), form.suffix.size());
+    if (!path.startsWith(prefix) || !path.endsWith(suffix) ||
+        path.size() < prefix.size() + suffix.size()) {
+        return std::nullopt;
+    }
+    const QByteArrayView encoded =
+        path.sliced(prefix.size(), path.size() - prefix.size() - suffix.size());
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded.toByteArray()));
+}
+
+// A host as QUrl leaves it: IPv4 in dotted decimal, IPv6 compressed, lower case.
+bool isLoopbackIPv4(QStringView host) {
+    const QList<QStringView> parts = host.split(u'.');
+    if (parts.size() != 4) {
+        return false;
+    }
+    for (QStringView part : parts) {
+        bool number = false;
+        if (part.isEmpty() || part.toUInt(&number) > 255 || !number) {
+            return false;
+        }
+    }
+    return parts.front() == u"127";
+}
+
+} // namespace
+
+QString encodeSegment(QStringView text) {
+    return QString::fromLatin1(withUnpairedSurrogatesReplaced(text).toUtf8().toPercentEncoding());
+}
+
+QString pagePath(Page page, QStringView extension) {
+    const Form form = formOf(page);
+    return QStringLiteral("/") + form.directory + u'/' + encodeSegment(extension) + form.suffix;
+}
+
+QString pageFile(Page page, const QString& extension) {
+    const Form form = formOf(page);
+    return QString(form.directory) + u'/' + extension + form.suffix;
+}
+
+QString fileQuery(const QString& type, const QStringList& notices) {
+    QStringList fields;
+    if (!type.isEmpty()) {
+        fields << QLatin1String(typeField) + u'=' +
+                      QString::fromLatin1(type.toUtf8().toPercentEncoding("/"));
+    }
+    if (!notices.isEmpty()) {
+        fields << QLatin1String(noticeField) + u'=' + encodeSegment(notices.join(u','));
+    }
+    return fields.join(u'&');
+}
+
+QString rootPath() {
+    return QStringLiteral("/");
+}
+
+std::optional<PageRequest> pageOf(QByteArrayView path) {
+    for (const Page page : {Page::Lookup, Page::Search}) {
+        if (std::optional<QString> extension = extensionIn(path, page)) {
+            return PageRequest{page, *extension};
+        }
+    }
+    return std::nullopt;
+}
+
+QUrl under(const QString& root, const QString& pathAndQuery) {
+    return QUrl(root + pathAndQuery, QUrl::StrictMode);
+}
+
+quint16 defaultPort(QStringView scheme) {
+    return scheme.compare(u"https", Qt::CaseInsensitive) == 0 ? 443 : 80;
+}
+
+quint16 portOf(const QUrl& address) {
+    return quint16(address.port(defaultPort(address.scheme())));
+}
+
+bool isLoopback(const QUrl& address) {
+    const QString host = address.host();
+    constexpr QStringView mapped = u"::ffff:";
+    return host == u"localhost" || host == u"::1" || isLoopbackIPv4(host) ||
+           (host.startsWith(mapped) && isLoopbackIPv4(QStringView(host).sliced(mapped.size())));
+}
+
+bool isLoopbackHost(QByteArrayView host, quint16 port) {
+    const QByteArray suffix = ':' + QByteArray::number(port);
+    for (const char* name : {"127.0.0.1", "localhost", "[::1]"}) {
+        const QByteArray withPort = name + suffix;
+        if (host.compare(withPort, Qt::CaseInsensitive) == 0 ||
+            (port == defaultPort(u"http") && host.compare(name, Qt::CaseInsensitive) == 0)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+quint16 fallbackPort(quint16 configured, uint uid) {
+    const int first = configured <= 65535 - 1000 ? configured + 1 : configured - 1000;
+    return quint16(first + int(uid % 1000));
+}
+
+} // namespace addresses

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+#include <QUrl>
+#include <optional>
+
+// How the lookup site's pages are addressed, and which port and host an
+// address means. The app builds these addresses, the site answers them and
+// the export writes them out as files, so all three read them from here.
+namespace addresses {
+
+// The two pages for an extension: the compact one the app's pane shows and
+// the full one a browser is sent to.
+enum class Page { Lookup, Search };
+
+// The text as exactly one path segment: every character outside A-Z, a-z,
+// 0-9 and "-._~" is percent-encoded as UTF-8, an unpaired surrogate as U+FFFD.
+QString encodeSegment(QStringView text);
+
+// "/filefound/<extension>.html" or "/soso/<extension>.htm", encoded.
+QString pagePath(Page page, QStringView extension);
+// The same page in an exported copy of the site, relative to its root and
+// not encoded: a web server decodes the path back to this file name.
+QString pageFile(Page page, const QString& extension);
+// The query a lookup page takes for a file: "type=<MIME type>&notice=<kinds>",
+// the kinds comma-separated, each field left out when empty.
+QString fileQuery(const QString& type, const QStringList& notices);
+inline constexpr char typeField[] = "type";
+inline constexpr char noticeField[] = "notice";
+// The forum's and the site's home: "/".
+QString rootPath();
+
+// The page a request path names, its extension percent-decoded exactly once
+// and possibly empty; nothing for any other path.
+struct PageRequest {
+    Page page;
+    QString extension;
+};
+std::optional<PageRequest> pageOf(QByteArrayView path);
+
+// The root's address with the path and query appended; every byte that could
+// mean anything to a URL parser is already escaped, so parsing is strict.
+QUrl under(const QString& root, const QString& pathAndQuery);
+
+// The port a scheme implies when an address names none.
+quint16 defaultPort(QStringView scheme);
+quint16 portOf(const QUrl& address);
+
+// Whether an address leads to this machine's loopback interface: localhost,
+// 127.0.0.0/8 or ::1, also as an IPv4-mapped IPv6 address.
+bool isLoopback(const QUrl& address);
+
+// Whether an HTTP Host value names the site on loopback at this port: by
+// address or as localhost, with the port or, for the port plain http implies,
+// without it. The site speaks no TLS, so no other scheme's port is implied.
+bool isLoopbackHost(QByteArrayView host, quint16 port);
+
+// This user's own port for a site whose configured port is held by another
+// user: in the thousand ports just above the configured one (just below it
+// when that would pass 65535), picked by the uid modulo 1000. Users with
+// consecutive uids get distinct ports; two whose uids differ by a multiple of
+// 1000 share one, and the second is told so.
+quint16 fallbackPort(quint16 configured, uint uid);
+
+} // namespace addresses

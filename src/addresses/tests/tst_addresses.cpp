@@ -1,0 +1,124 @@
+#include "addresses.h"
+
+#include <QTest>
+
+using addresses::Page;
+
+class TestAddresses : public QObject {
+    Q_OBJECT
+
+private slots:
+    void pagesComeBackFromTheirPaths_data();
+    void pagesComeBackFromTheirPaths();
+    void otherPathsAreNoPage_data();
+    void otherPathsAreNoPage();
+    void portsFollowTheScheme_data();
+    void portsFollowTheScheme();
+    void loopbackAddresses_data();
+    void loopbackAddresses();
+    void hostsOfTheSite_data();
+    void hostsOfTheSite();
+};
+
+void TestAddresses::pagesComeBackFromTheirPaths_data() {
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QString>("extension");
+    QTest::newRow("lookup") << int(Page::Lookup) << QStringLiteral("pdf");
+    QTest::newRow("search") << int(Page::Search) << QStringLiteral("tar.gz");
+    QTest::newRow("chinese") << int(Page::Search) << QStringLiteral("文档");
+    QTest::newRow("separators") << int(Page::Lookup) << QStringLiteral("a/b?c#d%20.html");
+    QTest::newRow("empty") << int(Page::Lookup) << QString();
+}
+
+// What the app and the exporter address is what the site reads back.
+void TestAddresses::pagesComeBackFromTheirPaths() {
+    QFETCH(int, page);
+    QFETCH(QString, extension);
+    const QString path = addresses::pagePath(Page(page), extension);
+    const QUrl address = addresses::under(QStringLiteral("http://127.0.0.1:47380"), path);
+    QVERIFY(address.isValid());
+    QCOMPARE(address.path(QUrl::FullyEncoded), path);
+    const std::optional<addresses::PageRequest> read = addresses::pageOf(path.toLatin1());
+    QVERIFY(read);
+    QCOMPARE(int(read->page), page);
+    QCOMPARE(read->extension, extension);
+}
+
+void TestAddresses::otherPathsAreNoPage_data() {
+    QTest::addColumn<QByteArray>("path");
+    QTest::newRow("root") << QByteArray("/");
+    QTest::newRow("suffixes swapped") << QByteArray("/filefound/pdf.htm");
+    QTest::newRow("search's suffix swapped") << QByteArray("/soso/pdf.html");
+    QTest::newRow("no directory") << QByteArray("/pdf.html");
+    QTest::newRow("directory only") << QByteArray("/filefound/");
+    QTest::newRow("relative") << QByteArray("filefound/pdf.html");
+}
+
+void TestAddresses::otherPathsAreNoPage() {
+    QFETCH(QByteArray, path);
+    QVERIFY(!addresses::pageOf(path));
+}
+
+void TestAddresses::portsFollowTheScheme_data() {
+    QTest::addColumn<QUrl>("address");
+    QTest::addColumn<int>("port");
+    QTest::newRow("http") << QUrl("http://127.0.0.1/") << 80;
+    QTest::newRow("https") << QUrl("https://lookup.example.org/") << 443;
+    QTest::newRow("named port") << QUrl("http://127.0.0.1:47380/") << 47380;
+    QTest::newRow("https named port") << QUrl("https://lookup.example.org:8443/") << 8443;
+}
+
+void TestAddresses::portsFollowTheScheme() {
+    QFETCH(QUrl, address);
+    QFETCH(int, port);
+    QCOMPARE(int(addresses::portOf(address)), port);
+}
+
+void TestAddresses::loopbackAddresses_data() {
+    QTest::addColumn<QUrl>("address");
+    QTest::addColumn<bool>("loopback");
+    QTest::newRow("127.0.0.1") << QUrl("http://127.0.0.1:1/") << true;
+    QTest::newRow("127.1.2.3") << QUrl("http://127.1.2.3:1/") << true;
+    QTest::newRow("short 127.1") << QUrl("http://127.1/") << true;
+    QTest::newRow("localhost") << QUrl("http://localhost:1/") << true;
+    QTest::newRow("::1") << QUrl("http://[::1]:1/") << true;
+    QTest::newRow("::1 written out") << QUrl("http://[0:0:0:0:0:0:0:1]/") << true;
+    QTest::newRow("IPv4-mapped") << QUrl("http://[::ffff:127.0.0.1]/") << true;
+    QTest::newRow("other host") << QUrl("https://lookup.example.org/") << false;
+    QTest::newRow("private address") << QUrl("http://192.168.1.1/") << false;
+    QTest::newRow("IPv4-mapped private") << QUrl("http://[::ffff:192.168.1.1]/") << false;
+    QTest::newRow("loopback-looking name") << QUrl("http://127.0.0.1.example.org/") << false;
+    QTest::newRow("localhost-looking name") << QUrl("http://localhost.example.org/") << false;
+    QTest::newRow("other IPv6") << QUrl("http://[::2]/") << false;
+}
+
+void TestAddresses::loopbackAddresses() {
+    QFETCH(QUrl, address);
+    QFETCH(bool, loopback);
+    QCOMPARE(addresses::isLoopback(address), loopback);
+}
+
+void TestAddresses::hostsOfTheSite_data() {
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("own");
+    QTest::newRow("address and port") << QByteArray("127.0.0.1:47380") << 47380 << true;
+    QTest::newRow("name in capitals") << QByteArray("LOCALHOST:47380") << 47380 << true;
+    QTest::newRow("IPv6") << QByteArray("[::1]:47380") << 47380 << true;
+    QTest::newRow("other port") << QByteArray("127.0.0.1:47381") << 47380 << false;
+    QTest::newRow("no port, not 80") << QByteArray("127.0.0.1") << 47380 << false;
+    QTest::newRow("no port on 80") << QByteArray("localhost") << 80 << true;
+    QTest::newRow("no port is not 443") << QByteArray("127.0.0.1") << 443 << false;
+    QTest::newRow("rebound name") << QByteArray("attacker.example:47380") << 47380 << false;
+    QTest::newRow("empty") << QByteArray() << 80 << false;
+}
+
+void TestAddresses::hostsOfTheSite() {
+    QFETCH(QByteArray, host);
+    QFETCH(int, port);
+    QFETCH(bool, own);
+    QCOMPARE(addresses::isLoopbackHost(host, quint16(port)), own);
+}
+
+QTEST_GUILESS_MAIN(TestAddresses)
+#include "tst_addresses.moc"
