@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <appstream.h>
 #include <malloc.h>
+#include <numeric>
 
 namespace catalog {
 namespace {
@@ -84,6 +85,18 @@ QList<int> familiesOf(const QStringList& types, QHash<QString, int>* known) {
         families << *found;
     }
     return families;
+}
+
+QList<bool> formatsOf(const QStringList& types, QHash<QString, bool>* known) {
+    QList<bool> formats;
+    for (const QString& type : types) {
+        auto found = known->constFind(type);
+        if (found == known->cend()) {
+            found = known->insert(type, ranking::isFormat(type));
+        }
+        formats << *found;
+    }
+    return formats;
 }
 
 struct PoolDeleter {
@@ -234,6 +247,22 @@ void Catalog::Tables::add(Component component) {
     components << std::move(component);
 }
 
+void Catalog::Tables::orderByName() {
+    QList<int> sorted(components.size());
+    std::iota(sorted.begin(), sorted.end(), 0);
+    QCollator byName(QLocale(QLocale::Chinese, QLocale::China));
+    std::sort(sorted.begin(), sorted.end(), [&](int a, int b) {
+        const Program& first = components[a].shown;
+        const Program& second = components[b].shown;
+        const int order = byName.compare(first.name, second.name);
+        return order != 0 ? order < 0 : first.id < second.id;
+    });
+    nameOrder.resize(components.size());
+    for (qsizetype place = 0; place < sorted.size(); ++place) {
+        nameOrder[sorted[place]] = int(place);
+    }
+}
+
 Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Interned* interned) {
     const QStringList types = shared(list(fields[MediaTypes]), &interned->names);
     const QString package = QString::fromUtf8(fields[Package]);
@@ -245,7 +274,7 @@ Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Int
              list(fields[DesktopIds]),
              {},
              0},
-            {types, familiesOf(types, &interned->families),
+            {types, familiesOf(types, &interned->families), formatsOf(types, &interned->formats),
              shared(list(fields[Categories]), &interned->names), package,
              interned->choices.value(package)}};
 }
@@ -270,6 +299,7 @@ std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
             tables->add(componentOf(fields, &interned));
         }
     }
+    tables->orderByName();
     return tables;
 }
 
@@ -322,21 +352,25 @@ QList<Program> Catalog::programsFor(const ranking::Target& target) const {
     for (const QStringList& ancestor : target.ancestors) {
         std::for_each(ancestor.begin(), ancestor.end(), addDeclaring);
     }
-    QList<Program> programs;
+    struct Ranked {
+        int index;
+        ranking::Fit fit;
+    };
+    QList<Ranked> ranked;
+    ranked.reserve(candidates.size());
     for (int index : candidates) {
-        Program program = known.components[index].shown;
-        program.fit = ranking::fitOf(target, known.components[index].traits);
-        programs << program;
+        ranked.append({index, ranking::fitOf(target, known.components[index].traits)});
     }
-    QCollator byName(QLocale(QLocale::Chinese, QLocale::China));
-    std::sort(programs.begin(), programs.end(), [&](const Program& a, const Program& b) {
+    std::sort(ranked.begin(), ranked.end(), [&](const Ranked& a, const Ranked& b) {
         const int byFit = ranking::compare(a.fit, b.fit);
-        if (byFit != 0) {
-            return byFit < 0;
-        }
-        const int order = byName.compare(a.name, b.name);
-        return order != 0 ? order < 0 : a.id < b.id;
+        return byFit != 0 ? byFit < 0 : known.nameOrder[a.index] < known.nameOrder[b.index];
     });
+    QList<Program> programs;
+    programs.reserve(ranked.size());
+    for (const Ranked& one : ranked) {
+        programs << known.components[one.index].shown;
+        programs.last().fit = one.fit;
+    }
     return onePerPackage(programs);
 }
 

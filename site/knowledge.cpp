@@ -4,70 +4,36 @@
 #include "distribution.h"
 #include "extensions.h"
 #include "icons.h"
+#include "installed.h"
 #include "words.h"
 
 #include <QCollator>
 #include <QLocale>
 #include <QMimeDatabase>
 #include <algorithm>
-#include <gio/gdesktopappinfo.h>
-#include <gio/gio.h>
+#include <glib.h>
 #include <memory>
 
 namespace knowledge {
 namespace {
-
-QString fromUtf8(const char* text) {
-    return text ? QString::fromUtf8(text) : QString();
-}
 
 const QMimeDatabase& database() {
     static const QMimeDatabase mimeDatabase;
     return mimeDatabase;
 }
 
-struct GObjectDeleter {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-using AppInfo = std::unique_ptr<GAppInfo, GObjectDeleter>;
-
-QStringList supportedTypes(GAppInfo* app) {
-    QStringList types;
-    for (const char* const* type = g_app_info_get_supported_types(app); type && *type; ++type) {
-        types << fromUtf8(*type);
-    }
-    return types;
-}
-
-QStringList categoriesOf(GAppInfo* app) {
-    if (!G_IS_DESKTOP_APP_INFO(app)) {
-        return {};
-    }
-    return fromUtf8(g_desktop_app_info_get_categories(G_DESKTOP_APP_INFO(app)))
-        .split(QLatin1Char(';'), Qt::SkipEmptyParts);
-}
-
 // An installed program judged as the catalog's are; one that GIO offers
 // without naming the type or a type above it was chosen for it by the user.
-Program programOf(GAppInfo* app, bool isDefault, const ranking::Target& target,
+Program programOf(const installed::App& app, bool isDefault, const ranking::Target& target,
                   const catalog::Catalog& catalog) {
-    const QString id = fromUtf8(g_app_info_get_id(app));
-    const catalog::Packaged packaged = catalog.packagedAs(id);
-    ranking::Traits traits{
-        supportedTypes(app), {}, categoriesOf(app), packaged.package, packaged.desktops};
-    traits.families = ranking::familiesOf(traits.types);
-    ranking::Fit fit = ranking::fitOf(target, traits);
+    const catalog::Packaged packaged = catalog.packagedAs(app.id);
+    ranking::Fit fit = ranking::fitOf(target, {app.types, app.families, app.formats, app.categories,
+                                               packaged.package, packaged.desktops});
     if (fit.tier == ranking::Tier::None) {
         fit.tier = ranking::Tier::Exact;
     }
-    return {fromUtf8(g_app_info_get_name(app)),
-            id,
-            fromUtf8(g_app_info_get_description(app)),
-            isDefault,
-            icons::programIconFile(app),
-            packaged.package,
-            false,
-            fit};
+    return {app.name,     app.id,           app.description, isDefault,
+            app.iconFile, packaged.package, false,           fit};
 }
 
 Program installedFromCatalog(const catalog::Program& program) {
@@ -75,41 +41,20 @@ Program installedFromCatalog(const catalog::Program& program) {
             program.package, true,       program.fit};
 }
 
-// The app takes any file to tell what it is, and opens none of them.
-bool isSelf(GAppInfo* app) {
-    return qstrcmp(g_app_info_get_id(app), "net.zorv.Quelvix.desktop") == 0;
-}
-
 // The default program first, then every other one that declares the type.
 QList<Program> installedFor(const ranking::Target& target, const catalog::Catalog& catalog) {
-    const QByteArray type = target.type.toUtf8();
+    const std::shared_ptr<const installed::ForType> found = installed::forType(target.type);
     QList<Program> programs;
-    AppInfo defaultApp(g_app_info_get_default_for_type(type.constData(), FALSE));
-    if (defaultApp && isSelf(defaultApp.get())) {
-        defaultApp.reset(); // GIO falls back to any program that takes every file
+    programs.reserve(found->apps.size());
+    for (qsizetype i = 0; i < found->apps.size(); ++i) {
+        programs.append(programOf(found->apps[i], i == 0 && found->hasDefault, target, catalog));
     }
-    if (defaultApp) {
-        programs.append(programOf(defaultApp.get(), true, target, catalog));
-    }
-    GList* all = g_app_info_get_all_for_type(type.constData());
-    for (GList* item = all; item; item = item->next) {
-        auto* app = static_cast<GAppInfo*>(item->data);
-        if (isSelf(app)) {
-            continue;
-        }
-        if (!defaultApp || !g_app_info_equal(app, defaultApp.get())) {
-            programs.append(programOf(app, false, target, catalog));
-        }
-    }
-    g_list_free_full(all, g_object_unref);
     return programs;
 }
 
 bool hasDesktopEntry(const catalog::Program& program) {
-    return std::any_of(program.desktopIds.begin(), program.desktopIds.end(), [](const QString& id) {
-        const AppInfo app(G_APP_INFO(g_desktop_app_info_new(id.toUtf8().constData())));
-        return bool(app);
-    });
+    return std::any_of(program.desktopIds.begin(), program.desktopIds.end(),
+                       installed::hasDesktopEntry);
 }
 
 bool isListed(const catalog::Program& program, const QList<Program>& installed) {
@@ -319,6 +264,7 @@ void forget() {
     extensions::forget();
     words::forget();
     icons::forgetThemes();
+    installed::forget();
 }
 
 } // namespace knowledge
