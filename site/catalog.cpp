@@ -281,6 +281,10 @@ Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Int
 
 std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
     auto tables = std::make_shared<Tables>();
+    // Counting the package lists waits mostly on apt's helper, so it goes on
+    // while the library reads its catalog.
+    std::future<QHash<QString, int>> choices =
+        std::async(std::launch::async, distribution::desktopChoices);
     QByteArray extract;
     {
         const Pool pool = loadPool(directory, &tables->loaded);
@@ -292,7 +296,7 @@ std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
     // The library's objects are gone, so the tables are built in one piece.
     malloc_trim(0);
     Interned interned;
-    interned.choices = distribution::desktopChoices();
+    interned.choices = choices.get();
     for (const QByteArrayView record : split(extract, recordEnd)) {
         const QList<QByteArrayView> fields = split(record, fieldEnd);
         if (fields.size() == Fields) { // not the empty one after the last record

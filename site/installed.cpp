@@ -1,19 +1,14 @@
 #include "installed.h"
 
 #include "icons.h"
+#include "memo.h"
 #include "ranking.h"
-#include "remembered.h"
 
-#include <QHash>
-#include <QMutex>
-#include <chrono>
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
 namespace installed {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 QString fromUtf8(const char* text) {
     return text ? QString::fromUtf8(text) : QString();
@@ -90,70 +85,23 @@ bool askEntry(const QString& desktopId) {
     return bool(app);
 }
 
-// GIO is asked outside the lock, so threads building pages do not wait on
-// each other; what one asked while a change was told is not kept, nor what
-// is asked while the type database may still be settling after one.
-class Store {
-public:
-    template <typename T, typename Ask>
-    T get(QHash<QString, T> Store::*table, const QString& key, Ask askGio) {
-        Clock::time_point forgottenAt;
-        quint64 generation = 0;
-        {
-            const QMutexLocker locker(&m_lock);
-            const auto found = (this->*table).constFind(key);
-            if (found != (this->*table).cend()) {
-                return *found;
-            }
-            generation = m_generation;
-            forgottenAt = m_forgottenAt;
-        }
-        T value = askGio(key);
-        if (Clock::now() >= forgottenAt + Remembered<int>::settling) {
-            const QMutexLocker locker(&m_lock);
-            if (generation == m_generation) {
-                (this->*table).insert(key, value);
-            }
-        }
-        return value;
-    }
-
-    void forget() {
-        const QMutexLocker locker(&m_lock);
-        ++m_generation;
-        m_forgottenAt = Clock::now();
-        m_types.clear();
-        m_entries.clear();
-    }
-
-    QHash<QString, std::shared_ptr<const ForType>> m_types;
-    QHash<QString, bool> m_entries;
-
-private:
-    QMutex m_lock;
-    quint64 m_generation = 0;
-    Clock::time_point m_forgottenAt = Clock::time_point::min();
-};
-
-Store& store() {
-    static Store kept;
-    return kept;
-}
+Memo<QString, std::shared_ptr<const ForType>> types;
+Memo<QString, bool> entries;
 
 } // namespace
 
 std::shared_ptr<const ForType> forType(const QString& type) {
-    return store().get(&Store::m_types, type, [](const QString& name) {
-        return std::make_shared<const ForType>(ask(name));
-    });
+    return types.get(
+        type, [](const QString& name) { return std::make_shared<const ForType>(ask(name)); });
 }
 
 bool hasDesktopEntry(const QString& desktopId) {
-    return store().get(&Store::m_entries, desktopId, askEntry);
+    return entries.get(desktopId, askEntry);
 }
 
 void forget() {
-    store().forget();
+    types.forget();
+    entries.forget();
 }
 
 } // namespace installed

@@ -5,6 +5,7 @@
 #include "extensions.h"
 #include "icons.h"
 #include "installed.h"
+#include "memo.h"
 #include "words.h"
 
 #include <QCollator>
@@ -88,15 +89,71 @@ void rankInstalled(QList<Program>* programs) {
     });
 }
 
+QString describe(const QMimeType& type, const advice::Advice& said) {
+    return said.description.isEmpty() ? type.comment() : said.description;
+}
+
+void iconOf(const QMimeType& type, Format* format) {
+    for (const QString& name : {type.iconName(), type.genericIconName()}) {
+        format->iconFile = icons::themedIconFile(name);
+        if (!format->iconFile.isEmpty()) {
+            format->iconName = name;
+            return;
+        }
+    }
+}
+
+// What a type's pages say of it before its programs, and what its programs
+// are judged against: the same for every page that shows the type.
+struct TypeFacts {
+    Format format;
+    ranking::Target target;
+};
+
+std::shared_ptr<const TypeFacts> workOutFacts(const QString& name) {
+    const QMimeType type = database().mimeTypeForName(name);
+    if (!type.isValid()) {
+        return nullptr;
+    }
+    const advice::Advice said = advice::about(type);
+    Format format;
+    format.mimeType = type.name();
+    format.description = describe(type, said);
+    format.maker = said.maker;
+    format.howToOpen = said.howToOpen;
+    format.opensOnLinux = said.opensOnLinux;
+    format.aliases = type.aliases();
+    format.parents = type.parentMimeTypes();
+    format.suffixes = extensions::of(type);
+    iconOf(type, &format);
+    return std::make_shared<const TypeFacts>(TypeFacts{format, ranking::targetFor(type)});
+}
+
+// QMimeDatabase answers every thread through one lock, so each type is asked
+// about once, not once per page.
+Memo<QString, std::shared_ptr<const TypeFacts>> typeFacts;
+Memo<QString, QStringList> typesByExtension;
+
+// Nothing for a name the database does not know.
+std::shared_ptr<const TypeFacts> factsOf(const QString& name) {
+    return typeFacts.get(name, workOutFacts);
+}
+
+QString descriptionOf(const QString& name) {
+    if (const std::shared_ptr<const TypeFacts> facts = factsOf(name)) {
+        return facts->format.description;
+    }
+    const QMimeType type = database().mimeTypeForName(name);
+    return describe(type, advice::about(type));
+}
+
 ParentGroup& groupFor(const QString& parent, QList<ParentGroup>* groups) {
     for (ParentGroup& group : *groups) {
         if (group.mimeType == parent) {
             return group;
         }
     }
-    const QMimeType type = database().mimeTypeForName(parent);
-    const QString description = advice::about(type).description;
-    groups->append({parent, description.isEmpty() ? type.comment() : description, {}, {}});
+    groups->append({parent, descriptionOf(parent), {}, {}});
     return groups->last();
 }
 
@@ -123,9 +180,8 @@ void groupByParent(Format* format) {
         [](const catalog::Program& program) { return opensOnlyAParent(program.fit); });
 }
 
-void addPrograms(const QMimeType& type, const catalog::Catalog& catalog, Scope scope,
+void addPrograms(const ranking::Target& target, const catalog::Catalog& catalog, Scope scope,
                  Format* format) {
-    const ranking::Target target = ranking::targetFor(type);
     format->installable = catalog.programsFor(target);
     if (scope == Scope::Machine) {
         format->programs = installedFor(target, catalog);
@@ -135,29 +191,9 @@ void addPrograms(const QMimeType& type, const catalog::Catalog& catalog, Scope s
     groupByParent(format);
 }
 
-void iconOf(const QMimeType& type, Format* format) {
-    for (const QString& name : {type.iconName(), type.genericIconName()}) {
-        format->iconFile = icons::themedIconFile(name);
-        if (!format->iconFile.isEmpty()) {
-            format->iconName = name;
-            return;
-        }
-    }
-}
-
-Format formatOf(const QMimeType& type, const catalog::Catalog& catalog, Scope scope) {
-    const advice::Advice said = advice::about(type);
-    Format format;
-    format.mimeType = type.name();
-    format.description = said.description.isEmpty() ? type.comment() : said.description;
-    format.maker = said.maker;
-    format.howToOpen = said.howToOpen;
-    format.opensOnLinux = said.opensOnLinux;
-    format.aliases = type.aliases();
-    format.parents = type.parentMimeTypes();
-    format.suffixes = extensions::of(type);
-    iconOf(type, &format);
-    addPrograms(type, catalog, scope, &format);
+Format formatOf(const TypeFacts& facts, const catalog::Catalog& catalog, Scope scope) {
+    Format format = facts.format;
+    addPrograms(facts.target, catalog, scope, &format);
     return format;
 }
 
@@ -215,10 +251,10 @@ QString normalise(const QString& typed) {
 
 Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope) {
     Answer answer{normalise(typed), {}, scope == Scope::Machine};
-    for (const QString& name : extensions::typesNamed(answer.extension)) {
-        const QMimeType type = database().mimeTypeForName(name);
-        if (type.isValid()) {
-            answer.formats.append(formatOf(type, catalog, scope));
+    const QStringList names = typesByExtension.get(answer.extension, extensions::typesNamed);
+    for (const QString& name : names) {
+        if (const std::shared_ptr<const TypeFacts> facts = factsOf(name)) {
+            answer.formats.append(formatOf(*facts, catalog, scope));
         }
     }
     return answer;
@@ -226,11 +262,11 @@ Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope
 
 std::optional<Format> formatFor(const QString& mimeType, const catalog::Catalog& catalog,
                                 Scope scope) {
-    const QMimeType type = database().mimeTypeForName(mimeType);
-    if (!type.isValid()) {
+    const std::shared_ptr<const TypeFacts> facts = factsOf(mimeType);
+    if (!facts) {
         return std::nullopt;
     }
-    return formatOf(type, catalog, scope);
+    return formatOf(*facts, catalog, scope);
 }
 
 QStringList knownExtensions() {
@@ -265,6 +301,8 @@ void forget() {
     words::forget();
     icons::forgetThemes();
     installed::forget();
+    typeFacts.forget();
+    typesByExtension.forget();
 }
 
 } // namespace knowledge
