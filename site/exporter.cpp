@@ -122,13 +122,14 @@ public:
                 continue;
             }
             const QString error = write(jobs[i].file, response.body);
+            const QSet<QByteArray> icons = iconsIn(response.body); // a page's scan holds no one up
             const QMutexLocker locker(&m_lock);
             if (!error.isEmpty()) {
                 fail(error);
                 return;
             }
             m_written.insert(jobs[i].file);
-            m_icons.unite(iconsIn(response.body));
+            m_icons.unite(icons);
             progress(++m_done, jobs.size());
         }
     }
