@@ -296,6 +296,12 @@ QStringList suggestions(const QString& text) {
     return (startingWith + nearBy).mid(0, 5);
 }
 
+void prepare(const QString& extension) {
+    for (const QString& name : typesByExtension.get(extension, extensions::typesNamed)) {
+        factsOf(name);
+    }
+}
+
 void forget() {
     extensions::forget();
     words::forget();
