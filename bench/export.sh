@@ -3,9 +3,11 @@
 # A site started with QUELVIX_SITE_CACHE=0 answers a few types' pages, each
 # over one kept-open connection one request after another; the client's own
 # median and p99 in microseconds (the first request of a type, which loads
-# the catalog for it, is left out). Then the whole export into a RAM disk
+# the catalog for it, is left out), and the page's own time as its
+# Server-Timing header tells it. Then the whole export into a RAM disk
 # with --jobs 1 and --jobs 2, three runs each, the fastest of each, their
-# ratio and the time per extension.
+# ratio and the time per extension. A cached page is timed too: what the
+# HTTP layer and the client take without building anything.
 #     bench/export.sh [BUILD_DIR] [REQUESTS] [RUNS]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,18 +21,24 @@ work=$(mktemp -d "$ram/quelvix-bench.XXXXXX")
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
 
-QUELVIX_SITE_CACHE=0 "$site" --port 0 >"$work/site.out" &
-pids+=($!)
-until grep -qs listening "$work/site.out"; do sleep 0.1; done
-base=$(sed -n 's/^listening on //p' "$work/site.out")
+start_site() { # name, cache setting
+    QUELVIX_SITE_CACHE=$2 "$site" --port 0 >"$work/$1.out" &
+    pids+=($!)
+    until grep -qs listening "$work/$1.out"; do sleep 0.1; done
+    sed -n 's/^listening on //p' "$work/$1.out"
+}
+base=$(start_site uncached 0)
+cached=$(start_site cached 1)
 
-echo "| page (uncached) | requests | median µs | p99 µs |"
-echo "|---|---|---|---|"
-python3 - "$base" "$requests" pdf png docx mp3 zip txt <<'PY'
+echo "| page (uncached) | requests | median µs | p99 µs | server's own median µs |"
+echo "|---|---|---|---|---|"
+times() { # site, label, extensions...
+    python3 - "$@" "$requests" <<'PY'
 import socket, sys, time, urllib.parse
 
 root = urllib.parse.urlsplit(sys.argv[1])
-count = int(sys.argv[2])
+label = sys.argv[2]
+count = int(sys.argv[-1])
 
 def fetch(connection, target):
     connection.sendall(b"GET %s HTTP/1.1\r\nHost: %s\r\n\r\n" % (target, root.netloc.encode()))
@@ -46,21 +54,27 @@ def fetch(connection, target):
         body += connection.recv(65536)
     if head[9:12] != b"200":
         raise SystemExit("%s answered %s" % (target, head[9:12]))
+    return float(fields.get(b"server-timing", b"page;dur=0").split(b"=")[1]) * 1000
 
 connection = socket.create_connection((root.hostname, root.port), timeout=10)
 connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-for extension in sys.argv[3:]:
+for extension in sys.argv[3:-1]:
     target = b"/filefound/%s.html" % extension.encode()
     fetch(connection, target)
-    times = []
+    times, server = [], []
     for _ in range(count):
         start = time.perf_counter_ns()
-        fetch(connection, target)
+        server.append(fetch(connection, target))
         times.append((time.perf_counter_ns() - start) / 1000)
     times.sort()
-    print("| %s | %d | %.0f | %.0f |" % (target.decode(), count,
-          times[len(times) // 2], times[min(len(times) - 1, int(len(times) * 0.99))]))
+    server.sort()
+    at = lambda values, share: values[min(len(values) - 1, int(len(values) * share))]
+    print("| %s%s | %d | %.0f | %.0f | %.0f |" % (target.decode(), label, count, at(times, 0.5),
+          at(times, 0.99), at(server, 0.5)))
 PY
+}
+times "$base" "" pdf png docx mp3 zip txt
+times "$cached" " (cached: the HTTP layer and the client alone)" pdf
 
 fastest() { # jobs
     local best=
