@@ -82,6 +82,9 @@ void separateInstalled(QList<catalog::Program>* catalogPrograms, QList<Program>*
 // The default stays first: it is what opens the file on a double click.
 void rankInstalled(QList<Program>* programs) {
     const auto begin = programs->begin() + (!programs->isEmpty() && programs->first().isDefault);
+    if (programs->end() - begin < 2) {
+        return; // nothing to order, and a collator is dear to make
+    }
     QCollator byName(QLocale(QLocale::Chinese, QLocale::China));
     std::stable_sort(begin, programs->end(), [&](const Program& a, const Program& b) {
         const int byFit = ranking::compare(a.fit, b.fit);
