@@ -205,29 +205,22 @@ private:
 };
 
 // What the pages need of the type database is worked out first, while the
-// catalog is still being read on a thread of its own: the database answers
-// one thread at a time, so the pages built after it no longer wait on it.
-void prepareTypes(int threads) {
-    const QStringList extensions = knowledge::knownExtensions();
-    std::atomic<qsizetype> next{0};
-    std::vector<std::thread> workers;
-    for (int i = 0; i < threads; ++i) {
-        workers.emplace_back([&] {
-            for (qsizetype k = next++; k < extensions.size() && !StopSignals::stopping();
-                 k = next++) {
-                knowledge::prepare(extensions[k]);
-            }
-        });
-    }
-    for (std::thread& worker : workers) {
-        worker.join();
+// catalog is still being read on a thread of its own, so the pages built
+// after it no longer wait on each other for it. One thread asks: the
+// database answers one at a time, and two asking would only take turns.
+void prepareTypes() {
+    for (const QString& extension : knowledge::knownExtensions()) {
+        if (StopSignals::stopping()) {
+            return;
+        }
+        knowledge::prepare(extension);
     }
 }
 
 QString writeVersion(webroot::WebRoot& root, int jobs, routes::Site& site) {
     Run run(site, root);
     const QList<Job> pages = pageJobs();
-    prepareTypes(jobs);
+    prepareTypes();
     run.runAll(pages, jobs);
     if (run.error().isEmpty() && !StopSignals::stopping()) {
         run.runAll(run.iconJobs(), jobs);
