@@ -19,7 +19,7 @@ ram=/dev/shm
 [ -w "$ram" ] || ram=${TMPDIR:-/tmp}
 work=$(mktemp -d "$ram/quelvix-bench.XXXXXX")
 pids=()
-trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
 start_site() { # name, cache setting
     QUELVIX_SITE_CACHE=$2 "$site" --port 0 >"$work/$1.out" &
