@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <appstream.h>
 #include <malloc.h>
+#include <numeric>
 
 namespace catalog {
 namespace {
@@ -86,6 +87,18 @@ QList<int> familiesOf(const QStringList& types, QHash<QString, int>* known) {
         families << *found;
     }
     return families;
+}
+
+QList<bool> formatsOf(const QStringList& types, QHash<QString, bool>* known) {
+    QList<bool> formats;
+    for (const QString& type : types) {
+        auto found = known->constFind(type);
+        if (found == known->cend()) {
+            found = known->insert(type, ranking::isFormat(type));
+        }
+        formats << *found;
+    }
+    return formats;
 }
 
 struct PoolDeleter {
@@ -239,6 +252,22 @@ void Catalog::Tables::add(Component component) {
     components << std::move(component);
 }
 
+void Catalog::Tables::orderByName() {
+    QList<int> sorted(components.size());
+    std::iota(sorted.begin(), sorted.end(), 0);
+    QCollator byName(QLocale(QLocale::Chinese, QLocale::China));
+    std::sort(sorted.begin(), sorted.end(), [&](int a, int b) {
+        const Program& first = components[a].shown;
+        const Program& second = components[b].shown;
+        const int order = byName.compare(first.name, second.name);
+        return order != 0 ? order < 0 : first.id < second.id;
+    });
+    nameOrder.resize(components.size());
+    for (qsizetype place = 0; place < sorted.size(); ++place) {
+        nameOrder[sorted[place]] = int(place);
+    }
+}
+
 Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Interned* interned) {
     const QStringList types = shared(list(fields[MediaTypes]), &interned->names);
     const QString package = QString::fromUtf8(fields[Package]);
@@ -250,7 +279,7 @@ Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Int
              list(fields[DesktopIds]),
              {},
              0},
-            {types, familiesOf(types, &interned->families),
+            {types, familiesOf(types, &interned->families), formatsOf(types, &interned->formats),
              shared(list(fields[Categories]), &interned->names), package,
              interned->choices.value(package)}};
 }
@@ -259,6 +288,10 @@ std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
     QElapsedTimer timer;
     timer.start();
     auto tables = std::make_shared<Tables>();
+    // Counting the package lists waits mostly on apt's helper, so it goes on
+    // while the library reads its catalog.
+    std::future<QHash<QString, int>> choices =
+        std::async(std::launch::async, distribution::desktopChoices);
     QByteArray extract;
     {
         const Pool pool = loadPool(directory, &tables->loaded);
@@ -270,13 +303,14 @@ std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
     // The library's objects are gone, so the tables are built in one piece.
     malloc_trim(0);
     Interned interned;
-    interned.choices = distribution::desktopChoices();
+    interned.choices = choices.get();
     for (const QByteArrayView record : split(extract, recordEnd)) {
         const QList<QByteArrayView> fields = split(record, fieldEnd);
         if (fields.size() == Fields) { // not the empty one after the last record
             tables->add(componentOf(fields, &interned));
         }
     }
+    tables->orderByName();
     const QByteArray where = directory.isEmpty() ? QByteArray() : "（" + directory.toUtf8() + "）";
     qCInfo(lcCatalog, "已读入软件目录%s：%lld 个组件，用时 %lld 毫秒", where.constData(),
            qlonglong(tables->components.size()), qlonglong(timer.elapsed()));
@@ -332,21 +366,25 @@ QList<Program> Catalog::programsFor(const ranking::Target& target) const {
     for (const QStringList& ancestor : target.ancestors) {
         std::for_each(ancestor.begin(), ancestor.end(), addDeclaring);
     }
-    QList<Program> programs;
+    struct Ranked {
+        int index;
+        ranking::Fit fit;
+    };
+    QList<Ranked> ranked;
+    ranked.reserve(candidates.size());
     for (int index : candidates) {
-        Program program = known.components[index].shown;
-        program.fit = ranking::fitOf(target, known.components[index].traits);
-        programs << program;
+        ranked.append({index, ranking::fitOf(target, known.components[index].traits)});
     }
-    QCollator byName(QLocale(QLocale::Chinese, QLocale::China));
-    std::sort(programs.begin(), programs.end(), [&](const Program& a, const Program& b) {
+    std::sort(ranked.begin(), ranked.end(), [&](const Ranked& a, const Ranked& b) {
         const int byFit = ranking::compare(a.fit, b.fit);
-        if (byFit != 0) {
-            return byFit < 0;
-        }
-        const int order = byName.compare(a.name, b.name);
-        return order != 0 ? order < 0 : a.id < b.id;
+        return byFit != 0 ? byFit < 0 : known.nameOrder[a.index] < known.nameOrder[b.index];
     });
+    QList<Program> programs;
+    programs.reserve(ranked.size());
+    for (const Ranked& one : ranked) {
+        programs << known.components[one.index].shown;
+        programs.last().fit = one.fit;
+    }
     return onePerPackage(programs);
 }
 

@@ -68,12 +68,17 @@ private:
         QHash<QString, QList<int>> byType;
         QHash<QString, int> byId;
         QHash<QString, int> byDesktopId;
+        // Each component's place by name (then id), set once all are added,
+        // so no request sorts by the collator.
+        QList<int> nameOrder;
         void add(Component component);
+        void orderByName();
     };
     // What is looked up once for the whole catalog while it is read.
     struct Interned {
         QHash<QString, int> choices;  // package -> desktops that ship it
         QHash<QString, int> families; // type -> its family
+        QHash<QString, bool> formats; // type -> whether it is a format
         QSet<QString> names;          // types and categories, one copy each
     };
     static std::shared_ptr<const Tables> read(const QString& directory);

@@ -123,13 +123,14 @@ public:
                 continue;
             }
             const QString error = write(jobs[i].file, response.body);
+            const QSet<QByteArray> icons = iconsIn(response.body); // a page's scan holds no one up
             const QMutexLocker locker(&m_lock);
             if (!error.isEmpty()) {
                 fail(error);
                 return;
             }
             m_written.insert(jobs[i].file);
-            m_icons.unite(iconsIn(response.body));
+            m_icons.unite(icons);
             progress(++m_done, jobs.size());
         }
     }
@@ -204,9 +205,24 @@ private:
     QString m_error;
 };
 
+// What the pages need of the type database is worked out first, while the
+// catalog is still being read on a thread of its own, so the pages built
+// after it no longer wait on each other for it. One thread asks: the
+// database answers one at a time, and two asking would only take turns.
+void prepareTypes() {
+    for (const QString& extension : knowledge::knownExtensions()) {
+        if (StopSignals::stopping()) {
+            return;
+        }
+        knowledge::prepare(extension);
+    }
+}
+
 QString writeVersion(webroot::WebRoot& root, int jobs, routes::Site& site) {
     Run run(site, root);
-    run.runAll(pageJobs(), jobs);
+    const QList<Job> pages = pageJobs();
+    prepareTypes();
+    run.runAll(pages, jobs);
     if (run.error().isEmpty() && !StopSignals::stopping()) {
         run.runAll(run.iconJobs(), jobs);
     }

@@ -107,6 +107,12 @@ Index build() {
             addPattern(type.name(), pattern, &index);
         }
     }
+    // The database hands types out in its hashes' order, which differs from
+    // run to run; pages list them alike every time.
+    for (QList<Named>& named : index.byExtension) {
+        std::sort(named.begin(), named.end(),
+                  [](const Named& a, const Named& b) { return a.type < b.type; });
+    }
     index.sorted = index.byExtension.keys();
     index.sorted.sort();
     return index;
@@ -150,6 +156,7 @@ QStringList typesNamed(const QString& extension) {
          database().mimeTypesForFileName(QStringLiteral("x.") + extension)) {
         best << type.name();
     }
+    best.sort(); // all match as well; in the database's order they would not come alike
     moveFirst(best, &rest, &ordered);
     return ordered + rest;
 }

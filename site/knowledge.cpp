@@ -4,70 +4,37 @@
 #include "distribution.h"
 #include "extensions.h"
 #include "icons.h"
+#include "installed.h"
+#include "memo.h"
 #include "words.h"
 
 #include <QCollator>
 #include <QLocale>
 #include <QMimeDatabase>
 #include <algorithm>
-#include <gio/gdesktopappinfo.h>
-#include <gio/gio.h>
+#include <glib.h>
 #include <memory>
 
 namespace knowledge {
 namespace {
-
-QString fromUtf8(const char* text) {
-    return text ? QString::fromUtf8(text) : QString();
-}
 
 const QMimeDatabase& database() {
     static const QMimeDatabase mimeDatabase;
     return mimeDatabase;
 }
 
-struct GObjectDeleter {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-using AppInfo = std::unique_ptr<GAppInfo, GObjectDeleter>;
-
-QStringList supportedTypes(GAppInfo* app) {
-    QStringList types;
-    for (const char* const* type = g_app_info_get_supported_types(app); type && *type; ++type) {
-        types << fromUtf8(*type);
-    }
-    return types;
-}
-
-QStringList categoriesOf(GAppInfo* app) {
-    if (!G_IS_DESKTOP_APP_INFO(app)) {
-        return {};
-    }
-    return fromUtf8(g_desktop_app_info_get_categories(G_DESKTOP_APP_INFO(app)))
-        .split(QLatin1Char(';'), Qt::SkipEmptyParts);
-}
-
 // An installed program judged as the catalog's are; one that GIO offers
 // without naming the type or a type above it was chosen for it by the user.
-Program programOf(GAppInfo* app, bool isDefault, const ranking::Target& target,
+Program programOf(const installed::App& app, bool isDefault, const ranking::Target& target,
                   const catalog::Catalog& catalog) {
-    const QString id = fromUtf8(g_app_info_get_id(app));
-    const catalog::Packaged packaged = catalog.packagedAs(id);
-    ranking::Traits traits{
-        supportedTypes(app), {}, categoriesOf(app), packaged.package, packaged.desktops};
-    traits.families = ranking::familiesOf(traits.types);
-    ranking::Fit fit = ranking::fitOf(target, traits);
+    const catalog::Packaged packaged = catalog.packagedAs(app.id);
+    ranking::Fit fit = ranking::fitOf(target, {app.types, app.families, app.formats, app.categories,
+                                               packaged.package, packaged.desktops});
     if (fit.tier == ranking::Tier::None) {
         fit.tier = ranking::Tier::Exact;
     }
-    return {fromUtf8(g_app_info_get_name(app)),
-            id,
-            fromUtf8(g_app_info_get_description(app)),
-            isDefault,
-            icons::programIconFile(app),
-            packaged.package,
-            false,
-            fit};
+    return {app.name,     app.id,           app.description, isDefault,
+            app.iconFile, packaged.package, false,           fit};
 }
 
 Program installedFromCatalog(const catalog::Program& program) {
@@ -75,41 +42,20 @@ Program installedFromCatalog(const catalog::Program& program) {
             program.package, true,       program.fit};
 }
 
-// The app takes any file to tell what it is, and opens none of them.
-bool isSelf(GAppInfo* app) {
-    return qstrcmp(g_app_info_get_id(app), "net.zorv.Quelvix.desktop") == 0;
-}
-
 // The default program first, then every other one that declares the type.
 QList<Program> installedFor(const ranking::Target& target, const catalog::Catalog& catalog) {
-    const QByteArray type = target.type.toUtf8();
+    const std::shared_ptr<const installed::ForType> found = installed::forType(target.type);
     QList<Program> programs;
-    AppInfo defaultApp(g_app_info_get_default_for_type(type.constData(), FALSE));
-    if (defaultApp && isSelf(defaultApp.get())) {
-        defaultApp.reset(); // GIO falls back to any program that takes every file
+    programs.reserve(found->apps.size());
+    for (qsizetype i = 0; i < found->apps.size(); ++i) {
+        programs.append(programOf(found->apps[i], i == 0 && found->hasDefault, target, catalog));
     }
-    if (defaultApp) {
-        programs.append(programOf(defaultApp.get(), true, target, catalog));
-    }
-    GList* all = g_app_info_get_all_for_type(type.constData());
-    for (GList* item = all; item; item = item->next) {
-        auto* app = static_cast<GAppInfo*>(item->data);
-        if (isSelf(app)) {
-            continue;
-        }
-        if (!defaultApp || !g_app_info_equal(app, defaultApp.get())) {
-            programs.append(programOf(app, false, target, catalog));
-        }
-    }
-    g_list_free_full(all, g_object_unref);
     return programs;
 }
 
 bool hasDesktopEntry(const catalog::Program& program) {
-    return std::any_of(program.desktopIds.begin(), program.desktopIds.end(), [](const QString& id) {
-        const AppInfo app(G_APP_INFO(g_desktop_app_info_new(id.toUtf8().constData())));
-        return bool(app);
-    });
+    return std::any_of(program.desktopIds.begin(), program.desktopIds.end(),
+                       installed::hasDesktopEntry);
 }
 
 bool isListed(const catalog::Program& program, const QList<Program>& installed) {
@@ -136,11 +82,72 @@ void separateInstalled(QList<catalog::Program>* catalogPrograms, QList<Program>*
 // The default stays first: it is what opens the file on a double click.
 void rankInstalled(QList<Program>* programs) {
     const auto begin = programs->begin() + (!programs->isEmpty() && programs->first().isDefault);
+    if (programs->end() - begin < 2) {
+        return; // nothing to order, and a collator is dear to make
+    }
     QCollator byName(QLocale(QLocale::Chinese, QLocale::China));
     std::stable_sort(begin, programs->end(), [&](const Program& a, const Program& b) {
         const int byFit = ranking::compare(a.fit, b.fit);
         return byFit != 0 ? byFit < 0 : byName.compare(a.name, b.name) < 0;
     });
+}
+
+QString describe(const QMimeType& type, const advice::Advice& said) {
+    return said.description.isEmpty() ? type.comment() : said.description;
+}
+
+void iconOf(const QMimeType& type, Format* format) {
+    for (const QString& name : {type.iconName(), type.genericIconName()}) {
+        format->iconFile = icons::themedIconFile(name);
+        if (!format->iconFile.isEmpty()) {
+            format->iconName = name;
+            return;
+        }
+    }
+}
+
+// What a type's pages say of it before its programs, and what its programs
+// are judged against: the same for every page that shows the type.
+struct TypeFacts {
+    Format format;
+    ranking::Target target;
+};
+
+std::shared_ptr<const TypeFacts> workOutFacts(const QString& name) {
+    const QMimeType type = database().mimeTypeForName(name);
+    if (!type.isValid()) {
+        return nullptr;
+    }
+    const advice::Advice said = advice::about(type);
+    Format format;
+    format.mimeType = type.name();
+    format.description = describe(type, said);
+    format.maker = said.maker;
+    format.howToOpen = said.howToOpen;
+    format.opensOnLinux = said.opensOnLinux;
+    format.aliases = type.aliases();
+    format.parents = type.parentMimeTypes();
+    format.suffixes = extensions::of(type);
+    iconOf(type, &format);
+    return std::make_shared<const TypeFacts>(TypeFacts{format, ranking::targetFor(type)});
+}
+
+// QMimeDatabase answers every thread through one lock, so each type is asked
+// about once, not once per page.
+Memo<QString, std::shared_ptr<const TypeFacts>> typeFacts;
+Memo<QString, QStringList> typesByExtension;
+
+// Nothing for a name the database does not know.
+std::shared_ptr<const TypeFacts> factsOf(const QString& name) {
+    return typeFacts.get(name, workOutFacts);
+}
+
+QString descriptionOf(const QString& name) {
+    if (const std::shared_ptr<const TypeFacts> facts = factsOf(name)) {
+        return facts->format.description;
+    }
+    const QMimeType type = database().mimeTypeForName(name);
+    return describe(type, advice::about(type));
 }
 
 ParentGroup& groupFor(const QString& parent, QList<ParentGroup>* groups) {
@@ -149,9 +156,7 @@ ParentGroup& groupFor(const QString& parent, QList<ParentGroup>* groups) {
             return group;
         }
     }
-    const QMimeType type = database().mimeTypeForName(parent);
-    const QString description = advice::about(type).description;
-    groups->append({parent, description.isEmpty() ? type.comment() : description, {}, {}});
+    groups->append({parent, descriptionOf(parent), {}, {}});
     return groups->last();
 }
 
@@ -178,9 +183,8 @@ void groupByParent(Format* format) {
         [](const catalog::Program& program) { return opensOnlyAParent(program.fit); });
 }
 
-void addPrograms(const QMimeType& type, const catalog::Catalog& catalog, Scope scope,
+void addPrograms(const ranking::Target& target, const catalog::Catalog& catalog, Scope scope,
                  Format* format) {
-    const ranking::Target target = ranking::targetFor(type);
     format->installable = catalog.programsFor(target);
     if (scope == Scope::Machine) {
         format->programs = installedFor(target, catalog);
@@ -190,29 +194,9 @@ void addPrograms(const QMimeType& type, const catalog::Catalog& catalog, Scope s
     groupByParent(format);
 }
 
-void iconOf(const QMimeType& type, Format* format) {
-    for (const QString& name : {type.iconName(), type.genericIconName()}) {
-        format->iconFile = icons::themedIconFile(name);
-        if (!format->iconFile.isEmpty()) {
-            format->iconName = name;
-            return;
-        }
-    }
-}
-
-Format formatOf(const QMimeType& type, const catalog::Catalog& catalog, Scope scope) {
-    const advice::Advice said = advice::about(type);
-    Format format;
-    format.mimeType = type.name();
-    format.description = said.description.isEmpty() ? type.comment() : said.description;
-    format.maker = said.maker;
-    format.howToOpen = said.howToOpen;
-    format.opensOnLinux = said.opensOnLinux;
-    format.aliases = type.aliases();
-    format.parents = type.parentMimeTypes();
-    format.suffixes = extensions::of(type);
-    iconOf(type, &format);
-    addPrograms(type, catalog, scope, &format);
+Format formatOf(const TypeFacts& facts, const catalog::Catalog& catalog, Scope scope) {
+    Format format = facts.format;
+    addPrograms(facts.target, catalog, scope, &format);
     return format;
 }
 
@@ -270,10 +254,10 @@ QString normalise(const QString& typed) {
 
 Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope) {
     Answer answer{normalise(typed), {}, scope == Scope::Machine};
-    for (const QString& name : extensions::typesNamed(answer.extension)) {
-        const QMimeType type = database().mimeTypeForName(name);
-        if (type.isValid()) {
-            answer.formats.append(formatOf(type, catalog, scope));
+    const QStringList names = typesByExtension.get(answer.extension, extensions::typesNamed);
+    for (const QString& name : names) {
+        if (const std::shared_ptr<const TypeFacts> facts = factsOf(name)) {
+            answer.formats.append(formatOf(*facts, catalog, scope));
         }
     }
     return answer;
@@ -281,11 +265,11 @@ Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope
 
 std::optional<Format> formatFor(const QString& mimeType, const catalog::Catalog& catalog,
                                 Scope scope) {
-    const QMimeType type = database().mimeTypeForName(mimeType);
-    if (!type.isValid()) {
+    const std::shared_ptr<const TypeFacts> facts = factsOf(mimeType);
+    if (!facts) {
         return std::nullopt;
     }
-    return formatOf(type, catalog, scope);
+    return formatOf(*facts, catalog, scope);
 }
 
 QStringList knownExtensions() {
@@ -315,10 +299,19 @@ QStringList suggestions(const QString& text) {
     return (startingWith + nearBy).mid(0, 5);
 }
 
+void prepare(const QString& extension) {
+    for (const QString& name : typesByExtension.get(extension, extensions::typesNamed)) {
+        factsOf(name);
+    }
+}
+
 void forget() {
     extensions::forget();
     words::forget();
     icons::forgetThemes();
+    installed::forget();
+    typeFacts.forget();
+    typesByExtension.forget();
 }
 
 } // namespace knowledge

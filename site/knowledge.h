@@ -90,6 +90,11 @@ QStringList knownExtensions();
 // The name an extension's page is under, as knownExtensions() has it.
 QString pageName(const QString& suffix);
 
+// Works out ahead what the pages of a known extension need from the type
+// database, which answers one thread at a time, so that their lookups later
+// only read what is kept.
+void prepare(const QString& extension);
+
 // Drops what is remembered of the databases, after they changed.
 void forget();
 

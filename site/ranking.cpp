@@ -130,12 +130,6 @@ bool sameGroup(int a, int b) {
     return a == b || (!families[a].group.isEmpty() && families[a].group == families[b].group);
 }
 
-bool isFormat(const QString& type) {
-    const QStringList& notFormats = data().notFormats;
-    return std::none_of(notFormats.begin(), notFormats.end(),
-                        [&](const QString& pattern) { return matches(pattern, type); });
-}
-
 bool isKin(const Target& target, const QString& type, int family) {
     return target.family >= 0 ? sameGroup(family, target.family)
                               : type == target.type || target.aliases.contains(type);
@@ -148,7 +142,7 @@ double shareOf(const Target& target, const Traits& program) {
     qsizetype formats = 0;
     qsizetype kin = 0;
     for (qsizetype i = 0; i < program.types.size(); ++i) {
-        if (isFormat(program.types[i])) {
+        if (i < program.formats.size() ? program.formats[i] : isFormat(program.types[i])) {
             ++formats;
             kin += isKin(target, program.types[i], program.families.value(i, -1)) ? 1 : 0;
         }
@@ -225,6 +219,12 @@ QList<int> familiesOf(const QStringList& types) {
         families << familyOf(type);
     }
     return families;
+}
+
+bool isFormat(const QString& type) {
+    const QStringList& notFormats = data().notFormats;
+    return std::none_of(notFormats.begin(), notFormats.end(),
+                        [&](const QString& pattern) { return matches(pattern, type); });
 }
 
 // Fit, in order of weight: what the program is for (its share of the

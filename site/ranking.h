@@ -16,6 +16,7 @@ namespace ranking {
 struct Traits {
     QStringList types;      // the media types it declares
     QList<int> families;    // the family of each of them (familiesOf)
+    QList<bool> formats;    // whether each of them is a format (formatsOf); worked out when empty
     QStringList categories; // its desktop categories
     QString package;        // empty when not known
     int desktops = 0;       // how many of the distribution's desktops ship its package
@@ -43,6 +44,9 @@ Target targetFor(const QMimeType& type);
 // The family of a type by its name; -1 for none.
 int familyOf(const QString& type);
 QList<int> familiesOf(const QStringList& types);
+// Whether a type is a file format rather than a way of handing files over
+// (a folder, a URL scheme).
+bool isFormat(const QString& type);
 Fit fitOf(const Target& target, const Traits& program);
 // Negative when a comes first, positive when b does, 0 when the fit alone
 // does not tell them apart.

@@ -1,0 +1,99 @@
+#!/bin/bash
+# Pages built afresh and the export on one and on two cores.
+# A site started with QUELVIX_SITE_CACHE=0 answers a few types' pages, each
+# over one kept-open connection one request after another; the client's own
+# median and p99 in microseconds (the first request of a type, which loads
+# the catalog for it, is left out), and the page's own time as its
+# Server-Timing header tells it. Then the whole export into a RAM disk
+# with --jobs 1 and --jobs 2, three runs each, the fastest of each, their
+# ratio and the time per extension. A cached page is timed too: what the
+# HTTP layer and the client take without building anything.
+#     bench/export.sh [BUILD_DIR] [REQUESTS] [RUNS]
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+requests=${2:-2000}
+runs=${3:-3}
+site=$build/site/quelvix-site
+ram=/dev/shm
+[ -w "$ram" ] || ram=${TMPDIR:-/tmp}
+work=$(mktemp -d "$ram/quelvix-bench.XXXXXX")
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
+
+start_site() { # name, cache setting
+    QUELVIX_SITE_CACHE=$2 "$site" --port 0 >"$work/$1.out" &
+    pids+=($!)
+    until grep -qs listening "$work/$1.out"; do sleep 0.1; done
+    sed -n 's/^listening on //p' "$work/$1.out"
+}
+base=$(start_site uncached 0)
+cached=$(start_site cached 1)
+
+echo "| page (uncached) | requests | median µs | p99 µs | server's own median µs |"
+echo "|---|---|---|---|---|"
+times() { # site, label, extensions...
+    python3 - "$@" "$requests" <<'PY'
+import socket, sys, time, urllib.parse
+
+root = urllib.parse.urlsplit(sys.argv[1])
+label = sys.argv[2]
+count = int(sys.argv[-1])
+
+def fetch(connection, target):
+    connection.sendall(b"GET %s HTTP/1.1\r\nHost: %s\r\n\r\n" % (target, root.netloc.encode()))
+    reply = b""
+    while b"\r\n\r\n" not in reply:
+        more = connection.recv(65536)
+        if not more:
+            raise OSError("closed")
+        reply += more
+    head, _, body = reply.partition(b"\r\n\r\n")
+    fields = dict(l.split(b":", 1) for l in head.lower().split(b"\r\n")[1:])
+    while len(body) < int(fields[b"content-length"]):
+        body += connection.recv(65536)
+    if head[9:12] != b"200":
+        raise SystemExit("%s answered %s" % (target, head[9:12]))
+    return float(fields.get(b"server-timing", b"page;dur=0").split(b"=")[1]) * 1000
+
+connection = socket.create_connection((root.hostname, root.port), timeout=10)
+connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+for extension in sys.argv[3:-1]:
+    target = b"/filefound/%s.html" % extension.encode()
+    fetch(connection, target)
+    times, server = [], []
+    for _ in range(count):
+        start = time.perf_counter_ns()
+        server.append(fetch(connection, target))
+        times.append((time.perf_counter_ns() - start) / 1000)
+    times.sort()
+    server.sort()
+    at = lambda values, share: values[min(len(values) - 1, int(len(values) * share))]
+    print("| %s%s | %d | %.0f | %.0f | %.0f |" % (target.decode(), label, count, at(times, 0.5),
+          at(times, 0.99), at(server, 0.5)))
+PY
+}
+times "$base" "" pdf png docx mp3 zip txt
+times "$cached" " (cached: the HTTP layer and the client alone)" pdf
+
+fastest() { # jobs
+    local best=
+    for _ in $(seq "$runs"); do
+        rm -rf "$work/export"
+        local start end
+        start=$(date +%s.%N)
+        "$site" --export "$work/export" --jobs "$1" >/dev/null 2>&1
+        end=$(date +%s.%N)
+        best=$(awk -v a="$start" -v b="$end" -v best="$best" \
+            'BEGIN { t = b - a; print (best == "" || t < best) ? t : best }')
+    done
+    echo "$best"
+}
+one=$(fastest 1)
+two=$(fastest 2)
+extensions=$(find -L "$work/export/filefound" -name '*.html' | wc -l)
+echo
+echo "| export into $ram | extensions | --jobs 1 s | --jobs 2 s | ratio | ms per extension (--jobs 2) |"
+echo "|---|---|---|---|---|---|"
+awk -v n="$extensions" -v a="$one" -v b="$two" -v d="$ram" \
+    'BEGIN { printf "| %s | %d | %.2f | %.2f | %.2f× | %.2f |\n", d, n, a, b, b / a, b * 1000 / n }'

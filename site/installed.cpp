@@ -1,0 +1,107 @@
+#include "installed.h"
+
+#include "icons.h"
+#include "memo.h"
+#include "ranking.h"
+
+#include <gio/gdesktopappinfo.h>
+#include <gio/gio.h>
+
+namespace installed {
+namespace {
+
+QString fromUtf8(const char* text) {
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+struct GObjectDeleter {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+using AppInfo = std::unique_ptr<GAppInfo, GObjectDeleter>;
+
+QStringList supportedTypes(GAppInfo* app) {
+    QStringList types;
+    for (const char* const* type = g_app_info_get_supported_types(app); type && *type; ++type) {
+        types << fromUtf8(*type);
+    }
+    return types;
+}
+
+QStringList categoriesOf(GAppInfo* app) {
+    if (!G_IS_DESKTOP_APP_INFO(app)) {
+        return {};
+    }
+    return fromUtf8(g_desktop_app_info_get_categories(G_DESKTOP_APP_INFO(app)))
+        .split(QLatin1Char(';'), Qt::SkipEmptyParts);
+}
+
+// What ranking asks of the types is worked out here, once per program.
+App appOf(GAppInfo* app) {
+    const QStringList types = supportedTypes(app);
+    QList<bool> formats;
+    formats.reserve(types.size());
+    for (const QString& type : types) {
+        formats << ranking::isFormat(type);
+    }
+    return {fromUtf8(g_app_info_get_id(app)),
+            fromUtf8(g_app_info_get_name(app)),
+            fromUtf8(g_app_info_get_description(app)),
+            icons::programIconFile(app),
+            types,
+            ranking::familiesOf(types),
+            formats,
+            categoriesOf(app)};
+}
+
+// The app takes any file to tell what it is, and opens none of them.
+bool isSelf(GAppInfo* app) {
+    return qstrcmp(g_app_info_get_id(app), "net.zorv.Quelvix.desktop") == 0;
+}
+
+ForType ask(const QString& type) {
+    const QByteArray name = type.toUtf8();
+    ForType found;
+    AppInfo defaultApp(g_app_info_get_default_for_type(name.constData(), FALSE));
+    if (defaultApp && isSelf(defaultApp.get())) {
+        defaultApp.reset(); // GIO falls back to any program that takes every file
+    }
+    if (defaultApp) {
+        found.hasDefault = true;
+        found.apps << appOf(defaultApp.get());
+    }
+    GList* all = g_app_info_get_all_for_type(name.constData());
+    for (GList* item = all; item; item = item->next) {
+        auto* app = static_cast<GAppInfo*>(item->data);
+        if (!isSelf(app) && (!defaultApp || !g_app_info_equal(app, defaultApp.get()))) {
+            found.apps << appOf(app);
+        }
+    }
+    g_list_free_full(all, g_object_unref);
+    return found;
+}
+
+bool askEntry(const QString& desktopId) {
+    const AppInfo app(G_APP_INFO(g_desktop_app_info_new(desktopId.toUtf8().constData())));
+    return bool(app);
+}
+
+Memo<QString, std::shared_ptr<const ForType>> types;
+Memo<QString, bool> entries;
+
+} // namespace
+
+std::shared_ptr<const ForType> forType(const QString& type) {
+    return types.get(
+        type, [](const QString& name) { return std::make_shared<const ForType>(ask(name)); });
+}
+
+bool hasDesktopEntry(const QString& desktopId) {
+    return entries.get(desktopId, askEntry);
+}
+
+void forget() {
+    types.forget();
+    entries.forget();
+}
+
+} // namespace installed

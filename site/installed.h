@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+// What GIO says of the installed programs that open a type, kept per type
+// until the programs or the types change: asking GIO costs more than the
+// rest of a page together.
+namespace installed {
+
+struct App {
+    QString id; // the desktop entry's id
+    QString name;
+    QString description;
+    QString iconFile;
+    QStringList types;   // what it declares
+    QList<int> families; // of each of its types, as ranking tells them
+    QList<bool> formats; // whether each of its types is a format
+    QStringList categories;
+};
+
+struct ForType {
+    bool hasDefault = false; // the first of the apps is the default
+    QList<App> apps;         // every other one that declares the type, in GIO's order
+};
+
+std::shared_ptr<const ForType> forType(const QString& type);
+// Whether a desktop entry of that id is installed where GIO looks.
+bool hasDesktopEntry(const QString& desktopId);
+// After the programs, the types or the icon themes changed.
+void forget();
+
+} // namespace installed
