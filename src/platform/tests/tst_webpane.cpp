@@ -256,12 +256,24 @@ void TestWebPane::staysOnTheSitesOrigin() {
 
     QTRY_VERIFY_WITH_TIMEOUT(p.view()->focusProxy(), loadTimeout);
     QWidget* surface = p.view()->focusProxy();
-    QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
+    const auto followed = [&] {
+        return handed.isEmpty() ? p.view()->url() == QUrl(server.root() + shown)
+                                : !p.browser.opened.isEmpty();
+    };
+    // A page takes clicks only once its renderer has drawn it, which comes
+    // some time after loadFinished on a busy machine; a click before that is
+    // lost, so it is given again until one is followed.
+    for (int attempt = 0; attempt < 10 && !followed(); ++attempt) {
+        QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
+        QTest::qWaitFor(followed, 3000);
+    }
+    QVERIFY(followed());
     if (handed.isEmpty()) {
-        QTRY_COMPARE_WITH_TIMEOUT(p.view()->url(), QUrl(server.root() + shown), loadTimeout);
         QVERIFY(p.browser.opened.isEmpty());
     } else {
-        QTRY_COMPARE_WITH_TIMEOUT(p.browser.opened, QList<QUrl>{QUrl(handed)}, loadTimeout);
+        for (const QUrl& opened : p.browser.opened) {
+            QCOMPARE(opened, QUrl(handed));
+        }
         QCOMPARE(p.view()->url(), QUrl(server.root() + shown));
         QVERIFY(!server.wasRequested(QUrl(handed).path().toUtf8()));
     }
