@@ -6,7 +6,7 @@
 namespace owndata {
 namespace {
 
-// What the base directory specification gives when the variable is unset or empty.
+// What XDG_DATA_DIRS stands for when it is unset or empty.
 constexpr auto defaultDataDirs = "/usr/local/share:/usr/share";
 
 } // namespace
