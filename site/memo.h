@@ -1,6 +1,6 @@
 #pragma once
 
-#include "remembered.h"
+#include "mimesettling.h"
 
 #include <QHash>
 #include <QMutex>
@@ -10,7 +10,7 @@
 // worked out outside the lock, so threads building pages do not wait on each
 // other (two may work out the same one; either answer is right). One worked
 // out across a change is not kept, nor one worked out while the MIME
-// database may still answer from its old files (see Remembered).
+// database may still answer from its old files (see mimesettling.h).
 template <typename Key, typename T> class Memo {
 public:
     template <typename Work> T get(const Key& key, Work work) {
@@ -26,7 +26,7 @@ public:
             changedAt = m_changedAt;
         }
         T value = work(key);
-        if (Clock::now() >= changedAt + Remembered<T>::settling) {
+        if (Clock::now() >= changedAt + mimeSettling) {
             const QMutexLocker locker(&m_lock);
             if (generation == m_generation) {
                 m_kept.insert(key, value);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mimesettling.h"
+
 #include <QMutex>
 #include <chrono>
 #include <functional>
@@ -11,13 +13,11 @@
 // while is built once more when it is over.
 template <typename T> class Remembered {
 public:
-    static constexpr std::chrono::milliseconds settling{5500};
-
     std::shared_ptr<const T> get(const std::function<T()>& build) {
         const QMutexLocker locker(&m_lock);
         const auto now = std::chrono::steady_clock::now();
-        const bool settled = now >= m_changedAt + settling;
-        if (!m_value || (settled && m_builtAt < m_changedAt + settling)) {
+        const bool settled = now >= m_changedAt + mimeSettling;
+        if (!m_value || (settled && m_builtAt < m_changedAt + mimeSettling)) {
             m_value = std::make_shared<const T>(build());
             m_builtAt = now;
         }

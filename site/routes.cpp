@@ -4,6 +4,7 @@
 #include "filecheck.h"
 #include "icons.h"
 #include "knowledge.h"
+#include "mimesettling.h"
 #include "pages.h"
 #include "sitelog.h"
 #include "watcher.h"
@@ -29,9 +30,6 @@ using http::Response;
 constexpr qsizetype maxTargetLength = 8192;
 constexpr qsizetype maxExtensionLength = 255;
 constexpr qint64 maxIconBytes = 1024 * 1024;
-// QMimeDatabase looks at its files again at most this often, so what it says
-// within this time after they change may still be the old.
-constexpr auto mimeSettling = std::chrono::milliseconds(5500);
 
 // Pages load nothing but the site's own style sheet and images, and are never
 // framed by anyone.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mimesettling.h"
+
 #include <QStringList>
 #include <chrono>
 #include <functional>
@@ -14,11 +16,6 @@
 // they change.
 class Watcher {
 public:
-    // QMimeDatabase looks at its files again at most this often, so what it
-    // says within this time after they change may still be the old. The
-    // MIME callback comes once more when this time has passed.
-    static constexpr std::chrono::milliseconds mimeSettling{5500};
-
     struct Callbacks {
         std::function<void()> programsChanged;
         std::function<void(const char* why)> mimeChanged; // changed, or settled since
