@@ -21,43 +21,35 @@ work=$(mktemp -d "$ram/quelvix-bench.XXXXXX")
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 
-start_site() { # name, cache setting
-    QUELVIX_SITE_CACHE=$2 "$site" --port 0 >"$work/$1.out" &
+# Sets the variable to the site's root. Not run in a subshell, so that its
+# process is remembered and stopped at the end.
+start_site() { # variable, name, cache setting
+    QUELVIX_SITE_CACHE=$3 "$site" --port 0 >"$work/$2.out" 2>"$work/$2.log" &
     pids+=($!)
-    until grep -qs listening "$work/$1.out"; do sleep 0.1; done
-    sed -n 's/^listening on //p' "$work/$1.out"
+    until grep -qs listening "$work/$2.out"; do sleep 0.1; done
+    printf -v "$1" '%s' "$(sed -n 's/^listening on //p' "$work/$2.out")"
 }
-base=$(start_site uncached 0)
-cached=$(start_site cached 1)
+start_site base uncached 0
+start_site cached cached 1
 
 echo "| page (uncached) | requests | median µs | p99 µs | server's own median µs |"
 echo "|---|---|---|---|---|"
 times() { # site, label, extensions...
-    python3 - "$@" "$requests" <<'PY'
-import socket, sys, time, urllib.parse
+    PYTHONPATH="$root/bench" python3 - "$@" "$requests" <<'PY'
+import sys, time, urllib.parse
+from httpclient import connect, fetch as get
 
 root = urllib.parse.urlsplit(sys.argv[1])
 label = sys.argv[2]
 count = int(sys.argv[-1])
 
 def fetch(connection, target):
-    connection.sendall(b"GET %s HTTP/1.1\r\nHost: %s\r\n\r\n" % (target, root.netloc.encode()))
-    reply = b""
-    while b"\r\n\r\n" not in reply:
-        more = connection.recv(65536)
-        if not more:
-            raise OSError("closed")
-        reply += more
-    head, _, body = reply.partition(b"\r\n\r\n")
-    fields = dict(l.split(b":", 1) for l in head.lower().split(b"\r\n")[1:])
-    while len(body) < int(fields[b"content-length"]):
-        body += connection.recv(65536)
-    if head[9:12] != b"200":
-        raise SystemExit("%s answered %s" % (target, head[9:12]))
+    status, fields, _ = get(connection, root, target)
+    if status != 200:
+        raise SystemExit("%s answered %d" % (target, status))
     return float(fields.get(b"server-timing", b"page;dur=0").split(b"=")[1]) * 1000
 
-connection = socket.create_connection((root.hostname, root.port), timeout=10)
-connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+connection = connect(root)
 for extension in sys.argv[3:-1]:
     target = b"/filefound/%s.html" % extension.encode()
     fetch(connection, target)

@@ -156,28 +156,13 @@ compare() {
 #   client crawl ROOT FILE: fetches each target in FILE once; prints the bytes
 #     of the answers that were pages (status 200)
 client() {
-    python3 - "$@" <<'PY'
-import socket, sys, time, urllib.parse
-
-def connect(root):
-    return socket.create_connection((root.hostname, root.port), timeout=10)
+    PYTHONPATH="$root/bench" python3 - "$@" <<'PY'
+import sys, time, urllib.parse
+from httpclient import connect, fetch as get
 
 def fetch(connection, root, target):
-    connection.sendall(b"GET %s HTTP/1.1\r\nHost: %s\r\n\r\n" % (target, root.netloc.encode()))
-    reply = b""
-    while b"\r\n\r\n" not in reply:
-        more = connection.recv(65536)
-        if not more:
-            raise OSError("closed")
-        reply += more
-    head, _, body = reply.partition(b"\r\n\r\n")
-    fields = dict(l.split(b":", 1) for l in head.lower().split(b"\r\n")[1:])
-    while len(body) < int(fields[b"content-length"]):
-        more = connection.recv(65536)
-        if not more:
-            raise OSError("closed")
-        body += more
-    return int(head[9:12]), len(body)
+    status, _, body = get(connection, root, target)
+    return status, len(body)
 
 mode, root = sys.argv[1], urllib.parse.urlsplit(sys.argv[2])
 if mode == "time":
