@@ -368,8 +368,11 @@ void TestSiteHostile::slowClientsStarveNobody() {
 }
 
 // An endless request head: the site stops reading it at its limit, closes
-// the connection and keeps its memory.
+// the connection and keeps its memory. Measured as growth: what the site
+// holds before depends on the machine's catalog, not on the flood.
 void TestSiteHostile::headerFloodIsCutOff() {
+    QCOMPARE(m_site->get("/filefound/pdf.html").status, 200);
+    const qint64 before = residentKilobytes(m_site->pid());
     Connection flood(m_site->port());
     QVERIFY(flood.send(request("GET / HTTP/1.1\r\nHost: HOST\r\n")));
     const QByteArray lines = QByteArray("X-A: b\r\n").repeated(8192);
@@ -383,7 +386,8 @@ void TestSiteHostile::headerFloodIsCutOff() {
     QVERIFY(reply.isEmpty() || statusOf(reply) == 431 || statusOf(reply) == 413);
     QVERIFY(flood.wasClosed());
     const qint64 rss = residentKilobytes(m_site->pid());
-    QVERIFY2(rss > 0 && rss < 64 * 1024, qPrintable(QString::number(rss)));
+    QVERIFY2(before > 0 && rss > 0 && rss - before < 16 * 1024,
+             qPrintable(QStringLiteral("%1 kB, then %2 kB").arg(before).arg(rss)));
     QCOMPARE(m_site->get("/").status, 200);
 }
 
