@@ -77,6 +77,14 @@ def process_tree(root):
     return tree
 
 
+def alive(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
 def tree_pss_mb(root):
     total = 0
     for pid in process_tree(root):
@@ -201,11 +209,18 @@ class Bench:
         return (self.mapped - self.t0) * 1000
 
     def stop(self):
+        # The whole tree, the engine's page processes included, must be gone
+        # before the next program starts: one still being torn down would be
+        # charged to whoever comes next.
+        tree = process_tree(self.process.pid)
         try:
             os.killpg(self.process.pid, signal.SIGKILL)
         except ProcessLookupError:
             pass
         self.process.wait()
+        deadline = time.monotonic() + 10
+        while any(alive(pid) for pid in tree) and time.monotonic() < deadline:
+            self.pump(0.01)
         self.waiting_pid = None
         self.idle(0.3)
 
@@ -303,6 +318,20 @@ class Bench:
         return {"lookup PSS": pss}
 
 
+def rounds(run):
+    """The (program, scenario) pairs of one round. A program started right
+    after the engine's processes were killed would start on a machine still
+    busy freeing them, so neither the app nor the bare window always comes
+    first: the idle runs open the round (the first of them follows the last
+    round's engine), the app and the bare window taking turns at the front,
+    and the runs with a lookup swap their order from round to round too."""
+    first, second = ("app", "bare") if run % 2 == 0 else ("bare", "app")
+    idle = [(first, "run_idle"), (second, "run_idle"), ("minimal", "run_idle")]
+    looked_up = [(name, scenario) for name in ("app", "minimal")
+                 for scenario in ("run_lookup", "run_typed_by_hand")]
+    return idle + (looked_up if run % 2 == 0 else looked_up[::-1])
+
+
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 10
@@ -332,11 +361,8 @@ def main():
                 bench.stop()
 
         for run in range(runs):
-            for name, (command, title) in programs.items():
-                attempt(name, bench.run_idle, command, title)
-                if name != "bare":
-                    attempt(name, bench.run_lookup, command, title)
-                    attempt(name, bench.run_typed_by_hand, command, title)
+            for name, scenario in rounds(run):
+                attempt(name, getattr(bench, scenario), *programs[name])
             print(f"run {run + 1}/{runs} done", file=sys.stderr)
         if subprocess.run(["which", "chromium"], capture_output=True).returncode == 0:
             for run in range(3):
