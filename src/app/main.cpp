@@ -16,6 +16,7 @@ int main(int argc, char* argv[]) {
     }
     const QList<QByteArray> files = identity::fileArguments(argc, argv);
     platform::prepareProcess();
+    identity::narrowFontsTo(identity::laidOutFontFile());
     QApplication app(argc, argv);
     const auto messenger = platform::makeMessenger();
     if (!identity::applyLanguage(app)) {

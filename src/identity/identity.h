@@ -33,6 +33,20 @@ Sites sites();
 // The support contact's instant-messaging number, nine ASCII digits.
 QString supportContact();
 
+// Before the windows lay out any text: lets their fonts come from the
+// directory of the face they were laid out for (fontFile, where the system
+// installs it) with the system's and the user's rendering settings, instead of
+// every configuration file and installed font, which is most of what fonts
+// cost at start. False, changing nothing, when fontFile is not there. The
+// windows then draw only with the faces of that directory, which cover
+// Latin, Greek, Cyrillic and the CJK scripts.
+bool narrowFontsTo(const QString& fontFile);
+QString laidOutFontFile();
+// The system's whole font configuration again, for what shows any page of
+// the web (the engine takes the one current when it starts). Windows already
+// laid out keep their faces.
+void widenFonts();
+
 // Simplified Chinese everywhere: locale, Qt's own dialog texts and the font
 // the window geometry was laid out for. Call once, right after QApplication.
 // False when no installed font can show Simplified Chinese at all.

@@ -2,6 +2,7 @@
 
 #include "addresses.h"
 #include "browserlauncher.h"
+#include "identity.h"
 #include "localsite.h"
 #include "messenger.h"
 #include "webpane_engine.h"
@@ -158,6 +159,8 @@ private:
         if (m_view || !m_missing.isEmpty() || !m_host) {
             return;
         }
+        // Pages may be in any script: the engine must see every installed font.
+        identity::widenFonts();
         QString error;
         m_engine = loadEngineModule(&error);
         if (!m_engine) {
