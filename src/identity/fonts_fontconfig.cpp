@@ -15,7 +15,8 @@ bool narrowed = false;
 // alias and language, which a window that names its face never asks for.
 bool decidesRendering(const QString& name) {
     return name.size() > 3 && name[1].isDigit() && name[2] == u'-' &&
-           (name[0] == u'1' || name[0] == u'2' || name[0] == u'5');
+           (name[0] == u'1' || name[0] == u'2' || name[0] == u'5') &&
+           name.endsWith(QLatin1String(".conf"));
 }
 
 QByteArray escaped(const QString& path) {
@@ -29,8 +30,8 @@ QByteArray configFor(const QString& fontDir, const QString& systemRules) {
                      // directory's faces would all be read at start.
                      "<cachedir>/var/cache/fontconfig</cachedir>"
                      "<cachedir prefix=\"xdg\">fontconfig</cachedir>";
-    const QStringList rules =
-        QDir(systemRules).entryList({QStringLiteral("*.conf")}, QDir::Files, QDir::Name);
+    // Filtered here: a name filter would compile a regular expression.
+    const QStringList rules = QDir(systemRules).entryList(QDir::Files, QDir::Name);
     for (const QString& rule : rules) {
         if (decidesRendering(rule)) {
             xml += "<include ignore_missing=\"yes\">" + escaped(QDir(systemRules).filePath(rule)) +
