@@ -15,9 +15,9 @@ Per run and program it measures, from one X connection and one loop:
   warm         Enter -> request arrival, for a second lookup a second later
   by hand      the same first lookup typed a key every 120 ms from map
   idle PSS     the whole process tree 4 s after exec, nothing typed
-  idle private the same tree's pages no other process maps (PSS divides a
-               shared library's pages among all that map it, so it moves with
-               whatever else runs on the machine; this does not)
+  idle RSS     the same tree's resident pages, each counted whole: PSS
+               divides a shared library's pages among every process that maps
+               them, so it moves with whatever else runs on the machine
   lookup PSS   the whole process tree 2 s after the second lookup
 The script serves the lookup pages itself on the lookup port, the same small
 page to every program. It prints medians and ratios; it asserts nothing.
@@ -88,8 +88,8 @@ def alive(pid):
         return False
 
 
-def tree_memory_mb(root, field="Pss"):
-    """Pss, or Private (both Private_ lines: what no other process maps)."""
+def tree_memory_mb(root, field="Pss:"):
+    """A field of smaps_rollup summed over the tree, with its colon."""
     total = 0
     for pid in process_tree(root):
         try:
@@ -286,9 +286,9 @@ class Bench:
         mapped = self.start(command, title)
         self.idle(4 - (time.monotonic() - self.t0))
         pss = tree_pss_mb(self.process.pid)
-        private = tree_memory_mb(self.process.pid, "Private_")
+        rss = tree_memory_mb(self.process.pid, "Rss:")
         self.stop()
-        return {"mapped": mapped, "idle PSS": pss, "idle private": private}
+        return {"mapped": mapped, "idle PSS": pss, "idle RSS": rss}
 
     def run_lookup(self, command, title):
         result = {"mapped": self.start(command, title)}
@@ -390,7 +390,7 @@ def report(results, runs, lost):
         return statistics.median(values) if values else None
 
     rows = [("mapped", "ms"), ("page shown", "ms"), ("cold", "ms"), ("hand page shown", "ms"),
-            ("hand Enter", "ms"), ("warm", "ms"), ("idle PSS", "MB"), ("idle private", "MB"),
+            ("hand Enter", "ms"), ("warm", "ms"), ("idle PSS", "MB"), ("idle RSS", "MB"),
             ("lookup PSS", "MB")]
     labels = {"mapped": "exec → window mapped", "page shown": "exec → page on screen (typed at map)",
               "cold": "Enter → request, typed at map",
@@ -398,7 +398,7 @@ def report(results, runs, lost):
               "hand Enter": "Enter → request (a key every 120 ms from map)",
               "warm": "Enter → request, warm",
               "idle PSS": "PSS idle 4 s after exec",
-              "idle private": "private memory idle 4 s after exec", "lookup PSS": "PSS after a lookup"}
+              "idle RSS": "RSS idle 4 s after exec", "lookup PSS": "PSS after a lookup"}
     print(f"medians of {runs} interleaved runs (chromium: 3)")
     print("| measure | app | bare window | minimal WebEngine | chromium --app | app/bare | app/minimal | app/chromium |")
     print("|---|---|---|---|---|---|---|---|")
