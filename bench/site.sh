@@ -34,7 +34,7 @@ free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",
 
 declare -A url pid
 start_site() { # name, cache setting, options
-    QUELVIX_SITE_CACHE=$2 "$build/site/quelvix-site" --port 0 "${@:3}" >"$work/$1.out" &
+    QUELVIX_SITE_CACHE=$2 "$build/bin/quelvix-site" --port 0 "${@:3}" >"$work/$1.out" &
     pids+=($!)
     pid[$1]=$!
     until grep -qs listening "$work/$1.out"; do sleep 0.1; done
@@ -75,7 +75,7 @@ cmp <(curl -s "${url[site]}") "$work/www$path"
 
 # The public export, served as shipped.
 start=$(date +%s.%N)
-"$build/site/quelvix-site" --export "$work/export" 2>/dev/null
+"$build/bin/quelvix-site" --export "$work/export" 2>/dev/null
 export_seconds=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
 export_port=$(free_port)
 sed -e "s|listen 80;|listen 127.0.0.1:$export_port;|" -e "s|root /var/www/quelvix;|root $work/export;|" \

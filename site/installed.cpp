@@ -1,6 +1,7 @@
 #include "installed.h"
 
 #include "icons.h"
+#include "identitynames.h"
 #include "memo.h"
 #include "ranking.h"
 
@@ -55,7 +56,9 @@ App appOf(GAppInfo* app) {
 
 // The app takes any file to tell what it is, and opens none of them.
 bool isSelf(GAppInfo* app) {
-    return qstrcmp(g_app_info_get_id(app), "net.zorv.Quelvix.desktop") == 0;
+    const QByteArrayView id(g_app_info_get_id(app));
+    const QByteArrayView self(identity::names::applicationId);
+    return id.startsWith(self) && id.sliced(self.size()) == QByteArrayView(".desktop");
 }
 
 ForType ask(const QString& type) {
