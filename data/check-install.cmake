@@ -32,7 +32,7 @@ foreach(file IN LISTS expected)
 endforeach()
 foreach(file IN LISTS run_from_bin)
     if(NOT EXISTS ${BUILD_DIR}/${file} OR IS_SYMLINK ${BUILD_DIR}/${file})
-        message(FATAL_ERROR "the build tree is not laid out as installed: no file ${file} in it")
+        message(FATAL_ERROR "the build tree is not laid out as installed: ${file} is missing or a link")
     endif()
 endforeach()
 # The user unit runs the binary where this install put it, on the lookup port.
