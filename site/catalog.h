@@ -25,6 +25,7 @@ struct Program {
     QStringList desktopIds; // what it installs to be started by
     ranking::Fit fit;
     int siblings = 0; // other programs of its package that open the format too
+    QString icon;     // the site's address of its icon, as a lookup gives it
 };
 
 // What the catalog says of a packaged program beside its file types.

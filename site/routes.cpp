@@ -4,12 +4,9 @@
 #include "filecheck.h"
 #include "icons.h"
 #include "knowledge.h"
-#include "mimesettling.h"
 #include "pages.h"
 #include "policy.h"
 #include "sitelog.h"
-#include "watcher.h"
-#include "words.h"
 
 #include <QFile>
 #include <QUrl>
@@ -46,19 +43,28 @@ Response lasting(const QByteArray& type, const QByteArray& body) {
     return response;
 }
 
+Response showing(Response response, const QList<knowledge::Format>& formats) {
+    for (const knowledge::Format& format : formats) {
+        for (const QString& icon : knowledge::iconsOf(format)) {
+            response.icons.append(icon.toLatin1());
+        }
+    }
+    return response;
+}
+
 QString decoded(const QByteArray& encoded) {
     return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded));
 }
 
 // The search box's form: /search?ext=<text> goes on to that extension's page.
-Response search(const Request& request) {
+Response search(const Request& request, knowledge::Knowledge& knowledge) {
     QString typed;
     for (const http::Field& field : request.query) {
         if (field.first == "ext") {
             typed = decoded(QByteArray(field.second).replace('+', ' '));
         }
     }
-    const QString extension = knowledge::normalise(typed);
+    const QString extension = knowledge.normalise(typed);
     Response response = bare(303);
     response.headers.emplaceBack(
         "Location", (extension.isEmpty() ? addresses::rootPath()
@@ -110,46 +116,13 @@ std::optional<FileFinding> fileFinding(const Request& request) {
 
 Site::Site(const Options& options)
     : m_port(options.port)
-    , m_catalogDir(options.catalogDir)
     , m_public(options.isPublic)
-    , m_catalog(catalog::Catalog::load(options.catalogDir))
-    , m_cache(options.cache) {
-    if (!options.watch) {
-        return;
-    }
-    m_watcher =
-        std::make_unique<Watcher>(Watcher::Callbacks{.programsChanged =
-                                                         [this] {
-                                                             knowledge::forget();
-                                                             m_cache.invalidate("已装程序有变");
-                                                         },
-                                                     .mimeChanged =
-                                                         [this](const char* why) {
-                                                             knowledge::forget();
-                                                             m_cache.invalidate(why, mimeSettling);
-                                                         },
-                                                     .catalogChanged =
-                                                         [this] {
-                                                             reloadCatalog();
-                                                         }},
-                                  [this] { return currentCatalog()->files(); });
-}
+    , m_sources({options.catalogDir, options.cache, options.watch}) {}
 
 Site::~Site() = default;
 
-std::shared_ptr<const catalog::Catalog> Site::currentCatalog() const {
-    const QMutexLocker locker(&m_catalogLock);
-    return m_catalog;
-}
-
-// Loaded aside while the old catalog keeps serving, so no request waits for it.
-void Site::reloadCatalog() {
-    std::shared_ptr<const catalog::Catalog> fresh = catalog::Catalog::load(m_catalogDir);
-    {
-        const QMutexLocker locker(&m_catalogLock);
-        m_catalog.swap(fresh);
-    }
-    m_cache.invalidate("软件目录已重新读入");
+knowledge::Scope Site::scope() const {
+    return m_public ? knowledge::Scope::Public : knowledge::Scope::Machine;
 }
 
 Response Site::respond(const Request& request) {
@@ -189,7 +162,8 @@ std::optional<Lookup> lookupOf(const QByteArray& path) {
 // Where a page is kept: a lookup page under its extension's normalised form,
 // since every spelling of it shows the same page, and not at all for an
 // extension longer than any there is.
-std::optional<QByteArray> cacheKey(const QByteArray& path, const std::optional<Lookup>& lookup) {
+std::optional<QByteArray> cacheKey(const QByteArray& path, const std::optional<Lookup>& lookup,
+                                   knowledge::Knowledge& knowledge) {
     if (!lookup) {
         return path;
     }
@@ -197,7 +171,7 @@ std::optional<QByteArray> cacheKey(const QByteArray& path, const std::optional<L
         return std::nullopt;
     }
     return addresses::pagePath(lookup->full ? addresses::Page::Search : addresses::Page::Lookup,
-                               knowledge::normalise(lookup->extension))
+                               knowledge.normalise(lookup->extension))
         .toLatin1();
 }
 
@@ -219,7 +193,7 @@ Response Site::fixedPage(const QByteArray& path) {
 Response Site::page(const Request& request) {
     const QByteArray& path = request.path;
     if (path == "/search") {
-        return search(request);
+        return search(request, m_sources.knowledge());
     }
     // A file's page is made afresh each time: there is no end to the
     // combinations a query can name, and none is asked for twice in a row.
@@ -227,17 +201,18 @@ Response Site::page(const Request& request) {
         return filePage(finding->extension, finding->type, finding->notices);
     }
     const std::optional<Lookup> lookup = lookupOf(path);
-    const std::optional<QByteArray> key = cacheKey(path, lookup);
+    const std::optional<QByteArray> key = cacheKey(path, lookup, m_sources.knowledge());
+    PageCache& cache = m_sources.pages();
     if (key) {
-        if (std::optional<Response> kept = m_cache.find(*key)) {
+        if (std::optional<Response> kept = cache.find(*key)) {
             return *kept;
         }
     }
-    const quint64 generation = m_cache.generation();
+    const quint64 generation = cache.generation();
     Response response = lookup ? lookupPage(lookup->extension, lookup->full) : fixedPage(path);
     // Only what exists is kept: there is no end to the addresses that do not.
     if (key && response.status == 200) {
-        m_cache.store(*key, generation, response);
+        cache.store(*key, generation, response);
     }
     return response;
 }
@@ -248,22 +223,23 @@ Response Site::lookupPage(const QString& typed, bool full) {
     if (typed.size() > policy::maxExtensionLength) {
         return html(404, pages::notFound(typed.trimmed(), {}, full));
     }
-    if (knowledge::normalise(typed).isEmpty()) {
+    knowledge::Knowledge& knowledge = m_sources.knowledge();
+    if (knowledge.normalise(typed).isEmpty()) {
         return html(200, pages::searchPage(full));
     }
-    const std::shared_ptr<const catalog::Catalog> catalog = currentCatalog();
-    const knowledge::Answer answer = knowledge::lookUp(
-        typed, *catalog, m_public ? knowledge::Scope::Public : knowledge::Scope::Machine);
+    const std::shared_ptr<const catalog::Catalog> catalog = m_sources.catalog();
+    const knowledge::Answer answer = knowledge.lookUp(typed, *catalog, scope());
     if (answer.formats.isEmpty()) {
-        const QList<words::Found> found = words::find(answer.extension, *catalog);
+        const QList<words::Found> found = m_sources.words().find(answer.extension, *catalog);
         if (!found.isEmpty()) {
             return html(200, pages::wordResults(answer.extension, found, full));
         }
         return html(
-            404, pages::notFound(answer.extension, knowledge::suggestions(answer.extension), full));
+            404, pages::notFound(answer.extension, knowledge.suggestions(answer.extension), full));
     }
     const pages::Catalog shown{catalog->isInstalled(), catalog->isAvailable()};
-    return html(200, full ? pages::full(answer, shown) : pages::compact(answer, shown));
+    return showing(html(200, full ? pages::full(answer, shown) : pages::compact(answer, shown)),
+                   answer.formats);
 }
 
 // The page for what a file's content is, with what its extension would
@@ -274,39 +250,35 @@ Response Site::filePage(const QString& extension, const QString& type,
     if (extension.size() > policy::maxExtensionLength || type.size() > policy::maxExtensionLength) {
         return html(404, pages::noSuchPage());
     }
-    const std::shared_ptr<const catalog::Catalog> catalog = currentCatalog();
-    const knowledge::Scope scope = m_public ? knowledge::Scope::Public : knowledge::Scope::Machine;
+    const std::shared_ptr<const catalog::Catalog> catalog = m_sources.catalog();
+    knowledge::Knowledge& knowledge = m_sources.knowledge();
     pages::FileAnswer answer;
     answer.extension = extension;
     answer.type = type;
     answer.describesMachine = !m_public;
     if (!type.isEmpty()) {
-        answer.format = knowledge::formatFor(type, *catalog, scope);
+        answer.format = knowledge.formatFor(type, *catalog, scope());
     }
     if (!extension.isEmpty()) {
-        answer.byName = knowledge::lookUp(extension, *catalog, scope).formats;
+        answer.byName = knowledge.lookUp(extension, *catalog, scope()).formats;
     }
     for (const filecheck::NoticeKind kind : notices) {
         answer.notices << filecheck::noticeText(kind, type, extension);
     }
     const pages::Catalog shown{catalog->isInstalled(), catalog->isAvailable()};
-    return html(200, pages::fileAnswer(answer, shown));
+    QList<knowledge::Format> formats = answer.byName;
+    if (answer.format) {
+        formats.prepend(*answer.format);
+    }
+    return showing(html(200, pages::fileAnswer(answer, shown)), formats);
 }
 
 // The file is found again from what the address names, never from the
 // address itself.
 Response Site::icon(const QByteArray& path) {
-    icons::Kind kind{};
-    QString name;
-    if (!icons::parseAddress(path, &kind, &name) || (m_public && kind == icons::Kind::Program)) {
-        return html(404, pages::noSuchPage());
-    }
-    const QString file = kind == icons::Kind::Type      ? icons::themedIconFile(name)
-                         : kind == icons::Kind::Program ? icons::programIconFile(name)
-                                                        : currentCatalog()->iconFile(name);
+    const QString file = icons::resolve(path, m_sources.icons(), *m_sources.catalog(), m_public);
     QFile content(file);
-    if (file.isEmpty() || icons::address(kind, name, file) != QString::fromLatin1(path) ||
-        !content.open(QIODevice::ReadOnly) || content.size() > maxIconBytes) {
+    if (file.isEmpty() || !content.open(QIODevice::ReadOnly) || content.size() > maxIconBytes) {
         return html(404, pages::noSuchPage());
     }
     return lasting(icons::contentType(file), content.readAll());
