@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QMutex>
 #include <QSet>
 #include <algorithm>
 #include <appstream.h>
@@ -228,10 +227,6 @@ QByteArray extractPrograms(AsPool* pool) {
     return extract;
 }
 
-// The directories a catalog was loaded from before in this process.
-QMutex loadedLock;
-QSet<QString> loadedBefore;
-
 } // namespace
 
 Catalog::~Catalog() = default;
@@ -317,7 +312,7 @@ std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
     return tables;
 }
 
-std::shared_ptr<const Catalog> Catalog::load(const QString& directory) {
+std::shared_ptr<const Catalog> Catalog::load(const QString& directory, Reading reading) {
     std::shared_ptr<Catalog> catalog(new Catalog);
     catalog->m_directory = directory;
     const QStringList files = catalogFiles(directory);
@@ -329,16 +324,8 @@ std::shared_ptr<const Catalog> Catalog::load(const QString& directory) {
         catalog->m_tables = nothing.get_future().share();
         return catalog;
     }
-    bool isReload = false;
-    {
-        const QMutexLocker locker(&loadedLock);
-        isReload = loadedBefore.contains(directory);
-        loadedBefore.insert(directory);
-    }
     catalog->m_tables = std::async(std::launch::async, &Catalog::read, directory).share();
-    // A catalog read again is read whole before it replaces the one the
-    // site serves meanwhile, so no page is built from a half-read one.
-    if (isReload) {
+    if (reading == Reading::Whole) {
         catalog->m_tables.wait();
     }
     return catalog;

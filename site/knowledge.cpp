@@ -62,8 +62,9 @@ bool isListed(const catalog::Program& program, const QList<Program>& installed) 
 // dpkg knows their package, join the installed ones; the rest stay to be
 // installed.
 void separateInstalled(QList<catalog::Program>* catalogPrograms, QList<Program>* installed,
-                       installed::Programs& programs) {
-    const std::shared_ptr<const QSet<QString>> packages = distribution::installedPackages();
+                       const Parts& parts) {
+    installed::Programs& programs = parts.installed;
+    const std::shared_ptr<const QSet<QString>> packages = parts.packages.packages();
     QList<Program> found;
     catalogPrograms->removeIf([&](const catalog::Program& program) {
         const bool isInstalled =
@@ -230,7 +231,7 @@ Format Knowledge::formatOf(const TypeFacts& facts, const catalog::Catalog& catal
     format.installable = catalog.programsFor(facts.target);
     if (scope == Scope::Machine) {
         format.programs = installedFor(facts.target, catalog, m_parts.installed);
-        separateInstalled(&format.installable, &format.programs, m_parts.installed);
+        separateInstalled(&format.installable, &format.programs, m_parts);
         rankInstalled(&format.programs);
     }
     groupByParent(&format);

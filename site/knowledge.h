@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalog.h"
+#include "distribution.h"
 #include "extensions.h"
 #include "icons.h"
 #include "installed.h"
@@ -87,6 +88,7 @@ struct Parts {
     const QMimeDatabase& mime;
     extensions::Index& extensions;
     installed::Programs& installed;
+    distribution::Installed& packages;
     const icons::Themes& icons;
 };
 

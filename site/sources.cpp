@@ -43,7 +43,8 @@ void Sources::forget(const char* why, PageCache::Clock::duration settling) {
 
 // Loaded aside while the old catalog keeps serving, so no request waits for it.
 void Sources::reloadCatalog() {
-    std::shared_ptr<const catalog::Catalog> fresh = catalog::Catalog::load(m_catalogDir);
+    std::shared_ptr<const catalog::Catalog> fresh =
+        catalog::Catalog::load(m_catalogDir, catalog::Catalog::Reading::Whole);
     {
         const QMutexLocker locker(&m_catalogLock);
         m_catalog.swap(fresh);

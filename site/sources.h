@@ -51,7 +51,8 @@ private:
     extensions::Index m_extensions{m_mime};
     words::Index m_words{m_mime, m_extensions};
     installed::Programs m_installed{m_icons};
-    knowledge::Knowledge m_knowledge{{m_mime, m_extensions, m_installed, m_icons}};
+    distribution::Installed m_packages;
+    knowledge::Knowledge m_knowledge{{m_mime, m_extensions, m_installed, m_packages, m_icons}};
     PageCache m_pages;
     std::unique_ptr<Watcher> m_watcher; // last: it calls on everything above
 };
