@@ -3,6 +3,7 @@
 #include "addresses.h"
 #include "knowledge.h"
 #include "routes.h"
+#include "sitelog.h"
 #include "webroot.h"
 
 #include <QElapsedTimer>
@@ -212,8 +213,12 @@ void prepareTypes(knowledge::Knowledge& knowledge) {
 QString writeVersion(webroot::WebRoot& root, int jobs, routes::Site& site) {
     Run run(site, root);
     knowledge::Knowledge& knowledge = site.sources().knowledge();
+    QElapsedTimer timer;
+    timer.start();
     const QList<Job> pages = pageJobs(knowledge);
     prepareTypes(knowledge);
+    qCDebug(lcExport, "%lld 个页面的类型资料已备好，用时 %lld 毫秒", qlonglong(pages.size()),
+            qlonglong(timer.elapsed()));
     run.runAll(pages, jobs);
     if (run.error().isEmpty() && !StopSignals::stopping()) {
         run.runAll(run.iconJobs(), jobs);
