@@ -220,13 +220,16 @@ QString writeVersion(webroot::WebRoot& root, int jobs, routes::Site& site) {
     qCDebug(lcExport, "%lld 个页面的类型资料已备好，用时 %lld 毫秒", qlonglong(pages.size()),
             qlonglong(timer.elapsed()));
     run.runAll(pages, jobs);
+    qCDebug(lcExport, "页面已写好，到此用时 %lld 毫秒", qlonglong(timer.elapsed()));
     if (run.error().isEmpty() && !StopSignals::stopping()) {
         run.runAll(run.iconJobs(), jobs);
     }
+    qCDebug(lcExport, "图标已写好，到此用时 %lld 毫秒", qlonglong(timer.elapsed()));
     QString error = run.error().isEmpty() ? StopSignals::reason() : run.error();
     if (error.isEmpty()) {
         error = root.prepare(run.written());
     }
+    qCDebug(lcExport, "清单已写好，到此用时 %lld 毫秒", qlonglong(timer.elapsed()));
     // The last moment a signal undoes the export; after the switch it is done.
     return error.isEmpty() ? StopSignals::reason() : error;
 }
