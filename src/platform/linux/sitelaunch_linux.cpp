@@ -1,0 +1,254 @@
+#include "common/sitelaunch.h"
+
+#include <QFile>
+#include <QHostAddress>
+#include <QSocketNotifier>
+#include <QtEndian>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform::sitelaunch {
+namespace {
+
+// An address in /proc/net/tcp{,6}: the raw bytes, written as 32-bit words in
+// the machine's own order.
+QHostAddress procAddress(QStringView hex) {
+    QByteArray bytes;
+    for (qsizetype i = 0; i + 8 <= hex.size(); i += 8) {
+        const quint32 word = hex.mid(i, 8).toUInt(nullptr, 16);
+        bytes.append(reinterpret_cast<const char*>(&word), sizeof word);
+    }
+    if (bytes.size() == 4) {
+        return QHostAddress(qFromBigEndian<quint32>(bytes.constData()));
+    }
+    if (bytes.size() == 16) {
+        return QHostAddress(reinterpret_cast<const quint8*>(bytes.constData()));
+    }
+    return {};
+}
+
+// Whether a connection to loopback could reach a socket bound to this address.
+bool servesLoopback(const QHostAddress& bound) {
+    bool mapped = false;
+    const QHostAddress v4(bound.toIPv4Address(&mapped));
+    const QHostAddress& address = mapped ? v4 : bound;
+    return address.isLoopback() || address == QHostAddress::AnyIPv4 ||
+           address == QHostAddress::AnyIPv6;
+}
+
+// What is kept of a program to start, ready before forking: between fork
+// and exec only calls that take no lock may be made.
+struct Exec {
+    Exec(const QString& program, const QStringList& arguments) {
+        strings.push_back(QFile::encodeName(program));
+        for (const QString& argument : arguments) {
+            strings.push_back(argument.toLocal8Bit());
+        }
+        for (QByteArray& string : strings) {
+            argv.push_back(string.data());
+        }
+        argv.push_back(nullptr);
+        searched = !program.contains(QLatin1Char('/'));
+    }
+
+    [[noreturn]] void run(int keep, int nothing, int failed) const {
+        sigset_t none;
+        sigemptyset(&none);
+        pthread_sigmask(SIG_SETMASK, &none, nullptr);
+        signal(SIGPIPE, SIG_DFL);
+        dup2(nothing, STDIN_FILENO);
+        dup2(nothing, STDOUT_FILENO);
+        dup2(nothing, STDERR_FILENO);
+        if (keep >= 0) {
+            fcntl(keep, F_SETFD, 0);
+        }
+        if (searched) {
+            execvp(argv[0], argv.data());
+        } else {
+            execv(argv[0], argv.data());
+        }
+        const int error = errno;
+        [[maybe_unused]] const ssize_t written = write(failed, &error, sizeof error);
+        _exit(127);
+    }
+
+    std::vector<QByteArray> strings;
+    std::vector<char*> argv;
+    bool searched = false;
+};
+
+class PipeReader final : public ReadyPipe {
+public:
+    PipeReader(int readEnd, int writeEnd)
+        : m_read(readEnd)
+        , m_write(writeEnd) {}
+
+    ~PipeReader() override {
+        stop();
+        closeWriteEnd();
+    }
+
+    int writeEnd() const override { return m_write; }
+
+    void wait(std::function<void(std::optional<QByteArray>)> then) override {
+        closeWriteEnd();
+        m_then = std::move(then);
+        m_notifier = new QSocketNotifier(m_read, QSocketNotifier::Read);
+        QObject::connect(m_notifier, &QSocketNotifier::activated, m_notifier,
+                         [this] { readSome(); });
+    }
+
+private:
+    // A line longer than this is no line of the site's: it is cut off here.
+    static constexpr qsizetype longestLine = 4096;
+
+    void readSome() {
+        char chunk[1024];
+        const ssize_t got = read(m_read, chunk, sizeof chunk);
+        if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+            return;
+        }
+        if (got > 0) {
+            m_line.append(chunk, got);
+        }
+        const qsizetype end = m_line.indexOf('\n');
+        if (end >= 0 || m_line.size() >= longestLine) {
+            finish(m_line.left(end >= 0 ? end : longestLine));
+        } else if (got <= 0) {
+            finish(m_line.isEmpty() ? std::nullopt : std::optional(m_line));
+        }
+    }
+
+    // then() may end this reader: nothing of it is used after the call.
+    void finish(std::optional<QByteArray> line) {
+        stop();
+        const auto then = std::move(m_then);
+        then(std::move(line));
+    }
+
+    // The notifier may be the one whose signal is being handled.
+    void stop() {
+        if (m_notifier) {
+            m_notifier->setEnabled(false);
+            m_notifier->disconnect();
+            m_notifier->deleteLater();
+            m_notifier = nullptr;
+        }
+        if (m_read >= 0) {
+            close(m_read);
+            m_read = -1;
+        }
+    }
+
+    void closeWriteEnd() {
+        if (m_write >= 0) {
+            close(m_write);
+            m_write = -1;
+        }
+    }
+
+    int m_read;
+    int m_write;
+    QSocketNotifier* m_notifier = nullptr;
+    QByteArray m_line;
+    std::function<void(std::optional<QByteArray>)> m_then;
+};
+
+} // namespace
+
+uint currentUser() {
+    return uint(geteuid());
+}
+
+Holder holderOf(quint16 port) {
+    constexpr QStringView listen = u"0A";
+    bool readable = false;
+    bool ours = false;
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            continue;
+        }
+        readable = true;
+        // Read whole: the kernel's tables tell no size, so a file of them is
+        // at its end before the first read.
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        for (const QByteArray& line : lines.mid(1)) { // after the column names
+            const QStringList fields =
+                QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            if (fields.size() < 8 || fields[3] != listen) {
+                continue;
+            }
+            const QStringList local = fields[1].split(QLatin1Char(':'));
+            if (local.size() != 2 || local[1].toUShort(nullptr, 16) != port ||
+                !servesLoopback(procAddress(local[0]))) {
+                continue;
+            }
+            bool read = false;
+            if (fields[7].toUInt(&read) != currentUser() || !read) {
+                return Holder::Other;
+            }
+            ours = true;
+        }
+    }
+    if (!readable) {
+        return Holder::Unknown;
+    }
+    return ours ? Holder::Us : Holder::Nobody;
+}
+
+// Forked twice, so the program is nobody's child here and outlives this one;
+// a failed exec is told back on a pipe that a successful one closes.
+bool startDetached(const QString& program, const QStringList& arguments, int keep) {
+    const Exec exec(program, arguments);
+    const int nothing = open("/dev/null", O_RDWR | O_CLOEXEC);
+    int failed[2];
+    if (nothing < 0 || pipe2(failed, O_CLOEXEC) != 0) {
+        if (nothing >= 0) {
+            close(nothing);
+        }
+        return false;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        setsid();
+        const pid_t grandchild = fork();
+        if (grandchild == 0) {
+            exec.run(keep, nothing, failed[1]);
+        }
+        if (grandchild < 0) {
+            const int error = errno;
+            [[maybe_unused]] const ssize_t written = write(failed[1], &error, sizeof error);
+        }
+        _exit(0);
+    }
+    close(failed[1]);
+    close(nothing);
+    int error = 0;
+    bool started = false;
+    if (child > 0) {
+        waitpid(child, nullptr, 0);
+        ssize_t got;
+        do {
+            got = read(failed[0], &error, sizeof error);
+        } while (got < 0 && errno == EINTR);
+        started = got == 0;
+    }
+    close(failed[0]);
+    return started;
+}
+
+std::unique_ptr<ReadyPipe> openReadyPipe() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) {
+        return nullptr;
+    }
+    fcntl(ends[0], F_SETFL, O_NONBLOCK);
+    return std::make_unique<PipeReader>(ends[0], ends[1]);
+}
+
+} // namespace platform::sitelaunch
