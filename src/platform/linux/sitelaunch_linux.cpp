@@ -7,11 +7,23 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <optional>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace platform::sitelaunch {
+
+uint currentUser() {
+    return uint(geteuid());
+}
+
 namespace {
 
 // An address in /proc/net/tcp{,6}: the raw bytes, written as 32-bit words in
@@ -158,22 +170,25 @@ private:
     std::function<void(std::optional<QByteArray>)> m_then;
 };
 
-} // namespace
+// Whose a listener is, by its address and owner.
+struct Listener {
+    QHostAddress address;
+    uint owner = 0;
+};
 
-uint currentUser() {
-    return uint(geteuid());
-}
-
-Holder holderOf(quint16 port) {
+// The kernel's tables as text: every TCP socket of the machine, thousands
+// of closing ones included on a busy one, so slow to read.
+std::optional<std::vector<Listener>> listenersInTables(quint16 port) {
     constexpr QStringView listen = u"0A";
-    bool readable = false;
-    bool ours = false;
+    std::optional<std::vector<Listener>> listeners;
     for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
         QFile file(QString::fromLatin1(table));
         if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
             continue;
         }
-        readable = true;
+        if (!listeners) {
+            listeners.emplace();
+        }
         // Read whole: the kernel's tables tell no size, so a file of them is
         // at its end before the first read.
         const QList<QByteArray> lines = file.readAll().split('\n');
@@ -184,21 +199,113 @@ Holder holderOf(quint16 port) {
                 continue;
             }
             const QStringList local = fields[1].split(QLatin1Char(':'));
-            if (local.size() != 2 || local[1].toUShort(nullptr, 16) != port ||
-                !servesLoopback(procAddress(local[0]))) {
+            if (local.size() != 2 || local[1].toUShort(nullptr, 16) != port) {
                 continue;
             }
             bool read = false;
-            if (fields[7].toUInt(&read) != currentUser() || !read) {
-                return Holder::Other;
-            }
-            ours = true;
+            const uint owner = fields[7].toUInt(&read);
+            // An owner that cannot be read is nobody's to trust.
+            listeners->push_back({procAddress(local[0]), read ? owner : ~currentUser()});
         }
     }
-    if (!readable) {
-        return Holder::Unknown;
+    return listeners;
+}
+
+// The answers to a dump, until the kernel says it is done.
+std::optional<std::vector<Listener>> readListeners(int fd, quint16 port) {
+    std::vector<Listener> listeners;
+    alignas(nlmsghdr) char buffer[16384];
+    for (;;) {
+        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return std::nullopt;
+        }
+        int left = int(got);
+        for (auto* message = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(message, left);
+             message = NLMSG_NEXT(message, left)) {
+            if (message->nlmsg_type == NLMSG_DONE) {
+                return listeners;
+            }
+            if (message->nlmsg_type == NLMSG_ERROR ||
+                message->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+                return std::nullopt;
+            }
+            const auto* socket = static_cast<const inet_diag_msg*>(NLMSG_DATA(message));
+            if (ntohs(socket->id.idiag_sport) != port) {
+                continue;
+            }
+            const auto* bytes = reinterpret_cast<const quint8*>(socket->id.idiag_src);
+            listeners.push_back({socket->idiag_family == AF_INET
+                                     ? QHostAddress(qFromBigEndian<quint32>(bytes))
+                                     : QHostAddress(bytes),
+                                 socket->idiag_uid});
+        }
+    }
+}
+
+Holder holderAmong(const std::vector<Listener>& listeners) {
+    bool ours = false;
+    for (const Listener& listener : listeners) {
+        if (!servesLoopback(listener.address)) {
+            continue;
+        }
+        if (listener.owner != currentUser()) {
+            return Holder::Other;
+        }
+        ours = true;
     }
     return ours ? Holder::Us : Holder::Nobody;
+}
+
+// The listening sockets of one address family on the port, from the
+// kernel's socket diagnostics: only listeners are sent, however many
+// connections the machine holds. Nothing when the kernel will not say.
+std::optional<std::vector<Listener>> listenersOn(int family, quint16 port) {
+    const int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } ask{};
+    ask.header.nlmsg_len = sizeof ask;
+    ask.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    ask.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    ask.request.sdiag_family = quint8(family);
+    ask.request.sdiag_protocol = IPPROTO_TCP;
+    ask.request.idiag_states = 1u << TCP_LISTEN;
+    std::optional<std::vector<Listener>> found;
+    if (send(fd, &ask, sizeof ask, 0) == ssize_t(sizeof ask)) {
+        found = readListeners(fd, port);
+    }
+    close(fd);
+    return found;
+}
+
+std::optional<std::vector<Listener>> askKernel(quint16 port) {
+    std::vector<Listener> all;
+    for (const int family : {AF_INET, AF_INET6}) {
+        const auto listeners = listenersOn(family, port);
+        if (!listeners) {
+            return std::nullopt;
+        }
+        all.insert(all.end(), listeners->begin(), listeners->end());
+    }
+    return all;
+}
+
+} // namespace
+
+Holder holderOf(quint16 port) {
+    auto listeners = askKernel(port);
+    if (!listeners) {
+        listeners = listenersInTables(port);
+    }
+    return listeners ? holderAmong(*listeners) : Holder::Unknown;
 }
 
 // Forked twice, so the program is nobody's child here and outlives this one;
