@@ -7,7 +7,6 @@
 #include <QUrl>
 #include <functional>
 #include <memory>
-#include <optional>
 
 namespace platform {
 
@@ -59,8 +58,9 @@ public:
     // address that is not on loopback or a site that is missing; otherwise
     // when a listener of this user's accepts a connection (for a site started
     // here, once it said it is ready), when the started site said why it
-    // cannot, or when the wait is over. Never blocks: the connection and the wait run on the event
-    // loop, so a port that drops every connection holds up nothing.
+    // cannot, or when the wait is over. Never blocks: the connection, the
+    // site's word and the wait come on the event loop, so a port that drops
+    // every connection holds up nothing.
     void whenReady(const QUrl& address, Then then);
 
     // The answer for a problem with an address, also for one found after
