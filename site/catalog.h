@@ -25,6 +25,7 @@ struct Program {
     QStringList desktopIds; // what it installs to be started by
     ranking::Fit fit;
     int siblings = 0; // other programs of its package that open the format too
+    QString icon;     // the site's address of its icon, as a lookup gives it
 };
 
 // What the catalog says of a packaged program beside its file types.
@@ -38,7 +39,12 @@ public:
     // The system's catalog, or the one in a directory laid out as the
     // system's (yaml/ and icons/<origin>/48x48/). Never fails: a catalog that
     // is missing or unreadable is simply empty.
-    static std::shared_ptr<const Catalog> load(const QString& directory = {});
+    // At start the catalog is read behind the first pages, which wait for it
+    // only if they need it; read again, it is read whole before it replaces
+    // the one the site serves meanwhile, so no page is built from a half-read one.
+    enum class Reading { Behind, Whole };
+    static std::shared_ptr<const Catalog> load(const QString& directory = {},
+                                               Reading reading = Reading::Behind);
     ~Catalog();
 
     // Whether the system has a catalog at all, and whether it could be read.

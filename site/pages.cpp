@@ -1,7 +1,6 @@
 #include "pages.h"
 
 #include "addresses.h"
-#include "icons.h"
 
 #include <QRegularExpression>
 #include <QUrl>
@@ -109,29 +108,22 @@ QString image(const QString& address, int size) {
         .arg(size);
 }
 
-// A program with no icon of its own shows the theme's generic one, or keeps
-// the room, so that names stand in one column.
-QString iconOrGeneric(const QString& address, int size) {
-    if (!address.isEmpty()) {
-        return image(address, size);
-    }
-    const QString generic = QStringLiteral("application-x-executable");
-    const QString shown =
-        image(icons::address(icons::Kind::Type, generic, icons::themedIconFile(generic)), size);
-    return shown.isEmpty() ? QStringLiteral("<span class=\"noicon i%1\"></span>").arg(size) : shown;
+// A program with no icon at all keeps the room, so that names stand in one column.
+QString iconOrRoom(const QString& address, int size) {
+    return address.isEmpty() ? QStringLiteral("<span class=\"noicon i%1\"></span>").arg(size)
+                             : image(address, size);
 }
 
 QString typeIcon(const Format& format, int size) {
-    return image(icons::address(icons::Kind::Type, format.iconName, format.iconFile), size);
+    return image(format.icon, size);
 }
 
 QString programIcon(const Program& program, int size) {
-    const icons::Kind kind = program.fromCatalog ? icons::Kind::Catalog : icons::Kind::Program;
-    return iconOrGeneric(icons::address(kind, program.id, program.iconFile), size);
+    return iconOrRoom(program.icon, size);
 }
 
 QString catalogIcon(const catalog::Program& program, int size) {
-    return iconOrGeneric(icons::address(icons::Kind::Catalog, program.id, program.iconFile), size);
+    return iconOrRoom(program.icon, size);
 }
 
 QString describe(const Format& format) {
