@@ -258,7 +258,7 @@ cache() {
 # at the same point), then to the first page answered; and the shared
 # objects it has mapped by then.
 site_start() { # port -> "ready ms, page ms, shared objects"
-    PYTHONPATH="$root/bench" python3 - "$build/site/quelvix-site" "$1" "$path" <<'PY'
+    PYTHONPATH="$root/bench" python3 - "$build/bin/quelvix-site" "$1" "$path" <<'PY'
 import os, subprocess, sys, time, urllib.parse
 from httpclient import connect, fetch
 
@@ -310,7 +310,7 @@ start() {
         port=$(free_port)
         # The starter takes quelvix-site from PATH: the one of this build.
         for kind in cold warm; do
-            echo "$kind $(PATH="$build/site:$PATH" "$build/bench/bench_lookup" \
+            echo "$kind $(PATH="$build/bin:$PATH" "$build/bench/bench_lookup" \
                 "http://127.0.0.1:$port$path")" >>"$work/start.lookup"
         done
         stop_site_on "$port"
