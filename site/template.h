@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QStringView>
 #include <initializer_list>
+#include <type_traits>
 #include <vector>
 
 // The site's pages are written as templates, files of named blocks:
