@@ -20,6 +20,7 @@ catalog::Program installable(int n) {
     program.summary = hostile(n + 2);
     program.package = n % 2 ? QStringLiteral("good-package") : hostile(n + 3);
     program.siblings = n % 3;
+    program.icon = n % 2 ? hostile(n + 4) : QString();
     return program;
 }
 
@@ -31,6 +32,7 @@ knowledge::Program installed(int n, bool isDefault, bool fromCatalog) {
     program.package = hostile(n + 3);
     program.isDefault = isDefault;
     program.fromCatalog = fromCatalog;
+    program.icon = n % 2 ? QString() : hostile(n + 4);
     return program;
 }
 
@@ -45,7 +47,7 @@ knowledge::Format format(int n, bool opensOnLinux) {
     format.aliases = {hostile(n + 4), hostile(n + 5)};
     format.parents = {hostile(n + 6)};
     format.suffixes = {hostile(n + 7), QStringLiteral("C")};
-    format.iconName = hostile(n + 8);
+    format.icon = hostile(n + 8);
     format.programs = {installed(n + 10, true, false), installed(n + 20, false, true),
                        installed(n + 30, false, false)};
     for (int i = 0; i < 25; ++i) {
