@@ -1,6 +1,7 @@
 #include "pages.h"
 
 #include "addresses.h"
+#include "identitynames.h"
 #include "template.h"
 
 #include <QFile>
@@ -27,9 +28,9 @@ constexpr qsizetype foundExtensions = 4;
 constexpr qsizetype compactPageBytes = 8 * 1024;
 constexpr qsizetype fullPageBytes = 32 * 1024;
 
-// Who the home page on this machine speaks for.
-constexpr char16_t vendor[] = u"Zorv电子科技";
-constexpr char16_t product[] = u"Dornavel";
+// Who the home page on this machine speaks for, named as the app names them.
+const QString vendor = QString::fromUtf8(identity::names::company);
+const QString product = QString::fromUtf8(identity::names::applicationTitle);
 
 // Every block of the page templates, each with the names the code below
 // gives it values under, in the order it gives them.
