@@ -32,13 +32,14 @@ Response bare(int status) {
 }
 
 Response html(int status, const QByteArray& body) {
-    Response response{status, {{"Content-Type", "text/html; charset=utf-8"}}, body};
+    Response response{
+        .status = status, .headers = {{"Content-Type", "text/html; charset=utf-8"}}, .body = body};
     response.headers.emplaceBack("Cache-Control", "no-store");
     return response;
 }
 
 Response lasting(const QByteArray& type, const QByteArray& body) {
-    Response response{200, {{"Content-Type", type}}, body};
+    Response response{.status = 200, .headers = {{"Content-Type", type}}, .body = body};
     response.headers.emplaceBack("Cache-Control", "public, max-age=86400");
     return response;
 }
