@@ -30,7 +30,7 @@ struct Response {
     bool closeConnection = false;
     // The site's own images the body shows, for an export to copy beside
     // it; never sent.
-    QList<QByteArray> icons;
+    QList<QByteArray> icons{};
 };
 
 using Handler = std::function<Response(const Request&)>;
