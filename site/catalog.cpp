@@ -366,6 +366,14 @@ bool Catalog::isAvailable() const {
 }
 
 QList<Program> Catalog::programsFor(const ranking::Target& target) const {
+    return m_rankings.get(target.type, [&](const QString&) { return rank(target); });
+}
+
+void Catalog::forgetRankings() const {
+    m_rankings.forget();
+}
+
+QList<Program> Catalog::rank(const ranking::Target& target) const {
     const std::shared_ptr<const Tables> tables = this->tables();
     const Tables& known = *tables;
     QSet<int> candidates;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "memo.h"
 #include "ranking.h"
 
 #include <QByteArrayView>
@@ -53,7 +54,10 @@ public:
     // The programs that open the format, its own before those of a type above
     // it, each best fit first, one per package: the package's best fitting
     // program.
+    // Ranked once per type, and kept until forgetRankings().
     QList<Program> programsFor(const ranking::Target& target) const;
+    // After the types changed: what ranks first may have changed with them.
+    void forgetRankings() const;
     // The package of an installed program, by its desktop id.
     Packaged packagedAs(const QString& desktopId) const;
     // How many programs declare the type: how much it is met.
@@ -91,10 +95,12 @@ private:
     static Component componentOf(const QList<QByteArrayView>& fields, Interned* interned);
     Catalog() = default;
     std::shared_ptr<const Tables> tables() const { return m_tables.get(); }
+    QList<Program> rank(const ranking::Target& target) const;
 
     // The first catalog is read on a thread of its own, so that the site
     // answers what needs none while it is.
     std::shared_future<std::shared_ptr<const Tables>> m_tables;
+    mutable Memo<QString, QList<Program>> m_rankings;
     QString m_directory;
     bool m_installed = false;
 };

@@ -38,6 +38,7 @@ void Sources::forget(const char* why, PageCache::Clock::duration settling) {
     m_icons.forget();
     m_installed.forget();
     m_knowledge.forget();
+    catalog()->forgetRankings();
     m_pages.invalidate(why, settling);
 }
 
