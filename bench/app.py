@@ -345,7 +345,7 @@ def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 10
     programs = {  # command, main window title
-        "app": ([f"{build}/src/app/quelvix"], "ZorvQuelvix 2.0"),
+        "app": ([f"{build}/bin/quelvix"], "ZorvQuelvix 2.0"),
         "minimal": ([f"{build}/bench/peer_minimal_web"], "minimal web"),
         "bare": ([f"{build}/bench/peer_bare_window"], "bare window"),
     }

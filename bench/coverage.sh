@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 helper=$root/bench/coverage/coverage.py
 roots=${COVERAGE_ROOTS:-/usr /etc /var/lib}
 minimum=${COVERAGE_MIN:-10}
-[ $# -gt 0 ] || set -- "$root/build/site/quelvix-site"
+[ $# -gt 0 ] || set -- "$root/build/bin/quelvix-site"
 work=$(mktemp -d)
 pid=
 trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; [ -n "${COVERAGE_KEEP:-}" ] || rm -rf "$work"' EXIT

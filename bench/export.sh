@@ -8,13 +8,14 @@
 # with --jobs 1 and --jobs 2, three runs each, the fastest of each, their
 # ratio and the time per extension. A cached page is timed too: what the
 # HTTP layer and the client take without building anything.
+# Last, nginx serves the export's files of the same pages to the same client.
 #     bench/export.sh [BUILD_DIR] [REQUESTS] [RUNS]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 requests=${2:-2000}
 runs=${3:-3}
-site=$build/site/quelvix-site
+site=$build/bin/quelvix-site
 ram=/dev/shm
 [ -w "$ram" ] || ram=${TMPDIR:-/tmp}
 work=$(mktemp -d "$ram/quelvix-bench.XXXXXX")
@@ -89,3 +90,29 @@ echo "| export into $ram | extensions | --jobs 1 s | --jobs 2 s | ratio | ms per
 echo "|---|---|---|---|---|---|"
 awk -v n="$extensions" -v a="$one" -v b="$two" -v d="$ram" \
     'BEGIN { printf "| %s | %d | %.2f | %.2f | %.2f× | %.2f |\n", d, n, a, b, b / a, b * 1000 / n }'
+
+# The same pages as files of the export, from nginx with no more than a
+# listening port and a root: what a page costs that nobody builds.
+if command -v nginx >/dev/null; then
+    mkdir -p "$work/nginx"
+    chmod 755 "$work"
+    nginx_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    cat >"$work/nginx/nginx.conf" <<CONF
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+events { worker_connections 64; }
+http {
+    access_log off;
+    keepalive_requests 1000000;
+    server { listen 127.0.0.1:$nginx_port; root $work/export; }
+}
+CONF
+    nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
+    pids+=($!)
+    until curl -sf -o /dev/null "http://127.0.0.1:$nginx_port/filefound/pdf.html"; do sleep 0.1; done
+    echo
+    echo "| page from nginx (the export's file) | requests | median µs | p99 µs | server's own (none told) |"
+    echo "|---|---|---|---|---|"
+    times "http://127.0.0.1:$nginx_port" "" pdf png docx mp3 zip txt
+fi

@@ -16,13 +16,19 @@
 # page of the export is fetched once from a fresh cached and a fresh
 # uncached site, and each one's growth in resident memory is set against the
 # bytes of the pages.
+#
+# The start part times the site's start on its own, side by side with
+# lookups as the app makes them (bench_lookup, through the app's local-site
+# starter): a cold one that has to start the site, then a warm one that finds
+# it running, alternating, with medians and the ratio cold/warm; and it
+# counts the shared objects the site has mapped once it is ready.
 #     bench/site.sh [BUILD_DIR] [SECONDS] [PARTS]
-# PARTS: any of compare, stress, cache (default: all three).
+# PARTS: any of compare, stress, cache, start (default: all four).
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 seconds=${2:-10}
-parts=${3:-compare stress cache}
+parts=${3:-compare stress cache start}
 wants() { [[ " $parts " == *" $1 "* ]]; }
 path=/filefound/pdf.html
 work=$(mktemp -d)
@@ -34,12 +40,14 @@ free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",
 
 declare -A url pid
 start_site() { # name, cache setting, options
-    QUELVIX_SITE_CACHE=$2 "$build/site/quelvix-site" --port 0 "${@:3}" >"$work/$1.out" &
+    QUELVIX_SITE_CACHE=$2 "$build/bin/quelvix-site" --port 0 "${@:3}" >"$work/$1.out" &
     pids+=($!)
     pid[$1]=$!
     until grep -qs listening "$work/$1.out"; do sleep 0.1; done
     url[$1]=$(sed -n 's/^listening on //p' "$work/$1.out")$path
 }
+# What compare, stress and cache share: the sites, nginx and the export.
+setup() {
 start_site site 1
 start_site uncached 0
 start_site public 1 --public
@@ -75,10 +83,11 @@ cmp <(curl -s "${url[site]}") "$work/www$path"
 
 # The public export, served as shipped.
 start=$(date +%s.%N)
-"$build/site/quelvix-site" --export "$work/export" 2>/dev/null
+"$build/bin/quelvix-site" --export "$work/export" 2>/dev/null
 export_seconds=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
 export_port=$(free_port)
 sed -e "s|listen 80;|listen 127.0.0.1:$export_port;|" -e "s|root /var/www/quelvix;|root $work/export;|" \
+    -e "s|include /etc/nginx/quelvix-proxy.conf;|include $root/deploy/quelvix-proxy.conf;|" \
     "$root/deploy/nginx.conf" >"$work/nginx/quelvix.conf"
 cat >"$work/nginx/export.conf" <<CONF
 worker_processes auto;
@@ -97,6 +106,7 @@ done
 cmp <(curl -s "${url[public]}") <(curl -s "${url[export]}")
 printf 'export: %d files, %s, %.1f s\n' "$(find "$work/export" -type f | wc -l)" \
     "$(du -sh "$work/export" | cut -f1)" "$export_seconds"
+}
 
 to_ms() { # wrk's "1.23ms", "456.00us", "1.02s"
     awk -v v="$1" 'BEGIN { if (v ~ /us$/) print v/1000; else if (v ~ /ms$/) print v+0; else if (v ~ /s$/) print v*1000; else print v }'
@@ -242,6 +252,88 @@ cache() {
         'BEGIN { printf "| the cache alone (cached − uncached) | %.1f MB | %.1f MB | %.2f× |\n", b / 1048576, g / 1024, g * 1024 / b }'
 }
 
+
+# The site started on its own: to the line saying it is ready (with
+# --ready-fd; a site without it is timed to its "listening on" line, printed
+# at the same point), then to the first page answered; and the shared
+# objects it has mapped by then.
+site_start() { # port -> "ready ms, page ms, shared objects"
+    PYTHONPATH="$root/bench" python3 - "$build/bin/quelvix-site" "$1" "$path" <<'PY'
+import os, subprocess, sys, time, urllib.parse
+from httpclient import connect, fetch
+
+site, port, target = sys.argv[1], sys.argv[2], sys.argv[3].encode()
+signals = b"--ready-fd" in subprocess.run([site, "--help"], capture_output=True).stdout
+arguments = [site, "--port", port, "--exit-when-idle", "60"]
+start = time.monotonic()
+if signals:
+    read_end, write_end = os.pipe()
+    process = subprocess.Popen(arguments + ["--ready-fd", str(write_end)], pass_fds=(write_end,),
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    said = os.read(read_end, 4096)
+else:
+    process = subprocess.Popen(arguments, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    said = process.stdout.readline()
+ready = time.monotonic()
+if not said.startswith((b"ready", b"listening")):
+    sys.exit("the site did not start: %r" % said)
+root = urllib.parse.urlsplit("http://127.0.0.1:%s/" % port)
+status, _, _ = fetch(connect(root), root, target)
+page = time.monotonic()
+objects = {line.split()[-1] for line in open("/proc/%d/maps" % process.pid)
+           if ".so" in line.rsplit("/", 1)[-1]}
+process.terminate()
+process.wait()
+if status != 200:
+    sys.exit("the first page answered %d" % status)
+print("%.3f %.3f %d" % ((ready - start) * 1000, (page - start) * 1000, len(objects)))
+PY
+}
+
+# The site a lookup left running on a port ends here, so the next is cold.
+stop_site_on() {
+    local owner
+    owner=$(ss -Hltnp "sport = :$1" | sed -n 's/.*pid=\([0-9]*\).*/\1/p' | head -1)
+    if [ -n "$owner" ]; then
+        kill "$owner"
+        while kill -0 "$owner" 2>/dev/null; do sleep 0.01; done
+    fi
+}
+
+start() {
+    local runs=${START_RUNS:-11} port
+    : >"$work/start.site"
+    : >"$work/start.lookup"
+    for _ in $(seq "$runs"); do
+        site_start "$(free_port)" >>"$work/start.site"
+        port=$(free_port)
+        # The starter takes quelvix-site from PATH: the one of this build.
+        for kind in cold warm; do
+            echo "$kind $(PATH="$build/bin:$PATH" "$build/bench/bench_lookup" \
+                "http://127.0.0.1:$port$path")" >>"$work/start.lookup"
+        done
+        stop_site_on "$port"
+    done
+    local ready page objects
+    read -r ready < <(cut -d' ' -f1 "$work/start.site" | median)
+    read -r page < <(cut -d' ' -f2 "$work/start.site" | median)
+    read -r objects < <(cut -d' ' -f3 "$work/start.site" | median)
+    printf '\n| start (%d alternating runs, medians) | ms |\n|---|---|\n' "$runs"
+    printf '| site: start → ready | %.1f |\n| site: start → first page | %.1f |\n' "$ready" "$page"
+    printf '| site: shared objects mapped at ready | %d |\n' "$objects"
+    local cold_ready cold_page warm_ready warm_page
+    read -r cold_ready < <(awk '$1 == "cold" { print $2 }' "$work/start.lookup" | median)
+    read -r cold_page < <(awk '$1 == "cold" { print $3 }' "$work/start.lookup" | median)
+    read -r warm_ready < <(awk '$1 == "warm" { print $2 }' "$work/start.lookup" | median)
+    read -r warm_page < <(awk '$1 == "warm" { print $3 }' "$work/start.lookup" | median)
+    printf '\n| lookup through the app'"'"'s starter | site running (warm) ms | site started (cold) ms | cold ÷ warm |\n|---|---|---|---|\n'
+    awk -v w="$warm_ready" -v c="$cold_ready" 'BEGIN { printf "| to the site ready | %.1f | %.1f | %.1f× |\n", w, c, c / w }'
+    awk -v w="$warm_page" -v c="$cold_page" 'BEGIN { printf "| to the page whole | %.1f | %.1f | %.1f× |\n", w, c, c / w }'
+}
+
+if wants compare || wants stress || wants cache; then setup; fi
 if wants compare; then compare; fi
 if wants stress; then stress; fi
 if wants cache; then cache; fi
+if wants start; then start; fi

@@ -11,11 +11,15 @@ if(NOT result EQUAL 0)
     message(FATAL_ERROR "scripts/build.sh --run failed: ${result}")
 endif()
 
-# The app starts the site and loads the module it finds beside itself.
-foreach(file src/app/quelvix site/quelvix-site src/platform/quelvix-webpane.so
-             src/app/quelvix-site src/app/quelvix-webpane.so)
+# The app starts the site beside itself and loads the module from the
+# library folder, laid out as installed: real files, no links standing in.
+foreach(file bin/quelvix bin/quelvix-site lib/quelvix/quelvix-webpane.so
+             share/quelvix/mime/mime.cache)
     if(NOT EXISTS ${WORK}/${file})
         message(FATAL_ERROR "the run command's build lacks ${file}")
+    endif()
+    if(IS_SYMLINK ${WORK}/${file})
+        message(FATAL_ERROR "the run command's build links ${file} instead of building it there")
     endif()
 endforeach()
 

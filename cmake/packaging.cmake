@@ -6,11 +6,11 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quelvix)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "Zorv电子科技")
-set(CPACK_PACKAGE_CONTACT "Zorv电子科技 <support@zorv.example>")
+set(CPACK_PACKAGE_VENDOR "${QUELVIX_COMPANY}")
+set(CPACK_PACKAGE_CONTACT "${QUELVIX_COMPANY} <${QUELVIX_SUPPORT_EMAIL}>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "look up what a file extension is and what opens it")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Dornavel looks up file extensions: type one, such as pdf, and see what\n"
+    "${QUELVIX_TITLE} looks up file extensions: type one, such as pdf, and see what\n"
     "format it is, which installed programs open it and which packaged ones\n"
     "could. The lookup site it shows runs on this machine and answers from\n"
     "the MIME database, the installed programs and the software catalog.")

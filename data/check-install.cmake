@@ -6,9 +6,15 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFI
 if(NOT result EQUAL 0)
     message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
-set(expected
+# What the app runs or reads from its own folder on: the build tree holds it
+# at the same place, so the app finds it there the same way.
+set(run_from_bin
     bin/quelvix
     bin/quelvix-site
+    ${MODULE_DIR}/${MODULE}
+    share/quelvix/mime/mime.cache)
+set(expected
+    ${run_from_bin}
     lib/systemd/user/quelvix-site.service
     share/applications/${APP_ID}.desktop
     share/metainfo/${APP_ID}.metainfo.xml
@@ -22,6 +28,11 @@ endforeach()
 foreach(file IN LISTS expected)
     if(NOT EXISTS ${PREFIX}/${file})
         message(FATAL_ERROR "not installed: ${file}")
+    endif()
+endforeach()
+foreach(file IN LISTS run_from_bin)
+    if(NOT EXISTS ${BUILD_DIR}/${file} OR IS_SYMLINK ${BUILD_DIR}/${file})
+        message(FATAL_ERROR "the build tree is not laid out as installed: ${file} is missing or a link")
     endif()
 endforeach()
 # The user unit runs the binary where this install put it, on the lookup port.

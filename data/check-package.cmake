@@ -11,7 +11,8 @@ if(NOT result EQUAL 0 OR NOT EXISTS ${deb})
 endif()
 
 execute_process(COMMAND dpkg-deb --contents ${deb} OUTPUT_VARIABLE contents)
-foreach(file usr/bin/quelvix usr/bin/quelvix-site usr/lib/systemd/user/quelvix-site.service
+foreach(file usr/bin/quelvix usr/bin/quelvix-site usr/${MODULE_DIR}/${MODULE}
+             usr/share/quelvix/mime/mime.cache usr/lib/systemd/user/quelvix-site.service
              usr/share/applications/${APP_ID}.desktop usr/share/metainfo/${APP_ID}.metainfo.xml
              usr/share/icons/hicolor/48x48/apps/${APP_ID}.png
              usr/share/icons/hicolor/scalable/apps/${APP_ID}.svg

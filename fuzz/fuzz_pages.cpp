@@ -76,11 +76,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     format.parentGroups = {{field(4), field(2), {installed}, {installable}}};
     const knowledge::Answer one{field(0), {format}};
     const knowledge::Answer two{field(0), {format, format}};
+    pages::FileAnswer file;
+    file.extension = field(0);
+    file.type = field(1);
+    file.notices = {field(2)};
+    file.byName = {format};
     for (const pages::Catalog catalog : {pages::Catalog{}, pages::Catalog{false, false}}) {
         checkMarkup(pages::compact(one, catalog));
         checkMarkup(pages::full(two, catalog));
+        checkMarkup(pages::fileAnswer(file, catalog));
     }
+    file.format = format;
+    checkMarkup(pages::fileAnswer(file, {}));
     checkMarkup(pages::notFound(field(0), {field(1), field(2)}, true));
     checkMarkup(pages::notFound(field(0), {field(1)}, false));
+    const QList<words::Found> found = {{{field(0), field(5)}, field(1), field(2)}};
+    checkMarkup(pages::wordResults(field(3), found, true));
+    checkMarkup(pages::wordResults(field(3), found, false));
     return 0;
 }

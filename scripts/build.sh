@@ -6,6 +6,8 @@
 #                               tests, fuzzers, Windows tests, package or
 #                               benchmarks, into build-run/
 # BUILD_DIR names another build directory; BUILD_TYPE another build type.
+# Either way the build is laid out as an install: bin/quelvix and
+# bin/quelvix-site, the web pane module in lib/quelvix/.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 case "${1:-}" in

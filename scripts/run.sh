@@ -13,7 +13,7 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build-run}
-app=$build/src/app/quelvix
+app=$build/bin/quelvix
 
 say() { printf '%s\n' "$@" >&2; }
 

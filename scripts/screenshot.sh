@@ -17,7 +17,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         until w=$(xdotool search --all --onlyvisible --pid $app --name "^$1\$"); do sleep 0.2; done
         echo "$w"
     }
-    "$1/src/app/quelvix" 2>/dev/null &
+    "$1/bin/quelvix" 2>/dev/null &
     app=$!
     main=$(find_window "ZorvQuelvix 2.0")
     sleep 3
@@ -33,7 +33,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     import -window "$about" "$2/frmabout.png"
     xdotool windowfocus --sync "$about" key Escape
     if ! (exec 3<>/dev/tcp/127.0.0.1/47380) 2>/dev/null; then
-        "$1/site/quelvix-site" >/dev/null &
+        "$1/bin/quelvix-site" >/dev/null &
         site=$!
         sleep 1
     fi

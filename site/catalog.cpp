@@ -1,5 +1,6 @@
 #include "catalog.h"
 
+#include "catalogcache.h"
 #include "distribution.h"
 #include "sitelog.h"
 
@@ -7,7 +8,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QMutex>
 #include <QSet>
 #include <algorithm>
 #include <appstream.h>
@@ -108,7 +108,7 @@ using Pool = std::unique_ptr<AsPool, PoolDeleter>;
 
 // The library keeps what it loaded in a cache of its own; only its desktop
 // programs are taken out of it, then the pool is let go.
-Pool loadPool(const QString& directory, bool* loaded) {
+Pool loadPool(const QString& directory, bool* loaded, bool* complete) {
     Pool pool(as_pool_new());
     as_pool_set_locale(pool.get(), "zh_CN");
     // Only the catalog: installed programs come from GIO.
@@ -120,8 +120,8 @@ Pool loadPool(const QString& directory, bool* loaded) {
     }
     GError* error = nullptr;
     // A partly unreadable catalog still loads what it can, and says so.
-    *loaded = as_pool_load(pool.get(), nullptr, &error) ||
-              g_error_matches(error, AS_POOL_ERROR, AS_POOL_ERROR_INCOMPLETE);
+    *complete = as_pool_load(pool.get(), nullptr, &error);
+    *loaded = *complete || g_error_matches(error, AS_POOL_ERROR, AS_POOL_ERROR_INCOMPLETE);
     if (error) {
         qCWarning(lcCatalog, "软件目录%s：%s", *loaded ? "有部分读不了" : "读不了", error->message);
     }
@@ -228,9 +228,31 @@ QByteArray extractPrograms(AsPool* pool) {
     return extract;
 }
 
-// The directories a catalog was loaded from before in this process.
-QMutex loadedLock;
-QSet<QString> loadedBefore;
+// The library's reading of the catalog, beside the count of the package
+// lists, which waits mostly on apt's helper and so goes on meanwhile.
+// Nothing when the catalog could not be read; kept only when it was read whole.
+std::optional<catalogcache::Extract> extractFrom(const QString& directory,
+                                                 const QStringList& sources) {
+    std::future<QHash<QString, int>> choices =
+        std::async(std::launch::async, distribution::desktopChoices);
+    bool loaded = false;
+    bool complete = false;
+    catalogcache::Extract extract;
+    {
+        const Pool pool = loadPool(directory, &loaded, &complete);
+        if (loaded) {
+            extract.programs = extractPrograms(pool.get());
+        }
+    }
+    extract.choices = choices.get();
+    if (!loaded) {
+        return std::nullopt;
+    }
+    if (complete) {
+        catalogcache::keep(directory, sources, extract);
+    }
+    return extract;
+}
 
 } // namespace
 
@@ -288,23 +310,21 @@ std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
     QElapsedTimer timer;
     timer.start();
     auto tables = std::make_shared<Tables>();
-    // Counting the package lists waits mostly on apt's helper, so it goes on
-    // while the library reads its catalog.
-    std::future<QHash<QString, int>> choices =
-        std::async(std::launch::async, distribution::desktopChoices);
-    QByteArray extract;
-    {
-        const Pool pool = loadPool(directory, &tables->loaded);
-        if (!tables->loaded) {
+    const QStringList sources = catalogFiles(directory) + distribution::packageLists();
+    std::optional<catalogcache::Extract> extract = catalogcache::find(directory, sources);
+    const bool kept = extract.has_value();
+    if (!kept) {
+        extract = extractFrom(directory, sources);
+        if (!extract) {
             return tables;
         }
-        extract = extractPrograms(pool.get());
+        // The library's objects are gone, so the tables are built in one piece.
+        malloc_trim(0);
     }
-    // The library's objects are gone, so the tables are built in one piece.
-    malloc_trim(0);
+    tables->loaded = true;
     Interned interned;
-    interned.choices = choices.get();
-    for (const QByteArrayView record : split(extract, recordEnd)) {
+    interned.choices = extract->choices;
+    for (const QByteArrayView record : split(extract->programs, recordEnd)) {
         const QList<QByteArrayView> fields = split(record, fieldEnd);
         if (fields.size() == Fields) { // not the empty one after the last record
             tables->add(componentOf(fields, &interned));
@@ -312,12 +332,13 @@ std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
     }
     tables->orderByName();
     const QByteArray where = directory.isEmpty() ? QByteArray() : "（" + directory.toUtf8() + "）";
-    qCInfo(lcCatalog, "已读入软件目录%s：%lld 个组件，用时 %lld 毫秒", where.constData(),
-           qlonglong(tables->components.size()), qlonglong(timer.elapsed()));
+    qCInfo(lcCatalog, "已读入软件目录%s：%lld 个组件，用时 %lld 毫秒%s", where.constData(),
+           qlonglong(tables->components.size()), qlonglong(timer.elapsed()),
+           kept ? "（取自上次的读出结果）" : "");
     return tables;
 }
 
-std::shared_ptr<const Catalog> Catalog::load(const QString& directory) {
+std::shared_ptr<const Catalog> Catalog::load(const QString& directory, Reading reading) {
     std::shared_ptr<Catalog> catalog(new Catalog);
     catalog->m_directory = directory;
     const QStringList files = catalogFiles(directory);
@@ -329,16 +350,8 @@ std::shared_ptr<const Catalog> Catalog::load(const QString& directory) {
         catalog->m_tables = nothing.get_future().share();
         return catalog;
     }
-    bool isReload = false;
-    {
-        const QMutexLocker locker(&loadedLock);
-        isReload = loadedBefore.contains(directory);
-        loadedBefore.insert(directory);
-    }
     catalog->m_tables = std::async(std::launch::async, &Catalog::read, directory).share();
-    // A catalog read again is read whole before it replaces the one the
-    // site serves meanwhile, so no page is built from a half-read one.
-    if (isReload) {
+    if (reading == Reading::Whole) {
         catalog->m_tables.wait();
     }
     return catalog;
@@ -353,6 +366,14 @@ bool Catalog::isAvailable() const {
 }
 
 QList<Program> Catalog::programsFor(const ranking::Target& target) const {
+    return m_rankings.get(target.type, [&](const QString&) { return rank(target); });
+}
+
+void Catalog::forgetRankings() const {
+    m_rankings.forget();
+}
+
+QList<Program> Catalog::rank(const ranking::Target& target) const {
     const std::shared_ptr<const Tables> tables = this->tables();
     const Tables& known = *tables;
     QSet<int> candidates;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "memo.h"
 #include "ranking.h"
 
 #include <QByteArrayView>
@@ -25,6 +26,7 @@ struct Program {
     QStringList desktopIds; // what it installs to be started by
     ranking::Fit fit;
     int siblings = 0; // other programs of its package that open the format too
+    QString icon;     // the site's address of its icon, as a lookup gives it
 };
 
 // What the catalog says of a packaged program beside its file types.
@@ -38,7 +40,12 @@ public:
     // The system's catalog, or the one in a directory laid out as the
     // system's (yaml/ and icons/<origin>/48x48/). Never fails: a catalog that
     // is missing or unreadable is simply empty.
-    static std::shared_ptr<const Catalog> load(const QString& directory = {});
+    // At start the catalog is read behind the first pages, which wait for it
+    // only if they need it; read again, it is read whole before it replaces
+    // the one the site serves meanwhile, so no page is built from a half-read one.
+    enum class Reading { Behind, Whole };
+    static std::shared_ptr<const Catalog> load(const QString& directory = {},
+                                               Reading reading = Reading::Behind);
     ~Catalog();
 
     // Whether the system has a catalog at all, and whether it could be read.
@@ -47,7 +54,10 @@ public:
     // The programs that open the format, its own before those of a type above
     // it, each best fit first, one per package: the package's best fitting
     // program.
+    // Ranked once per type, and kept until forgetRankings().
     QList<Program> programsFor(const ranking::Target& target) const;
+    // After the types changed: what ranks first may have changed with them.
+    void forgetRankings() const;
     // The package of an installed program, by its desktop id.
     Packaged packagedAs(const QString& desktopId) const;
     // How many programs declare the type: how much it is met.
@@ -85,10 +95,12 @@ private:
     static Component componentOf(const QList<QByteArrayView>& fields, Interned* interned);
     Catalog() = default;
     std::shared_ptr<const Tables> tables() const { return m_tables.get(); }
+    QList<Program> rank(const ranking::Target& target) const;
 
     // The first catalog is read on a thread of its own, so that the site
     // answers what needs none while it is.
     std::shared_future<std::shared_ptr<const Tables>> m_tables;
+    mutable Memo<QString, QList<Program>> m_rankings;
     QString m_directory;
     bool m_installed = false;
 };

@@ -197,14 +197,6 @@ QString stamp(const QStringList& files) {
     return stamp;
 }
 
-QMutex choicesLock;
-QString choicesStamp;
-QHash<QString, int> choices;
-
-QMutex statusLock;
-QString statusStamp;
-std::shared_ptr<const QSet<QString>> installed;
-
 QSet<QString> readInstalled(const QString& path) {
     QSet<QString> packages;
     QFile file(path);
@@ -231,28 +223,21 @@ QStringList packageLists() {
     return lists;
 }
 
-// The lists are large and change only with an update, so what was counted
-// is kept until they do.
+// Counted once per catalog load: the catalog is read again when the lists
+// change, and only then.
 QHash<QString, int> desktopChoices() {
-    const QStringList lists = packageLists();
-    const QString now = stamp(lists);
-    const QMutexLocker locker(&choicesLock);
-    if (now != choicesStamp) {
-        choices = countChoices(lists);
-        choicesStamp = now;
-    }
-    return choices;
+    return countChoices(packageLists());
 }
 
-std::shared_ptr<const QSet<QString>> installedPackages() {
+std::shared_ptr<const QSet<QString>> Installed::packages() {
     const QString path = statusFile();
     const QString now = stamp({path});
-    const QMutexLocker locker(&statusLock);
-    if (now != statusStamp || !installed) {
-        installed = std::make_shared<const QSet<QString>>(readInstalled(path));
-        statusStamp = now;
+    const QMutexLocker locker(&m_lock);
+    if (now != m_stamp || !m_packages) {
+        m_packages = std::make_shared<const QSet<QString>>(readInstalled(path));
+        m_stamp = now;
     }
-    return installed;
+    return m_packages;
 }
 
 } // namespace distribution

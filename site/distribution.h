@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QMutex>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -22,6 +23,14 @@ QStringList packageLists();
 
 // The packages dpkg has installed; its status file is read again whenever it
 // changed.
-std::shared_ptr<const QSet<QString>> installedPackages();
+class Installed {
+public:
+    std::shared_ptr<const QSet<QString>> packages();
+
+private:
+    QMutex m_lock;
+    QString m_stamp;
+    std::shared_ptr<const QSet<QString>> m_packages;
+};
 
 } // namespace distribution

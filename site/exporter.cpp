@@ -3,11 +3,11 @@
 #include "addresses.h"
 #include "knowledge.h"
 #include "routes.h"
+#include "sitelog.h"
 #include "webroot.h"
 
 #include <QElapsedTimer>
 #include <QMutex>
-#include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
 #include <atomic>
@@ -78,9 +78,9 @@ http::Response ask(routes::Site& site, const QByteArray& address) {
 }
 
 // Page files for every extension a link may name.
-QList<Job> pageJobs() {
+QList<Job> pageJobs(knowledge::Knowledge& knowledge) {
     QList<Job> jobs = {{"/", "index.html"}, {"/404.html", "404.html"}, {"/style.css", "style.css"}};
-    for (const QString& extension : knowledge::knownExtensions()) {
+    for (const QString& extension : knowledge.knownExtensions()) {
         if (extension.contains(QLatin1Char('/')) || extension.startsWith(QLatin1Char('.'))) {
             continue;
         }
@@ -90,15 +90,6 @@ QList<Job> pageJobs() {
         }
     }
     return jobs;
-}
-
-QSet<QByteArray> iconsIn(const QByteArray& page) {
-    static const QRegularExpression icon(QStringLiteral("src=\"(/icons/[^\"]+)\""));
-    QSet<QByteArray> found;
-    for (const QRegularExpressionMatch& match : icon.globalMatch(QString::fromUtf8(page))) {
-        found.insert(match.captured(1).toLatin1());
-    }
-    return found;
 }
 
 QString failure(const QString& what, int error) {
@@ -123,14 +114,15 @@ public:
                 continue;
             }
             const QString error = write(jobs[i].file, response.body);
-            const QSet<QByteArray> icons = iconsIn(response.body); // a page's scan holds no one up
             const QMutexLocker locker(&m_lock);
             if (!error.isEmpty()) {
                 fail(error);
                 return;
             }
             m_written.insert(jobs[i].file);
-            m_icons.unite(icons);
+            for (const QByteArray& icon : response.icons) {
+                m_icons.insert(icon);
+            }
             progress(++m_done, jobs.size());
         }
     }
@@ -209,27 +201,35 @@ private:
 // catalog is still being read on a thread of its own, so the pages built
 // after it no longer wait on each other for it. One thread asks: the
 // database answers one at a time, and two asking would only take turns.
-void prepareTypes() {
-    for (const QString& extension : knowledge::knownExtensions()) {
+void prepareTypes(knowledge::Knowledge& knowledge) {
+    for (const QString& extension : knowledge.knownExtensions()) {
         if (StopSignals::stopping()) {
             return;
         }
-        knowledge::prepare(extension);
+        knowledge.prepare(extension);
     }
 }
 
 QString writeVersion(webroot::WebRoot& root, int jobs, routes::Site& site) {
     Run run(site, root);
-    const QList<Job> pages = pageJobs();
-    prepareTypes();
+    knowledge::Knowledge& knowledge = site.sources().knowledge();
+    QElapsedTimer timer;
+    timer.start();
+    const QList<Job> pages = pageJobs(knowledge);
+    prepareTypes(knowledge);
+    qCDebug(lcExport, "%lld 个页面的类型资料已备好，用时 %lld 毫秒", qlonglong(pages.size()),
+            qlonglong(timer.elapsed()));
     run.runAll(pages, jobs);
+    qCDebug(lcExport, "页面已写好，到此用时 %lld 毫秒", qlonglong(timer.elapsed()));
     if (run.error().isEmpty() && !StopSignals::stopping()) {
         run.runAll(run.iconJobs(), jobs);
     }
+    qCDebug(lcExport, "图标已写好，到此用时 %lld 毫秒", qlonglong(timer.elapsed()));
     QString error = run.error().isEmpty() ? StopSignals::reason() : run.error();
     if (error.isEmpty()) {
         error = root.prepare(run.written());
     }
+    qCDebug(lcExport, "清单已写好，到此用时 %lld 毫秒", qlonglong(timer.elapsed()));
     // The last moment a signal undoes the export; after the switch it is done.
     return error.isEmpty() ? StopSignals::reason() : error;
 }

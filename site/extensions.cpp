@@ -8,7 +8,6 @@
 #include <algorithm>
 
 namespace extensions {
-namespace {
 
 // More than this many names from one pattern is no list of extensions.
 constexpr qsizetype maxExpansions = 64;
@@ -18,16 +17,13 @@ struct Named {
     bool sameCase = false; // a pattern spells it in lower case
 };
 
-struct Index {
+struct Table {
     QHash<QString, QList<Named>> byExtension;
     QHash<QString, QStringList> ofType;
     QStringList sorted;
 };
 
-const QMimeDatabase& database() {
-    static const QMimeDatabase mimeDatabase;
-    return mimeDatabase;
-}
+namespace {
 
 // The characters a bracket expression stands for, "[1-9]" or "[abc]"; none
 // for a negated one, which stands for nearly everything.
@@ -79,7 +75,7 @@ QStringList expand(QStringView tail) {
     return names.first().isEmpty() ? QStringList() : names;
 }
 
-void addPattern(const QString& type, const QString& pattern, Index* index) {
+void addPattern(const QString& type, const QString& pattern, Table* index) {
     if (!pattern.startsWith(QLatin1String("*."))) {
         return;
     }
@@ -100,9 +96,9 @@ void addPattern(const QString& type, const QString& pattern, Index* index) {
     }
 }
 
-Index build() {
-    Index index;
-    for (const QMimeType& type : database().allMimeTypes()) {
+Table build(const QMimeDatabase& database) {
+    Table index;
+    for (const QMimeType& type : database.allMimeTypes()) {
         for (const QString& pattern : type.globPatterns()) {
             addPattern(type.name(), pattern, &index);
         }
@@ -118,12 +114,6 @@ Index build() {
     return index;
 }
 
-Remembered<Index> remembered;
-
-std::shared_ptr<const Index> index() {
-    return remembered.get(build);
-}
-
 void moveFirst(const QStringList& names, QStringList* rest, QStringList* ordered) {
     for (const QString& name : names) {
         if (rest->removeOne(name)) {
@@ -134,8 +124,17 @@ void moveFirst(const QStringList& names, QStringList* rest, QStringList* ordered
 
 } // namespace
 
-QStringList typesNamed(const QString& extension) {
-    const QList<Named> named = index()->byExtension.value(extension);
+Index::Index(const QMimeDatabase& database)
+    : m_database(database) {}
+
+Index::~Index() = default;
+
+std::shared_ptr<const Table> Index::table() {
+    return m_kept.get([this] { return build(m_database); });
+}
+
+QStringList Index::typesNamed(const QString& extension) {
+    const QList<Named> named = table()->byExtension.value(extension);
     if (named.isEmpty()) {
         return {};
     }
@@ -147,13 +146,13 @@ QStringList typesNamed(const QString& extension) {
     rest += otherCase;
     QStringList advised;
     for (const QString& name : advice::orderOf(extension)) {
-        advised << database().mimeTypeForName(name).name(); // the data may name an alias
+        advised << m_database.mimeTypeForName(name).name(); // the data may name an alias
     }
     QStringList ordered;
     moveFirst(advised, &rest, &ordered);
     QStringList best;
     for (const QMimeType& type :
-         database().mimeTypesForFileName(QStringLiteral("x.") + extension)) {
+         m_database.mimeTypesForFileName(QStringLiteral("x.") + extension)) {
         best << type.name();
     }
     best.sort(); // all match as well; in the database's order they would not come alike
@@ -161,24 +160,24 @@ QStringList typesNamed(const QString& extension) {
     return ordered + rest;
 }
 
-bool isNamed(const QString& extension) {
-    return index()->byExtension.contains(extension);
+bool Index::isNamed(const QString& extension) {
+    return table()->byExtension.contains(extension);
 }
 
-QStringList all() {
-    return index()->sorted;
+QStringList Index::all() {
+    return table()->sorted;
 }
 
-QStringList of(const QMimeType& type) {
-    return index()->ofType.value(type.name());
+QStringList Index::of(const QMimeType& type) {
+    return table()->ofType.value(type.name());
 }
 
 QString pageName(const QString& extension) {
     return extension.toCaseFolded();
 }
 
-void forget() {
-    remembered.forget();
+void Index::forget() {
+    m_kept.forget();
 }
 
 } // namespace extensions

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "remembered.h"
+
+#include <QMimeDatabase>
 #include <QMimeType>
 #include <QString>
 #include <QStringList>
@@ -10,24 +13,38 @@
 // any other wildcard names no extension.
 namespace extensions {
 
-// The types whose patterns name the extension (case-folded), most likely
-// first: the order the advice gives, then the database's best match, then
-// the patterns of the same letter case before those of another.
-QStringList typesNamed(const QString& extension);
-
-// Whether any type's patterns name the extension (case-folded).
-bool isNamed(const QString& extension);
-
-// Every extension named, case-folded and sorted.
-QStringList all();
-
-// The extensions a type's patterns name, spelt as the patterns spell them.
-QStringList of(const QMimeType& type);
-
 // The name an extension's page is under: case-folded, as all() has it.
 QString pageName(const QString& extension);
 
-// Drops the index, after the database changed.
-void forget();
+struct Table;
+
+// Built from every type's patterns on first use, and kept until the database
+// changes.
+class Index {
+public:
+    explicit Index(const QMimeDatabase& database);
+    ~Index();
+    Index(const Index&) = delete;
+    Index& operator=(const Index&) = delete;
+
+    // The types whose patterns name the extension (case-folded), most likely
+    // first: the order the advice gives, then the database's best match, then
+    // the patterns of the same letter case before those of another.
+    QStringList typesNamed(const QString& extension);
+    // Whether any type's patterns name the extension (case-folded).
+    bool isNamed(const QString& extension);
+    // Every extension named, case-folded and sorted.
+    QStringList all();
+    // The extensions a type's patterns name, spelt as the patterns spell them.
+    QStringList of(const QMimeType& type);
+    // After the database changed.
+    void forget();
+
+private:
+    std::shared_ptr<const Table> table();
+
+    const QMimeDatabase& m_database;
+    Remembered<Table> m_kept;
+};
 
 } // namespace extensions

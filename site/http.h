@@ -28,6 +28,9 @@ struct Response {
     QList<Field> headers;
     QByteArray body;
     bool closeConnection = false;
+    // The site's own images the body shows, for an export to copy beside
+    // it; never sent.
+    QList<QByteArray> icons{};
 };
 
 using Handler = std::function<Response(const Request&)>;

@@ -1,5 +1,7 @@
 #include "icons.h"
 
+#include "catalog.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -54,17 +56,6 @@ QHash<QString, QString> buildIndex() {
     return index;
 }
 
-QMutex indexLock;
-std::shared_ptr<const QHash<QString, QString>> themeIndex;
-
-std::shared_ptr<const QHash<QString, QString>> currentIndex() {
-    const QMutexLocker locker(&indexLock);
-    if (!themeIndex) {
-        themeIndex = std::make_shared<const QHash<QString, QString>>(buildIndex());
-    }
-    return themeIndex;
-}
-
 const char* kindName(Kind kind) {
     switch (kind) {
     case Kind::Type:
@@ -110,39 +101,63 @@ bool parseAddress(const QByteArray& path, Kind* kind, QString* name) {
     return false;
 }
 
-QString themedIconFile(const QString& name) {
-    return isPlainName(name) ? currentIndex()->value(name) : QString();
+std::shared_ptr<const QHash<QString, QString>> Themes::index() const {
+    const QMutexLocker locker(&m_lock);
+    if (!m_index) {
+        m_index = std::make_shared<const QHash<QString, QString>>(buildIndex());
+    }
+    return m_index;
 }
 
-QString programIconFile(const QString& desktopId) {
+QString Themes::file(const QString& name) const {
+    return isPlainName(name) ? index()->value(name) : QString();
+}
+
+QString Themes::programFile(const QString& desktopId) const {
     const QByteArray id = desktopId.toUtf8();
     std::unique_ptr<GDesktopAppInfo, decltype(&g_object_unref)> app(
         g_desktop_app_info_new(id.constData()), g_object_unref);
-    return app ? programIconFile(G_APP_INFO(app.get())) : QString();
+    return app ? programFile(G_APP_INFO(app.get())) : QString();
 }
 
-QString programIconFile(GAppInfo* app) {
+QString Themes::programFile(GAppInfo* app) const {
     GIcon* icon = g_app_info_get_icon(app);
     if (G_IS_THEMED_ICON(icon)) {
         for (const gchar* const* name = g_themed_icon_get_names(G_THEMED_ICON(icon)); *name;
              ++name) {
-            const QString file = themedIconFile(QString::fromUtf8(*name));
-            if (!file.isEmpty()) {
-                return file;
+            const QString found = file(QString::fromUtf8(*name));
+            if (!found.isEmpty()) {
+                return found;
             }
         }
     } else if (G_IS_FILE_ICON(icon)) {
         char* path = g_file_get_path(g_file_icon_get_file(G_FILE_ICON(icon)));
-        const QString file = QString::fromUtf8(path);
+        const QString found = QString::fromUtf8(path);
         g_free(path);
-        return isIconFile(file) ? file : QString();
+        return isIconFile(found) ? found : QString();
     }
     return {};
 }
 
-void forgetThemes() {
-    const QMutexLocker locker(&indexLock);
-    themeIndex.reset();
+void Themes::forget() {
+    const QMutexLocker locker(&m_lock);
+    m_index.reset();
+}
+
+// The address must be the one the file found would have, so one file has
+// one address and no other spelling reaches it.
+QString resolve(const QByteArray& path, const Themes& themes, const catalog::Catalog& catalog,
+                bool isPublic) {
+    Kind kind{};
+    QString name;
+    if (!parseAddress(path, &kind, &name) || (isPublic && kind == Kind::Program)) {
+        return {};
+    }
+    const QString file = kind == Kind::Type      ? themes.file(name)
+                         : kind == Kind::Program ? themes.programFile(name)
+                                                 : catalog.iconFile(name);
+    return !file.isEmpty() && address(kind, name, file) == QString::fromLatin1(path) ? file
+                                                                                     : QString();
 }
 
 QByteArray contentType(const QString& file) {

@@ -1,6 +1,7 @@
 #include "installed.h"
 
 #include "icons.h"
+#include "identitynames.h"
 #include "memo.h"
 #include "ranking.h"
 
@@ -36,7 +37,7 @@ QStringList categoriesOf(GAppInfo* app) {
 }
 
 // What ranking asks of the types is worked out here, once per program.
-App appOf(GAppInfo* app) {
+App appOf(GAppInfo* app, const icons::Themes& themes) {
     const QStringList types = supportedTypes(app);
     QList<bool> formats;
     formats.reserve(types.size());
@@ -46,7 +47,7 @@ App appOf(GAppInfo* app) {
     return {fromUtf8(g_app_info_get_id(app)),
             fromUtf8(g_app_info_get_name(app)),
             fromUtf8(g_app_info_get_description(app)),
-            icons::programIconFile(app),
+            themes.programFile(app),
             types,
             ranking::familiesOf(types),
             formats,
@@ -55,10 +56,12 @@ App appOf(GAppInfo* app) {
 
 // The app takes any file to tell what it is, and opens none of them.
 bool isSelf(GAppInfo* app) {
-    return qstrcmp(g_app_info_get_id(app), "net.zorv.Quelvix.desktop") == 0;
+    const QByteArrayView id(g_app_info_get_id(app));
+    const QByteArrayView self(identity::names::applicationId);
+    return id.startsWith(self) && id.sliced(self.size()) == QByteArrayView(".desktop");
 }
 
-ForType ask(const QString& type) {
+ForType ask(const QString& type, const icons::Themes& themes) {
     const QByteArray name = type.toUtf8();
     ForType found;
     AppInfo defaultApp(g_app_info_get_default_for_type(name.constData(), FALSE));
@@ -67,13 +70,13 @@ ForType ask(const QString& type) {
     }
     if (defaultApp) {
         found.hasDefault = true;
-        found.apps << appOf(defaultApp.get());
+        found.apps << appOf(defaultApp.get(), themes);
     }
     GList* all = g_app_info_get_all_for_type(name.constData());
     for (GList* item = all; item; item = item->next) {
         auto* app = static_cast<GAppInfo*>(item->data);
         if (!isSelf(app) && (!defaultApp || !g_app_info_equal(app, defaultApp.get()))) {
-            found.apps << appOf(app);
+            found.apps << appOf(app, themes);
         }
     }
     g_list_free_full(all, g_object_unref);
@@ -85,23 +88,24 @@ bool askEntry(const QString& desktopId) {
     return bool(app);
 }
 
-Memo<QString, std::shared_ptr<const ForType>> types;
-Memo<QString, bool> entries;
-
 } // namespace
 
-std::shared_ptr<const ForType> forType(const QString& type) {
-    return types.get(
-        type, [](const QString& name) { return std::make_shared<const ForType>(ask(name)); });
+Programs::Programs(const icons::Themes& themes)
+    : m_themes(themes) {}
+
+std::shared_ptr<const ForType> Programs::forType(const QString& type) {
+    return m_types.get(type, [this](const QString& name) {
+        return std::make_shared<const ForType>(ask(name, m_themes));
+    });
 }
 
-bool hasDesktopEntry(const QString& desktopId) {
-    return entries.get(desktopId, askEntry);
+bool Programs::hasDesktopEntry(const QString& desktopId) {
+    return m_entries.get(desktopId, askEntry);
 }
 
-void forget() {
-    types.forget();
-    entries.forget();
+void Programs::forget() {
+    m_types.forget();
+    m_entries.forget();
 }
 
 } // namespace installed

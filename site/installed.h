@@ -1,5 +1,8 @@
 #pragma once
 
+#include "icons.h"
+#include "memo.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -26,10 +29,22 @@ struct ForType {
     QList<App> apps;         // every other one that declares the type, in GIO's order
 };
 
-std::shared_ptr<const ForType> forType(const QString& type);
-// Whether a desktop entry of that id is installed where GIO looks.
-bool hasDesktopEntry(const QString& desktopId);
-// After the programs, the types or the icon themes changed.
-void forget();
+// Kept per type until the programs, the types or the icon themes change.
+class Programs {
+public:
+    explicit Programs(const icons::Themes& themes);
+    Programs(const Programs&) = delete;
+    Programs& operator=(const Programs&) = delete;
+
+    std::shared_ptr<const ForType> forType(const QString& type);
+    // Whether a desktop entry of that id is installed where GIO looks.
+    bool hasDesktopEntry(const QString& desktopId);
+    void forget();
+
+private:
+    const icons::Themes& m_themes;
+    Memo<QString, std::shared_ptr<const ForType>> m_types;
+    Memo<QString, bool> m_entries;
+};
 
 } // namespace installed

@@ -5,7 +5,6 @@
 #include "extensions.h"
 #include "icons.h"
 #include "installed.h"
-#include "memo.h"
 #include "words.h"
 
 #include <QCollator>
@@ -17,11 +16,6 @@
 
 namespace knowledge {
 namespace {
-
-const QMimeDatabase& database() {
-    static const QMimeDatabase mimeDatabase;
-    return mimeDatabase;
-}
 
 // An installed program judged as the catalog's are; one that GIO offers
 // without naming the type or a type above it was chosen for it by the user.
@@ -43,19 +37,20 @@ Program installedFromCatalog(const catalog::Program& program) {
 }
 
 // The default program first, then every other one that declares the type.
-QList<Program> installedFor(const ranking::Target& target, const catalog::Catalog& catalog) {
-    const std::shared_ptr<const installed::ForType> found = installed::forType(target.type);
-    QList<Program> programs;
-    programs.reserve(found->apps.size());
+QList<Program> installedFor(const ranking::Target& target, const catalog::Catalog& catalog,
+                            installed::Programs& programs) {
+    const std::shared_ptr<const installed::ForType> found = programs.forType(target.type);
+    QList<Program> shown;
+    shown.reserve(found->apps.size());
     for (qsizetype i = 0; i < found->apps.size(); ++i) {
-        programs.append(programOf(found->apps[i], i == 0 && found->hasDefault, target, catalog));
+        shown.append(programOf(found->apps[i], i == 0 && found->hasDefault, target, catalog));
     }
-    return programs;
+    return shown;
 }
 
-bool hasDesktopEntry(const catalog::Program& program) {
+bool hasDesktopEntry(const catalog::Program& program, installed::Programs& programs) {
     return std::any_of(program.desktopIds.begin(), program.desktopIds.end(),
-                       installed::hasDesktopEntry);
+                       [&](const QString& id) { return programs.hasDesktopEntry(id); });
 }
 
 bool isListed(const catalog::Program& program, const QList<Program>& installed) {
@@ -66,11 +61,14 @@ bool isListed(const catalog::Program& program, const QList<Program>& installed) 
 // The catalog's programs that are installed, whether GIO shows them or only
 // dpkg knows their package, join the installed ones; the rest stay to be
 // installed.
-void separateInstalled(QList<catalog::Program>* catalogPrograms, QList<Program>* installed) {
-    const std::shared_ptr<const QSet<QString>> packages = distribution::installedPackages();
+void separateInstalled(QList<catalog::Program>* catalogPrograms, QList<Program>* installed,
+                       const Parts& parts) {
+    installed::Programs& programs = parts.installed;
+    const std::shared_ptr<const QSet<QString>> packages = parts.packages.packages();
     QList<Program> found;
     catalogPrograms->removeIf([&](const catalog::Program& program) {
-        const bool isInstalled = packages->contains(program.package) || hasDesktopEntry(program);
+        const bool isInstalled =
+            packages->contains(program.package) || hasDesktopEntry(program, programs);
         if (isInstalled && !isListed(program, *installed)) {
             found << installedFromCatalog(program);
         }
@@ -96,15 +94,17 @@ QString describe(const QMimeType& type, const advice::Advice& said) {
     return said.description.isEmpty() ? type.comment() : said.description;
 }
 
-void iconOf(const QMimeType& type, Format* format) {
+void iconOf(const QMimeType& type, const icons::Themes& themes, Format* format) {
     for (const QString& name : {type.iconName(), type.genericIconName()}) {
-        format->iconFile = icons::themedIconFile(name);
+        format->iconFile = themes.file(name);
         if (!format->iconFile.isEmpty()) {
             format->iconName = name;
             return;
         }
     }
 }
+
+} // namespace
 
 // What a type's pages say of it before its programs, and what its programs
 // are judged against: the same for every page that shows the type.
@@ -113,8 +113,10 @@ struct TypeFacts {
     ranking::Target target;
 };
 
-std::shared_ptr<const TypeFacts> workOutFacts(const QString& name) {
-    const QMimeType type = database().mimeTypeForName(name);
+namespace {
+
+std::shared_ptr<const TypeFacts> workOutFacts(const QString& name, const Parts& parts) {
+    const QMimeType type = parts.mime.mimeTypeForName(name);
     if (!type.isValid()) {
         return nullptr;
     }
@@ -127,81 +129,14 @@ std::shared_ptr<const TypeFacts> workOutFacts(const QString& name) {
     format.opensOnLinux = said.opensOnLinux;
     format.aliases = type.aliases();
     format.parents = type.parentMimeTypes();
-    format.suffixes = extensions::of(type);
-    iconOf(type, &format);
+    format.suffixes = parts.extensions.of(type);
+    iconOf(type, parts.icons, &format);
+    format.icon = icons::address(icons::Kind::Type, format.iconName, format.iconFile);
     return std::make_shared<const TypeFacts>(TypeFacts{format, ranking::targetFor(type)});
-}
-
-// QMimeDatabase answers every thread through one lock, so each type is asked
-// about once, not once per page.
-Memo<QString, std::shared_ptr<const TypeFacts>> typeFacts;
-Memo<QString, QStringList> typesByExtension;
-
-// Nothing for a name the database does not know.
-std::shared_ptr<const TypeFacts> factsOf(const QString& name) {
-    return typeFacts.get(name, workOutFacts);
-}
-
-QString descriptionOf(const QString& name) {
-    if (const std::shared_ptr<const TypeFacts> facts = factsOf(name)) {
-        return facts->format.description;
-    }
-    const QMimeType type = database().mimeTypeForName(name);
-    return describe(type, advice::about(type));
-}
-
-ParentGroup& groupFor(const QString& parent, QList<ParentGroup>* groups) {
-    for (ParentGroup& group : *groups) {
-        if (group.mimeType == parent) {
-            return group;
-        }
-    }
-    groups->append({parent, descriptionOf(parent), {}, {}});
-    return groups->last();
 }
 
 bool opensOnlyAParent(const ranking::Fit& fit) {
     return fit.tier == ranking::Tier::Parent;
-}
-
-// Programs for a type above the format go to that type's group, but never
-// the default.
-void groupByParent(Format* format) {
-    for (const Program& program : format->programs) {
-        if (opensOnlyAParent(program.fit) && !program.isDefault) {
-            groupFor(program.fit.parent, &format->parentGroups).installed << program;
-        }
-    }
-    format->programs.removeIf(
-        [](const Program& program) { return opensOnlyAParent(program.fit) && !program.isDefault; });
-    for (const catalog::Program& program : format->installable) {
-        if (opensOnlyAParent(program.fit)) {
-            groupFor(program.fit.parent, &format->parentGroups).installable << program;
-        }
-    }
-    format->installable.removeIf(
-        [](const catalog::Program& program) { return opensOnlyAParent(program.fit); });
-}
-
-void addPrograms(const ranking::Target& target, const catalog::Catalog& catalog, Scope scope,
-                 Format* format) {
-    format->installable = catalog.programsFor(target);
-    if (scope == Scope::Machine) {
-        format->programs = installedFor(target, catalog);
-        separateInstalled(&format->installable, &format->programs);
-        rankInstalled(&format->programs);
-    }
-    groupByParent(format);
-}
-
-Format formatOf(const TypeFacts& facts, const catalog::Catalog& catalog, Scope scope) {
-    Format format = facts.format;
-    addPrograms(facts.target, catalog, scope, &format);
-    return format;
-}
-
-bool isKnown(const QString& extension) {
-    return extensions::isNamed(extension);
 }
 
 bool isControl(QChar c) {
@@ -233,29 +168,143 @@ void useSimplifiedChinese() {
     g_setenv("LANGUAGE", "zh_CN:zh", TRUE);
 }
 
+QString pageName(const QString& suffix) {
+    return extensions::pageName(suffix);
+}
+
+Knowledge::Knowledge(const Parts& parts)
+    : m_parts(parts) {}
+
+Knowledge::~Knowledge() = default;
+
+// QMimeDatabase answers every thread through one lock, so each type is asked
+// about once, not once per page. Nothing for a name the database does not know.
+std::shared_ptr<const TypeFacts> Knowledge::factsOf(const QString& name) {
+    return m_typeFacts.get(name,
+                           [this](const QString& type) { return workOutFacts(type, m_parts); });
+}
+
+QStringList Knowledge::typesNamed(const QString& extension) {
+    return m_typesByExtension.get(
+        extension, [this](const QString& named) { return m_parts.extensions.typesNamed(named); });
+}
+
+QString Knowledge::descriptionOf(const QString& name) {
+    if (const std::shared_ptr<const TypeFacts> facts = factsOf(name)) {
+        return facts->format.description;
+    }
+    const QMimeType type = m_parts.mime.mimeTypeForName(name);
+    return describe(type, advice::about(type));
+}
+
+ParentGroup& Knowledge::groupFor(const QString& parent, QList<ParentGroup>* groups) {
+    for (ParentGroup& group : *groups) {
+        if (group.mimeType == parent) {
+            return group;
+        }
+    }
+    groups->append({parent, descriptionOf(parent), {}, {}});
+    return groups->last();
+}
+
+// Programs for a type above the format go to that type's group, but never
+// the default.
+void Knowledge::groupByParent(Format* format) {
+    for (const Program& program : format->programs) {
+        if (opensOnlyAParent(program.fit) && !program.isDefault) {
+            groupFor(program.fit.parent, &format->parentGroups).installed << program;
+        }
+    }
+    format->programs.removeIf(
+        [](const Program& program) { return opensOnlyAParent(program.fit) && !program.isDefault; });
+    for (const catalog::Program& program : format->installable) {
+        if (opensOnlyAParent(program.fit)) {
+            groupFor(program.fit.parent, &format->parentGroups).installable << program;
+        }
+    }
+    format->installable.removeIf(
+        [](const catalog::Program& program) { return opensOnlyAParent(program.fit); });
+}
+
+Format Knowledge::formatOf(const TypeFacts& facts, const catalog::Catalog& catalog, Scope scope) {
+    Format format = facts.format;
+    format.installable = catalog.programsFor(facts.target);
+    if (scope == Scope::Machine) {
+        format.programs = installedFor(facts.target, catalog, m_parts.installed);
+        separateInstalled(&format.installable, &format.programs, m_parts);
+        rankInstalled(&format.programs);
+    }
+    groupByParent(&format);
+    addIcons(&format);
+    return format;
+}
+
+void Knowledge::addIcons(Format* format) const {
+    const QString generic = QStringLiteral("application-x-executable");
+    const QString genericIcon =
+        icons::address(icons::Kind::Type, generic, m_parts.icons.file(generic));
+    const auto addToInstalled = [&](QList<Program>& programs) {
+        for (Program& program : programs) {
+            const icons::Kind kind =
+                program.fromCatalog ? icons::Kind::Catalog : icons::Kind::Program;
+            program.icon = icons::address(kind, program.id, program.iconFile);
+            program.icon = program.icon.isEmpty() ? genericIcon : program.icon;
+        }
+    };
+    const auto addToInstallable = [&](QList<catalog::Program>& programs) {
+        for (catalog::Program& program : programs) {
+            program.icon = icons::address(icons::Kind::Catalog, program.id, program.iconFile);
+            program.icon = program.icon.isEmpty() ? genericIcon : program.icon;
+        }
+    };
+    addToInstalled(format->programs);
+    addToInstallable(format->installable);
+    for (ParentGroup& group : format->parentGroups) {
+        addToInstalled(group.installed);
+        addToInstallable(group.installable);
+    }
+}
+
+QStringList iconsOf(const Format& format) {
+    QStringList found{format.icon};
+    const auto add = [&](const auto& programs) {
+        for (const auto& program : programs) {
+            found << program.icon;
+        }
+    };
+    add(format.programs);
+    add(format.installable);
+    for (const ParentGroup& group : format.parentGroups) {
+        add(group.installed);
+        add(group.installable);
+    }
+    found.removeAll(QString());
+    found.removeDuplicates();
+    return found;
+}
+
 // A slash or a control character makes no file name the text could end.
-QString normalise(const QString& typed) {
+QString Knowledge::normalise(const QString& typed) {
     QString extension = typed.trimmed().toCaseFolded();
     while (extension.startsWith(QLatin1Char('.'))) {
         extension.remove(0, 1);
     }
-    if (isKnown(extension) || extension.contains(QLatin1Char('/')) ||
+    if (m_parts.extensions.isNamed(extension) || extension.contains(QLatin1Char('/')) ||
         std::any_of(extension.begin(), extension.end(), isControl)) {
         return extension;
     }
     for (qsizetype dot = extension.indexOf(QLatin1Char('.')); dot >= 0;
          dot = extension.indexOf(QLatin1Char('.'), dot + 1)) {
-        if (isKnown(extension.mid(dot + 1))) {
+        if (m_parts.extensions.isNamed(extension.mid(dot + 1))) {
             return extension.mid(dot + 1);
         }
     }
     return extension;
 }
 
-Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope) {
+Answer Knowledge::lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope) {
     Answer answer{normalise(typed), {}, scope == Scope::Machine};
-    const QStringList names = typesByExtension.get(answer.extension, extensions::typesNamed);
-    for (const QString& name : names) {
+    for (const QString& name : typesNamed(answer.extension)) {
         if (const std::shared_ptr<const TypeFacts> facts = factsOf(name)) {
             answer.formats.append(formatOf(*facts, catalog, scope));
         }
@@ -263,8 +312,8 @@ Answer lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope
     return answer;
 }
 
-std::optional<Format> formatFor(const QString& mimeType, const catalog::Catalog& catalog,
-                                Scope scope) {
+std::optional<Format> Knowledge::formatFor(const QString& mimeType, const catalog::Catalog& catalog,
+                                           Scope scope) {
     const std::shared_ptr<const TypeFacts> facts = factsOf(mimeType);
     if (!facts) {
         return std::nullopt;
@@ -272,19 +321,15 @@ std::optional<Format> formatFor(const QString& mimeType, const catalog::Catalog&
     return formatOf(*facts, catalog, scope);
 }
 
-QStringList knownExtensions() {
-    return extensions::all();
+QStringList Knowledge::knownExtensions() {
+    return m_parts.extensions.all();
 }
 
-QString pageName(const QString& suffix) {
-    return extensions::pageName(suffix);
-}
-
-QStringList suggestions(const QString& text) {
+QStringList Knowledge::suggestions(const QString& text) {
     if (text.isEmpty()) {
         return {};
     }
-    const QStringList all = extensions::all();
+    const QStringList all = m_parts.extensions.all();
     QStringList startingWith;
     QStringList nearBy;
     for (const QString& extension : all) {
@@ -299,19 +344,15 @@ QStringList suggestions(const QString& text) {
     return (startingWith + nearBy).mid(0, 5);
 }
 
-void prepare(const QString& extension) {
-    for (const QString& name : typesByExtension.get(extension, extensions::typesNamed)) {
+void Knowledge::prepare(const QString& extension) {
+    for (const QString& name : typesNamed(extension)) {
         factsOf(name);
     }
 }
 
-void forget() {
-    extensions::forget();
-    words::forget();
-    icons::forgetThemes();
-    installed::forget();
-    typeFacts.forget();
-    typesByExtension.forget();
+void Knowledge::forget() {
+    m_typeFacts.forget();
+    m_typesByExtension.forget();
 }
 
 } // namespace knowledge

@@ -10,13 +10,18 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLocale>
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -95,6 +100,49 @@ private:
     bool m_known = false;
 };
 
+// The line a starter waiting on --ready-fd reads: "ready <port>" once the
+// site listens, or "error <why>" when it will not. The pipe is closed after
+// it, so a starter also learns of a site that ends without a word.
+class ReadyLine {
+public:
+    // Only a pipe or socket open for writing is taken: a number given by
+    // mistake must not have the line written into a file.
+    bool take(const QString& value) {
+        bool ok = false;
+        const int fd = value.toInt(&ok);
+        struct stat about {};
+        const int flags = ok && fd >= 0 ? fcntl(fd, F_GETFL) : -1;
+        if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY || fstat(fd, &about) != 0 ||
+            !(S_ISFIFO(about.st_mode) || S_ISSOCK(about.st_mode))) {
+            return false;
+        }
+        // Nothing the site starts, itself included when it starts over, inherits it.
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+        m_fd = fd;
+        return true;
+    }
+
+    void ready(int port) { say("ready " + QByteArray::number(port)); }
+    void failed(const QString& why) { say("error " + why.simplified().toUtf8()); }
+
+private:
+    // A starter that has gone away must not end the site: the write fails
+    // instead of raising SIGPIPE, which is ignored from the start.
+    void say(const QByteArray& line) {
+        if (m_fd < 0) {
+            return;
+        }
+        const QByteArray whole = line + '\n';
+        [[maybe_unused]] const ssize_t written = write(m_fd, whole.constData(), whole.size());
+        close(m_fd);
+        m_fd = -1;
+    }
+
+    int m_fd = -1;
+};
+
+ReadyLine readyLine;
+
 // Until SIGINT or SIGTERM, until no request came for the idle limit (if there
 // is one), or until the program file is gone, so the next lookup starts the
 // one now installed.
@@ -149,6 +197,12 @@ const Option options[] = {
      {"秒数", "seconds"},
      {"<秒数> 内没有请求就结束（默认一直运行，直到被停止）。",
       "End after <seconds> without a request (default: run until stopped)."}},
+    {{"ready-fd"},
+     {"描述符", "fd"},
+     {"监听后往描述符 <描述符>（管道）写一行 \"ready <端口>\"，无法监听时写 \"error "
+      "<原因>\"，然后关闭它。",
+      "Once listening, write \"ready <port>\" to descriptor <fd> (a pipe), or \"error <why>\" "
+      "when the site cannot listen, then close it."}},
     {{"verbose"},
      {},
      {"日志里也记下细节，例如每个被拒绝的请求。",
@@ -239,8 +293,24 @@ void chooseLogDetail(const QCommandLineParser& parser) {
 }
 
 int usageError(const QString& why) {
+    readyLine.failed(why);
     std::fprintf(stderr, "quelvix-site: %s\n\n%s", qPrintable(why), qPrintable(helpText()));
     return 2;
+}
+
+// A site that starts over has no starter waiting and no longer holds the
+// pipe: it is started without --ready-fd.
+void keepArgumentsForRestart(int argc, char* argv[]) {
+    std::vector<char*> kept;
+    for (int i = 0; i < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (argument == "--ready-fd" && i + 1 < argc) {
+            ++i;
+        } else if (!argument.starts_with("--ready-fd=")) {
+            kept.push_back(argv[i]);
+        }
+    }
+    restart::keepArguments(int(kept.size()), kept.data());
 }
 
 } // namespace
@@ -251,7 +321,8 @@ int main(int argc, char* argv[]) {
     // table first, so that its cache is checked too.
     owndata::putFirst();
     mimedirs::leaveOutDamaged();
-    restart::keepArguments(argc, argv);
+    std::signal(SIGPIPE, SIG_IGN);
+    keepArgumentsForRestart(argc, argv);
     const OwnExecutable executable;
 
     QCoreApplication app(argc, argv);
@@ -267,6 +338,15 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(QStringLiteral("version"))) {
         std::printf("quelvix-site %s\n", QUELVIX_VERSION);
         return 0;
+    }
+    if (parser.isSet(QStringLiteral("ready-fd")) &&
+        !readyLine.take(parser.value(QStringLiteral("ready-fd")))) {
+        return usageError(say("--ready-fd 须是一个可写的管道的描述符",
+                              "--ready-fd takes the number of a pipe open for writing"));
+    }
+    if (parser.isSet(QStringLiteral("ready-fd")) && parser.isSet(QStringLiteral("export"))) {
+        return usageError(say("--ready-fd 只用于提供页面，不用于导出",
+                              "--ready-fd is for serving, not for an export"));
     }
     if (!parser.positionalArguments().isEmpty()) {
         return usageError(say("不接受参数 %1", "unexpected argument %1")
@@ -323,13 +403,16 @@ int main(int argc, char* argv[]) {
             return restart::isUnderway() ? restarting() : site.respond(request);
         },
         limits);
+    errno = 0;
     const int bound = server.listen(port);
     site.setPort(bound);
     if (bound < 0) {
-        std::fprintf(
-            stderr, "quelvix-site: %s\n",
-            qPrintable(
-                say("无法在 127.0.0.1:%1 上监听", "cannot listen on 127.0.0.1:%1").arg(port)));
+        QString why = say("无法在 127.0.0.1:%1 上监听", "cannot listen on 127.0.0.1:%1").arg(port);
+        if (errno != 0) {
+            why += say("：", ": ") + QString::fromLocal8Bit(std::strerror(errno));
+        }
+        readyLine.failed(why);
+        std::fprintf(stderr, "quelvix-site: %s\n", qPrintable(why));
         return 1;
     }
     qCInfo(lcSite, "已启动：版本 %s，端口 %d，%s", QUELVIX_VERSION, bound,
@@ -337,6 +420,7 @@ int main(int argc, char* argv[]) {
     restart::keepPort(bound);
     std::printf("listening on http://127.0.0.1:%d\n", bound);
     std::fflush(stdout);
+    readyLine.ready(bound);
     waitForStop(stopSignals, idleLimit, site, executable);
     return 0;
 }

@@ -19,6 +19,10 @@ void squeeze(http::Response& response) {
         field.second.squeeze();
     }
     response.headers.squeeze();
+    for (QByteArray& icon : response.icons) {
+        icon.squeeze();
+    }
+    response.icons.squeeze();
 }
 
 qint64 cost(const QByteArray& key, const http::Response& response) {
@@ -27,6 +31,10 @@ qint64 cost(const QByteArray& key, const http::Response& response) {
                    response.headers.capacity() * qint64(sizeof(http::Field));
     for (const http::Field& field : response.headers) {
         total += footprint(field.first) + footprint(field.second);
+    }
+    total += response.icons.capacity() * qint64(sizeof(QByteArray));
+    for (const QByteArray& icon : response.icons) {
+        total += footprint(icon);
     }
     return total;
 }

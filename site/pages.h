@@ -7,8 +7,8 @@
 #include <QString>
 #include <optional>
 
-// The site's pages as UTF-8 HTML. Every text from a request or from the
-// system's databases is escaped.
+// The site's pages as UTF-8 HTML, from the templates in pages/. Every text
+// from a request or from the system's databases is escaped.
 namespace pages {
 
 // What the pages say about the software catalog.
@@ -44,10 +44,11 @@ QByteArray searchPage(bool full);
 // Any other address on the site.
 QByteArray noSuchPage();
 
-// Text as HTML, with control characters dropped.
-QString escape(const QString& text);
-
 // The style sheet every page links to.
 QByteArray styleSheet();
+
+// What is wrong with the page templates or with how the pages fill them in;
+// empty when every block parses and is given exactly the values it shows.
+QStringList templateProblems();
 
 } // namespace pages

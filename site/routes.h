@@ -1,16 +1,11 @@
 #pragma once
 
-#include "catalog.h"
 #include "filecheck.h"
 #include "http.h"
-#include "pagecache.h"
+#include "sources.h"
 
-#include <QMutex>
 #include <atomic>
 #include <chrono>
-#include <memory>
-
-class Watcher;
 
 // The lookup site's answer to each request: who may ask, which methods and
 // framings it takes, and which page each address shows.
@@ -38,6 +33,8 @@ public:
     http::Response respond(const http::Request& request);
     // When the last request came, for ending the site after a quiet while.
     std::chrono::steady_clock::time_point lastRequest() const { return m_lastRequest.load(); }
+    // What the pages are made from, for an export to walk through.
+    Sources& sources() { return m_sources; }
 
 private:
     http::Response page(const http::Request& request);
@@ -46,18 +43,13 @@ private:
     http::Response filePage(const QString& extension, const QString& type,
                             const QList<filecheck::NoticeKind>& notices);
     http::Response icon(const QByteArray& path);
-    std::shared_ptr<const catalog::Catalog> currentCatalog() const;
-    void reloadCatalog();
+    knowledge::Scope scope() const;
 
     std::atomic<int> m_port;
     std::atomic<std::chrono::steady_clock::time_point> m_lastRequest{
         std::chrono::steady_clock::now()};
-    const QString m_catalogDir;
     const bool m_public;
-    mutable QMutex m_catalogLock;
-    std::shared_ptr<const catalog::Catalog> m_catalog;
-    PageCache m_cache;
-    std::unique_ptr<Watcher> m_watcher;
+    Sources m_sources;
 };
 
 } // namespace routes

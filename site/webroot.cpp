@@ -1,5 +1,7 @@
 #include "webroot.h"
 
+#include "addresses.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,8 +16,10 @@
 
 namespace webroot {
 
-const QByteArrayList publicNames = {"index.html", "404.html", "style.css",
-                                    "filefound",  "soso",     "icons"};
+const QByteArray lookupFolder = addresses::pageFolder(addresses::Page::Lookup).toLatin1();
+const QByteArray searchFolder = addresses::pageFolder(addresses::Page::Search).toLatin1();
+const QByteArrayList publicNames = {"index.html", "404.html",   "style.css",
+                                    lookupFolder, searchFolder, "icons"};
 
 namespace {
 
@@ -26,7 +30,7 @@ constexpr const char* versionPrefix = ".quelvix-export-";
 // Briefly, for a file or link that a rename then puts in place.
 constexpr const char* tempPrefix = ".quelvix-export-tmp-";
 constexpr const char* manifestHeader = "quelvix-export manifest 1";
-const QByteArrayList publicDirs = {"filefound", "soso", "icons"};
+const QByteArrayList publicDirs = {lookupFolder, searchFolder, "icons"};
 
 // Unguessable, so nobody can plant a link where the next version will be.
 QByteArray randomName(const char* prefix) {

@@ -15,7 +15,6 @@
 #include <memory>
 
 namespace words {
-namespace {
 
 struct Entry {
     QString type;
@@ -26,10 +25,7 @@ struct Entry {
     QString text;     // everything else it is found by, folded, one a line
 };
 
-const QMimeDatabase& database() {
-    static const QMimeDatabase mimeDatabase;
-    return mimeDatabase;
-}
+namespace {
 
 // The untranslated texts of one type's definition: its comment and acronyms.
 QString englishOf(QXmlStreamReader& xml) {
@@ -91,9 +87,9 @@ QString familyWords(const QString& type) {
 
 // Page names, those the advice shows the type under first (vcf before the
 // database's first, vcard).
-QStringList pageNames(const QMimeType& type) {
+QStringList pageNames(const QMimeType& type, extensions::Index& extensions) {
     QStringList names;
-    for (const QString& spelt : extensions::of(type)) {
+    for (const QString& spelt : extensions.of(type)) {
         const QString name = extensions::pageName(spelt);
         if (!names.contains(name)) {
             names << name;
@@ -105,7 +101,7 @@ QStringList pageNames(const QMimeType& type) {
     return names;
 }
 
-Entry entryOf(const QMimeType& type, const QString& english) {
+Entry entryOf(const QMimeType& type, const QString& english, extensions::Index& extensions) {
     const advice::Advice said = advice::about(type);
     const QString description = said.description.isEmpty() ? type.comment() : said.description;
     const QStringList names = QStringList{type.name()} + type.aliases();
@@ -114,27 +110,21 @@ Entry entryOf(const QMimeType& type, const QString& english) {
                              .join(QLatin1Char('\n'));
     return {type.name(),
             names,
-            pageNames(type),
+            pageNames(type, extensions),
             description,
             said.keywords.join(QLatin1Char('\n')).toCaseFolded(),
             text.toCaseFolded()};
 }
 
-QList<Entry> build() {
+QList<Entry> build(const QMimeDatabase& database, extensions::Index& extensions) {
     const QHash<QString, QString> english = englishTexts();
     QList<Entry> entries;
-    for (const QMimeType& type : database().allMimeTypes()) {
-        if (!extensions::of(type).isEmpty()) {
-            entries << entryOf(type, english.value(type.name()));
+    for (const QMimeType& type : database.allMimeTypes()) {
+        if (!extensions.of(type).isEmpty()) {
+            entries << entryOf(type, english.value(type.name()), extensions);
         }
     }
     return entries;
-}
-
-Remembered<QList<Entry>> remembered;
-
-std::shared_ptr<const QList<Entry>> index() {
-    return remembered.get(build);
 }
 
 bool isTooShort(const QString& word) {
@@ -172,7 +162,13 @@ int programCount(const Entry& entry, const catalog::Catalog& catalog) {
 
 } // namespace
 
-QList<Found> find(const QString& word, const catalog::Catalog& catalog) {
+Index::Index(const QMimeDatabase& database, extensions::Index& extensions)
+    : m_database(database)
+    , m_extensions(extensions) {}
+
+Index::~Index() = default;
+
+QList<Found> Index::find(const QString& word, const catalog::Catalog& catalog) {
     const QString folded = word.trimmed().toCaseFolded();
     if (isTooShort(folded)) {
         return {};
@@ -184,7 +180,8 @@ QList<Found> find(const QString& word, const catalog::Catalog& catalog) {
         int closeness;
         int programs;
     };
-    const std::shared_ptr<const QList<Entry>> entries = index();
+    const std::shared_ptr<const QList<Entry>> entries =
+        m_kept.get([this] { return build(m_database, m_extensions); });
     QList<Hit> hits;
     for (const Entry& entry : *entries) {
         const bool byKeyword = holds(entry.keywords, folded);
@@ -216,8 +213,8 @@ QList<Found> find(const QString& word, const catalog::Catalog& catalog) {
     return found;
 }
 
-void forget() {
-    remembered.forget();
+void Index::forget() {
+    m_kept.forget();
 }
 
 } // namespace words

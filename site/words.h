@@ -1,6 +1,8 @@
 #pragma once
 
 #include "catalog.h"
+#include "extensions.h"
+#include "remembered.h"
 
 #include <QList>
 #include <QString>
@@ -17,13 +19,29 @@ struct Found {
     QString description;
 };
 
-// The formats whose description (Chinese or English), MIME name, alias,
-// kind or advice keywords hold the word: those with the word among their
-// keywords first, then those that more programs open. A single Latin letter
-// finds nothing.
-QList<Found> find(const QString& word, const catalog::Catalog& catalog);
+struct Entry;
 
-// Drops the index, after the database changed.
-void forget();
+// Every format's words, gathered on first use and kept until the database
+// changes.
+class Index {
+public:
+    Index(const QMimeDatabase& database, extensions::Index& extensions);
+    ~Index();
+    Index(const Index&) = delete;
+    Index& operator=(const Index&) = delete;
+
+    // The formats whose description (Chinese or English), MIME name, alias,
+    // kind or advice keywords hold the word: those with the word among their
+    // keywords first, then those that more programs open. A single Latin
+    // letter finds nothing.
+    QList<Found> find(const QString& word, const catalog::Catalog& catalog);
+    // After the database changed.
+    void forget();
+
+private:
+    const QMimeDatabase& m_database;
+    extensions::Index& m_extensions;
+    Remembered<QList<Entry>> m_kept;
+};
 
 } // namespace words

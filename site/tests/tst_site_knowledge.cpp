@@ -18,6 +18,8 @@ private slots:
     void installablePrograms();
     void catalogIcon();
     void catalogMissing();
+    void catalogKeptAcrossStarts_data();
+    void catalogKeptAcrossStarts();
     void forgivingInput_data();
     void forgivingInput();
     void iconRoutesStayInside_data();
@@ -91,6 +93,54 @@ void TestSiteKnowledge::catalogMissing() {
     QVERIFY(reply.body.contains("Viewer"));
     QCOMPARE(reply.body.count("没有软件目录（AppStream）"), 1);
     QVERIFY(!reply.body.contains("sudo apt install org"));
+}
+
+// What the catalog's reading gave is kept for the next start, and used only
+// while it is sound and the catalog is as it was.
+void TestSiteKnowledge::catalogKeptAcrossStarts_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("keptUsed");
+    QTest::newRow("nothing changed") << "none" << true;
+    QTest::newRow("kept file damaged") << "damage" << false;
+    QTest::newRow("kept file cut short") << "cut" << false;
+    QTest::newRow("catalog changed since") << "catalog" << false;
+}
+
+void TestSiteKnowledge::catalogKeptAcrossStarts() {
+    QFETCH(QString, change);
+    QFETCH(bool, keptUsed);
+    TestWorld world;
+    QVERIFY(world.make(true));
+    const QStringList arguments{"--catalog", world.catalog};
+    const QByteArray usedLine = "取自上次的读出结果";
+    {
+        Site first(world.env, arguments);
+        QVERIFY(first.isUp());
+        QCOMPARE(first.get("/soso/qvxtest.htm").status, 200);
+        QVERIFY(!first.stop().contains(usedLine));
+    }
+    const QDir keptDir(world.dir.filePath("cache/quelvix-site"));
+    const QStringList kept = keptDir.entryList(QDir::Files);
+    QCOMPARE(kept.size(), 1);
+    QFile file(keptDir.filePath(kept.first()));
+    if (change == "damage") {
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(file.size() / 2));
+        QVERIFY(file.write(QByteArray(64, '\xff')) == 64);
+        file.close();
+    } else if (change == "cut") {
+        QVERIFY(file.resize(file.size() / 2));
+    } else if (change == "catalog") {
+        QVERIFY(writeFile(world.catalog + "/yaml/quelvix-test.yml",
+                          testCatalog() + component("org.example.New", "Newcomer",
+                                                    "application/x-quelvix-test")));
+    }
+    Site second(world.env, arguments);
+    QVERIFY(second.isUp());
+    const Reply page = second.get("/soso/qvxtest.htm");
+    QCOMPARE(page.status, 200);
+    QVERIFY(page.body.contains("中文阅读器"));
+    QCOMPARE(second.stop().contains(usedLine), keptUsed);
 }
 
 void TestSiteKnowledge::forgivingInput_data() {

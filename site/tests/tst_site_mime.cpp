@@ -253,6 +253,10 @@ void TestSiteMime::commandLine_data() {
                                    << QStringList{"--port 后面缺少取值", "用法："};
     QTest::newRow("port out of range") << "C" << QStringList{"--port", "70000"} << 2 << "err"
                                        << QStringList{"端口须是 0 到 65535 的数", "用法："};
+    // Standard input is the read end of a pipe: the line is never written into it.
+    QTest::newRow("ready descriptor not open for writing")
+        << "C" << QStringList{"--ready-fd", "0"} << 2 << "err"
+        << QStringList{"--ready-fd 须是一个可写的管道的描述符"};
     QTest::newRow("stray argument")
         << "C" << QStringList{"stray"} << 2 << "err" << QStringList{"不接受参数 stray"};
     QTest::newRow("unknown option, English locale")

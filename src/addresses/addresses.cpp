@@ -27,6 +27,14 @@ Form formOf(Page page) {
                                 : Form{QLatin1String("soso"), QLatin1String(".htm")};
 }
 
+} // namespace
+
+QString pageFolder(Page page) {
+    return formOf(page).directory;
+}
+
+namespace {
+
 std::optional<QString> extensionIn(QByteArrayView path, Page page) {
     const Form form = formOf(page);
     const QByteArray prefix = '/' + QByteArray(form.directory.data(), form.directory.size()) + '/';

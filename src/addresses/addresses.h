@@ -25,6 +25,8 @@ QString pagePath(Page page, QStringView extension);
 // The same page in an exported copy of the site, relative to its root and
 // not encoded: a web server decodes the path back to this file name.
 QString pageFile(Page page, const QString& extension);
+// The folder a page's files are in, at the site's root: "filefound" or "soso".
+QString pageFolder(Page page);
 // The query a lookup page takes for a file: "type=<MIME type>&notice=<kinds>",
 // the kinds comma-separated, each field left out when empty.
 QString fileQuery(const QString& type, const QStringList& notices);

@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "buildconfig.h"
+#include "identitynames.h"
 
 #include <QCommandLineParser>
 #include <QRegularExpression>
@@ -34,7 +35,7 @@ QString usageText() {
                           "  -v, --version  显示版本\n"
                           "\n"
                           "也接受 Qt 程序的通用选项，如 -platform 和 -style。\n")
-        .arg(QLatin1String(program), QString::fromUtf8(build::applicationTitle));
+        .arg(QLatin1String(program), QString::fromUtf8(names::applicationTitle));
 }
 
 QString versionText() {
@@ -43,7 +44,7 @@ QString versionText() {
         .arg(build::versionMajor)
         .arg(build::versionMinor)
         .arg(build::versionRevision)
-        .arg(QString::fromUtf8(build::applicationTitle));
+        .arg(QString::fromUtf8(names::applicationTitle));
 }
 
 QString dashed(const QString& name) {

@@ -1,6 +1,7 @@
 #include "identity.h"
 
 #include "buildconfig.h"
+#include "identitynames.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -11,7 +12,7 @@
 namespace identity {
 
 QString applicationTitle() {
-    return QString::fromUtf8(build::applicationTitle);
+    return QString::fromUtf8(names::applicationTitle);
 }
 
 Version version() {
@@ -19,7 +20,7 @@ Version version() {
 }
 
 QString executableName() {
-    return QString::fromUtf8(build::internalName);
+    return QString::fromUtf8(names::internalName);
 }
 
 QIcon applicationIcon() {
@@ -78,7 +79,7 @@ bool applyLanguage(QApplication& app) {
                                             .arg(version().major)
                                             .arg(version().minor)
                                             .arg(version().revision));
-    QApplication::setDesktopFileName(QStringLiteral("net.zorv.Quelvix"));
+    QApplication::setDesktopFileName(QString::fromUtf8(names::applicationId));
     // Every window carries the application icon through this one setting.
     QApplication::setWindowIcon(applicationIcon());
     // The font database is listed once: that is the costly part.

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <functional>
+#include <memory>
 
 namespace platform {
 
@@ -13,6 +14,7 @@ enum class SiteProblem {
     None,
     Missing,   // quelvix-site is neither beside this program nor on PATH
     NoAnswer,  // the site did not take the port within the wait, or stopped answering
+    Failed,    // the site started and said why it cannot serve the port
     PortStuck, // something of this user's holds the port but completes no connection
     Taken,     // other users' programs hold both the port and this user's own
 };
@@ -31,14 +33,22 @@ struct SiteAnswer {
 // without a shell. It ends itself after 30 minutes without a request,
 // outliving this program for the browser's pages.
 //
+// A site started here is handed a pipe (--ready-fd) and says on it when it
+// listens, or why it cannot; a site that ends without a word is taken for an
+// older one that does not know the option, and is started again without it
+// and its port tried every 25 ms, as for any site that cannot be handed a
+// pipe.
+//
 // Pages are only taken from a listener of this user's own. Another user's
 // program on the port could show anything under the app's name and would see
 // every lookup, so then the address moves to this user's own port (see
 // addresses::fallbackPort) and the site is started there.
 class LocalSite {
 public:
-    // Starts a program with arguments, detached; false when it could not.
-    using Starter = std::function<bool(const QString& program, const QStringList& arguments)>;
+    // Starts a program with arguments, detached, the descriptor `keep` open in
+    // it unless it is -1; false when it could not.
+    using Starter =
+        std::function<bool(const QString& program, const QStringList& arguments, int keep)>;
     using Then = std::function<void(const SiteAnswer& answer)>;
 
     LocalSite();
@@ -46,30 +56,41 @@ public:
 
     // Calls then() once it is known where the address leads: at once for an
     // address that is not on loopback or a site that is missing; otherwise
-    // when a listener of this user's accepts a connection, or when the wait
-    // is over. Never blocks: the connection and the wait run on the event
-    // loop, so a port that drops every connection holds up nothing.
+    // when a listener of this user's accepts a connection (for a site started
+    // here, once it said it is ready), when the started site said why it
+    // cannot, or when the wait is over. Never blocks: the connection, the
+    // site's word and the wait come on the event loop, so a port that drops
+    // every connection holds up nothing.
     void whenReady(const QUrl& address, Then then);
 
     // The answer for a problem with an address, also for one found after
-    // whenReady() said it could be used.
-    SiteAnswer problem(SiteProblem problem, const QUrl& address) const;
+    // whenReady() said it could be used; the reason is the site's own, for
+    // a site that failed.
+    SiteAnswer problem(SiteProblem problem, const QUrl& address, const QString& reason = {}) const;
 
 private:
     struct Probe;
+    struct Started;
+    struct Word;
 
     void probe(Probe p);
     void heldByOther(Probe p);
     void start(Probe p);
+    std::shared_ptr<Started> launch(quint16 port);
+    void await(Probe p);
+    void heard(const std::shared_ptr<Started>& started, quint16 port, const Word& word);
+    void act(const Word& word, Probe p);
     void connectTo(Probe p);
     void refused(Probe p);
     void retry(Probe p);
-    bool startedLately(quint16 port) const;
+    std::shared_ptr<Started> startedLately(quint16 port) const;
 
     QString m_program;
     Starter m_starter;
     int m_wait;
-    QHash<quint16, QDeadlineTimer> m_started; // ports a site was started on, within the wait
+    bool m_handPipe = true; // false once this program ended without a word
+    // Sites started here, by port, while their wait lasts.
+    QHash<quint16, std::shared_ptr<Started>> m_started;
     QObject m_pending; // owns the connections and timers of the answers still due
 };
 

@@ -16,7 +16,7 @@ struct FakeServices {
     int exits = 0;
     // For the real pane: a site that is never started, so a test sees only
     // the servers it runs itself.
-    platform::LocalSite localSite{QString(), [](const QString&, const QStringList&) {
+    platform::LocalSite localSite{QString(), [](const QString&, const QStringList&, int) {
                                       return false;
                                   }};
 

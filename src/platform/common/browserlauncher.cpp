@@ -14,14 +14,15 @@ SiteBrowserLauncher::SiteBrowserLauncher(LocalSite& site, Messenger& messenger,
     , m_startBrowser(std::move(startBrowser)) {}
 
 // A site that is missing or silent is the browser's to show, as any address
-// that does not answer; only another user's program is never handed over.
+// that does not answer; another user's program is never handed over, and a
+// site that said why it cannot start is reported with its reason instead.
 void SiteBrowserLauncher::open(const QUrl& address) {
     m_site.whenReady(
         address, [this, alive = std::weak_ptr<int>(m_alive)](const SiteAnswer& answer) {
             if (alive.expired()) {
                 return;
             }
-            if (answer.problem == SiteProblem::Taken) {
+            if (answer.problem == SiteProblem::Taken || answer.problem == SiteProblem::Failed) {
                 report(answer.what + QLatin1Char('\n') + answer.fix, answer.address);
                 return;
             }

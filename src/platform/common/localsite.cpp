@@ -1,22 +1,16 @@
 #include "localsite.h"
 
 #include "addresses.h"
+#include "sitelaunch.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QtEndian>
-#include <memory>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
+#include <vector>
 
 namespace platform {
 namespace {
@@ -33,26 +27,9 @@ QString installedSite() {
                                             : QStandardPaths::findExecutable("quelvix-site");
 }
 
-bool startDetached(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.setProgram(program);
-    process.setArguments(arguments);
-    process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    return process.startDetached();
-}
-
 QHostAddress hostOf(const QUrl& address) {
     return address.host() == QLatin1String("localhost") ? QHostAddress(QHostAddress::LocalHost)
                                                         : QHostAddress(address.host());
-}
-
-uint currentUser() {
-#ifdef Q_OS_UNIX
-    return uint(::geteuid());
-#else
-    return 0;
-#endif
 }
 
 // A command as a shell reads it back: the program quoted when it has to be.
@@ -65,74 +42,42 @@ QString command(const QString& program, const QString& arguments) {
     return quoted + QLatin1Char(' ') + arguments;
 }
 
-enum class Holder { Nobody, Us, Other, Unknown };
-
-// An address in /proc/net/tcp{,6}: the raw bytes, written as 32-bit words in
-// the machine's own order.
-QHostAddress procAddress(QStringView hex) {
-    QByteArray bytes;
-    for (qsizetype i = 0; i + 8 <= hex.size(); i += 8) {
-        const quint32 word = hex.mid(i, 8).toUInt(nullptr, 16);
-        bytes.append(reinterpret_cast<const char*>(&word), sizeof word);
-    }
-    if (bytes.size() == 4) {
-        return QHostAddress(qFromBigEndian<quint32>(bytes.constData()));
-    }
-    if (bytes.size() == 16) {
-        return QHostAddress(reinterpret_cast<const quint8*>(bytes.constData()));
-    }
-    return {};
-}
-
-// Whether a connection to loopback could reach a socket bound to this address.
-bool servesLoopback(const QHostAddress& bound) {
-    bool mapped = false;
-    const QHostAddress v4(bound.toIPv4Address(&mapped));
-    const QHostAddress& address = mapped ? v4 : bound;
-    return address.isLoopback() || address == QHostAddress::AnyIPv4 ||
-           address == QHostAddress::AnyIPv6;
-}
-
-// Who listens on the port on loopback, from the kernel's table of TCP
-// sockets; one listener of another user's is enough to make it theirs.
-Holder holderOf(quint16 port) {
-    constexpr QStringView listen = u"0A";
-    bool readable = false;
-    bool ours = false;
-    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-        QFile file(QString::fromLatin1(table));
-        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-            continue;
-        }
-        readable = true;
-        // Read whole: the kernel's tables tell no size, so a file of them is
-        // at its end before the first read.
-        const QList<QByteArray> lines = file.readAll().split('\n');
-        for (const QByteArray& line : lines.mid(1)) { // after the column names
-            const QStringList fields =
-                QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-            if (fields.size() < 8 || fields[3] != listen) {
-                continue;
-            }
-            const QStringList local = fields[1].split(QLatin1Char(':'));
-            if (local.size() != 2 || local[1].toUShort(nullptr, 16) != port ||
-                !servesLoopback(procAddress(local[0]))) {
-                continue;
-            }
-            bool read = false;
-            if (fields[7].toUInt(&read) != currentUser() || !read) {
-                return Holder::Other;
-            }
-            ours = true;
-        }
-    }
-    if (!readable) {
-        return Holder::Unknown; // no such table here: whoever answers is taken at their word
-    }
-    return ours ? Holder::Us : Holder::Nobody;
+// The reason a site gives is shown to the user: one line of text, kept short.
+QString reasonFrom(const QByteArray& said) {
+    QString reason = QString::fromUtf8(said).simplified().left(300);
+    reason.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
+    return reason;
 }
 
 } // namespace
+
+using sitelaunch::currentUser;
+using sitelaunch::Holder;
+using sitelaunch::holderOf;
+
+// What a started site said on its pipe.
+struct LocalSite::Word {
+    enum Kind { Ready, Failed, Silent } kind = Silent; // Silent: it ended without a word
+    QString reason = {};
+
+    static Word from(const std::optional<QByteArray>& line) {
+        if (!line) {
+            return {};
+        }
+        if (*line == "ready" || line->startsWith("ready ")) {
+            return {Ready};
+        }
+        return {Failed, reasonFrom(line->startsWith("error ") ? line->mid(6) : *line)};
+    }
+};
+
+// A site started here on a port, while its wait lasts.
+struct LocalSite::Started {
+    QDeadlineTimer until;
+    std::unique_ptr<sitelaunch::ReadyPipe> pipe; // none: its port is tried instead
+    std::optional<Word> word;                    // once it said it
+    std::vector<Probe> waiting;                  // for its word
+};
 
 struct LocalSite::Probe {
     QUrl address;
@@ -141,6 +86,7 @@ struct LocalSite::Probe {
     bool started = false;
     QDeadlineTimer deadline;
     Then then;
+    std::optional<QString> failure = {}; // what the started site said went wrong
 
     // A taken port is told about the address as it was asked for; any other
     // answer names the port it was found on.
@@ -149,12 +95,13 @@ struct LocalSite::Probe {
         if (ownPort && problem != SiteProblem::Taken) {
             target.setPort(port);
         }
-        then(problem == SiteProblem::None ? SiteAnswer{target} : site.problem(problem, target));
+        then(problem == SiteProblem::None ? SiteAnswer{target}
+                                          : site.problem(problem, target, failure.value_or("")));
     }
 };
 
 LocalSite::LocalSite()
-    : LocalSite(installedSite(), startDetached) {}
+    : LocalSite(installedSite(), sitelaunch::startDetached) {}
 
 LocalSite::LocalSite(QString program, Starter starter, int waitMilliseconds)
     : m_program(std::move(program))
@@ -197,12 +144,13 @@ void LocalSite::heldByOther(Probe p) {
     p.port = addresses::fallbackPort(p.port, currentUser());
     p.ownPort = true;
     p.started = false;
+    p.failure.reset();
     probe(std::move(p));
 }
 
-bool LocalSite::startedLately(quint16 port) const {
-    const auto started = m_started.find(port);
-    return started != m_started.end() && !started->hasExpired();
+std::shared_ptr<LocalSite::Started> LocalSite::startedLately(quint16 port) const {
+    const auto started = m_started.value(port);
+    return started && !started->until.hasExpired() ? started : nullptr;
 }
 
 void LocalSite::start(Probe p) {
@@ -212,21 +160,96 @@ void LocalSite::start(Probe p) {
     }
     // Two programs may start a site at once: the second finds the port
     // taken and ends, and both go on with the first.
-    if (!startedLately(p.port)) {
-        const QStringList arguments = {QStringLiteral("--port"), QString::number(p.port),
-                                       QStringLiteral("--exit-when-idle"),
-                                       QLatin1String(idleExitSeconds)};
-        if (!m_starter(m_program, arguments)) {
-            p.finish(*this, SiteProblem::NoAnswer);
-            return;
-        }
-        m_started.insert(p.port, QDeadlineTimer(m_wait));
+    if (!startedLately(p.port) && !launch(p.port)) {
+        p.finish(*this, SiteProblem::NoAnswer);
+        return;
     }
     p.started = true;
-    retry(std::move(p));
+    await(std::move(p));
+}
+
+std::shared_ptr<LocalSite::Started> LocalSite::launch(quint16 port) {
+    auto started = std::make_shared<Started>();
+    started->until = QDeadlineTimer(m_wait);
+    started->pipe = m_handPipe ? sitelaunch::openReadyPipe() : nullptr;
+    QStringList arguments = {QStringLiteral("--port"), QString::number(port),
+                             QStringLiteral("--exit-when-idle"), QLatin1String(idleExitSeconds)};
+    const int keep = started->pipe ? started->pipe->writeEnd() : -1;
+    if (started->pipe) {
+        arguments << QStringLiteral("--ready-fd") << QString::number(keep);
+    }
+    if (!m_starter(m_program, arguments, keep)) {
+        return nullptr;
+    }
+    m_started.insert(port, started);
+    if (started->pipe) {
+        const std::weak_ptr<Started> weak = started;
+        started->pipe->wait([this, weak, port](const std::optional<QByteArray>& line) {
+            if (const auto alive = weak.lock()) {
+                heard(alive, port, Word::from(line));
+            }
+        });
+        // Without a word within the wait, whoever waits for it tries the port.
+        QTimer::singleShot(m_wait, &m_pending, [this, weak] {
+            if (const auto alive = weak.lock(); alive && !alive->word) {
+                for (Probe& p : std::exchange(alive->waiting, {})) {
+                    retry(std::move(p));
+                }
+            }
+        });
+    }
+    return started;
+}
+
+void LocalSite::await(Probe p) {
+    const auto started = startedLately(p.port);
+    if (!started || !started->pipe || (!started->word && started->until.hasExpired())) {
+        retry(std::move(p));
+    } else if (!started->word) {
+        started->waiting.push_back(std::move(p));
+    } else {
+        act(*started->word, std::move(p));
+    }
+}
+
+void LocalSite::heard(const std::shared_ptr<Started>& started, quint16 port, const Word& word) {
+    started->word = word;
+    if (word.kind == Word::Silent) {
+        // Most likely an older site that stopped at the option it does not know.
+        m_handPipe = false;
+        if (m_started.value(port) == started) {
+            m_started.remove(port);
+        }
+    }
+    for (Probe& p : std::exchange(started->waiting, {})) {
+        act(word, std::move(p));
+    }
+}
+
+// Even a site that said it is ready is only taken once its port is seen to be
+// this user's; one that failed may have lost the port to another site of
+// this user's, started at the same time, or to another user's program.
+void LocalSite::act(const Word& word, Probe p) {
+    switch (word.kind) {
+    case Word::Ready:
+        probe(std::move(p));
+        return;
+    case Word::Failed:
+        p.failure = word.reason;
+        probe(std::move(p));
+        return;
+    case Word::Silent:
+        p.started = false;
+        start(std::move(p));
+        return;
+    }
 }
 
 void LocalSite::retry(Probe p) {
+    if (p.failure) {
+        p.finish(*this, SiteProblem::Failed);
+        return;
+    }
     if (p.deadline.hasExpired()) {
         p.finish(*this, SiteProblem::NoAnswer);
         return;
@@ -278,7 +301,8 @@ void LocalSite::refused(Probe p) {
     }
 }
 
-SiteAnswer LocalSite::problem(SiteProblem problem, const QUrl& address) const {
+SiteAnswer LocalSite::problem(SiteProblem problem, const QUrl& address,
+                              const QString& reason) const {
     const QString port = QString::number(addresses::portOf(address));
     const QString seconds = QString::number(m_wait / 1000.0);
     const QString site = m_program.isEmpty() ? QStringLiteral("quelvix-site") : m_program;
@@ -295,6 +319,12 @@ SiteAnswer LocalSite::problem(SiteProblem problem, const QUrl& address) const {
         answer.what = QStringLiteral("本机的查询站点没有在端口 %1 上应答（等了 %2 秒）。"
                                      "在终端里运行它，就能看到原因：")
                           .arg(port, seconds);
+        answer.fix = command(site, QStringLiteral("--port ") + port);
+        break;
+    case SiteProblem::Failed:
+        answer.what = QStringLiteral("本机的查询站点无法在端口 %1 上启动：%2。"
+                                     "在终端里运行它，就能看到详情：")
+                          .arg(port, reason);
         answer.fix = command(site, QStringLiteral("--port ") + port);
         break;
     case SiteProblem::PortStuck:

@@ -27,8 +27,9 @@ struct EngineModule {
     ShowInEngineView show;
 };
 
-// The module holding the engine: beside the executable in the build tree,
-// in the library directory once installed. Loading it makes Qt WebEngine warn
+// The module holding the engine: in the library directory, relative to the
+// executable's (bin/ and lib/quelvix/ both in the build tree and installed);
+// a test links one beside its own executable. Loading it makes Qt WebEngine warn
 // that it "seems to be initialized from a plugin" and ask for a shared OpenGL
 // context before QApplication; that is deliberate here (see the module).
 std::optional<EngineModule> loadEngineModule(QString* error) {

@@ -7,12 +7,14 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 #include <arpa/inet.h>
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -55,6 +57,15 @@ QUrl lookupOn(quint16 port) {
     return QUrl(QStringLiteral("http://127.0.0.1:%1/filefound/pdf.html").arg(port));
 }
 
+// The arguments the site is started with, less the pipe it is handed.
+QStringList startArguments(quint16 port) {
+    return {"--port", QString::number(port), "--exit-when-idle", "1800"};
+}
+
+bool handsAPipe(const QStringList& arguments, int keep) {
+    return keep >= 0 && arguments.mid(4) == QStringList({"--ready-fd", QString::number(keep)});
+}
+
 // Starts the real site as the app would, but kept, so the test can end it.
 struct KeptStarts {
     ~KeptStarts() {
@@ -65,14 +76,52 @@ struct KeptStarts {
     }
     std::vector<std::unique_ptr<QProcess>> sites;
     QStringList lastArguments;
+    int lastKept = -1;
 
     platform::LocalSite::Starter starter() {
-        return [this](const QString& program, const QStringList& arguments) {
+        return [this](const QString& program, const QStringList& arguments, int keep) {
             lastArguments = arguments;
+            lastKept = keep;
             sites.push_back(std::make_unique<QProcess>());
+            sites.back()->setChildProcessModifier([keep] {
+                if (keep >= 0) {
+                    ::fcntl(keep, F_SETFD, 0);
+                }
+            });
             sites.back()->start(program, arguments);
             return sites.back()->waitForStarted();
         };
+    }
+};
+
+// A site played by the test: "started" when the starter is called, holding
+// its copy of the pipe's write end as a started program would; it listens,
+// says its line and ends when the test has it do so.
+struct FakeSite {
+    ~FakeSite() { end(); }
+    QList<QStringList> starts;
+    int pipe = -1;
+    QTcpServer listener;
+
+    platform::LocalSite::Starter starter() {
+        return [this](const QString&, const QStringList& arguments, int keep) {
+            starts << arguments;
+            end();
+            if (keep >= 0) {
+                pipe = ::dup(keep);
+            }
+            return true;
+        };
+    }
+    void say(const QByteArray& line) {
+        QVERIFY(pipe >= 0);
+        QCOMPARE(::write(pipe, line.constData(), size_t(line.size())), ssize_t(line.size()));
+    }
+    void end() {
+        if (pipe >= 0) {
+            ::close(pipe);
+            pipe = -1;
+        }
     }
 };
 
@@ -175,6 +224,10 @@ private slots:
     void anotherUsersListenerIsPassedBy_data();
     void anotherUsersListenerIsPassedBy();
     void aPortThatAcceptsNothingHoldsUpNothing();
+    void goesOnWhenTheSiteSaysItIsReady();
+    void aSiteThatCannotStartIsReportedOnceWithItsReason_data();
+    void aSiteThatCannotStartIsReportedOnceWithItsReason();
+    void aSiteThatEndsWithoutAWordIsStartedAgainAndTried();
 };
 
 void TestLocalSite::startsTheSiteAndTheLookupArrives() {
@@ -189,8 +242,8 @@ void TestLocalSite::startsTheSiteAndTheLookupArrives() {
     QCOMPARE(answers.list[0].problem, platform::SiteProblem::None);
     QVERIFY(accepts(port));
     QCOMPARE(starts.sites.size(), size_t(1));
-    QCOMPARE(starts.lastArguments,
-             (QStringList{"--port", QString::number(port), "--exit-when-idle", "1800"}));
+    QCOMPARE(starts.lastArguments.mid(0, 4), startArguments(port));
+    QVERIFY(handsAPipe(starts.lastArguments, starts.lastKept));
 }
 
 void TestLocalSite::startsNoneWhenOneAnswers() {
@@ -236,7 +289,8 @@ void TestLocalSite::twoAtOnceShareOneSite() {
 // tests); the browser is given the address as for any that does not
 // answer, and a failure of the browser is still reported, with the address.
 void TestLocalSite::goesAheadWhenNoSiteCanStart() {
-    platform::LocalSite site(QString(), [](const QString&, const QStringList&) { return false; });
+    platform::LocalSite site(QString(),
+                             [](const QString&, const QStringList&, int) { return false; });
     const QUrl address = lookupOn(freePort());
     Answers answers;
     site.whenReady(address, answers.then());
@@ -262,7 +316,7 @@ void TestLocalSite::goesAheadWhenNoSiteCanStart() {
 void TestLocalSite::startsOnTheSchemesDefaultPort() {
     QStringList asked;
     platform::LocalSite site(QStringLiteral("quelvix-site"),
-                             [&asked](const QString&, const QStringList& arguments) {
+                             [&asked](const QString&, const QStringList& arguments, int) {
                                  asked = arguments;
                                  return false;
                              });
@@ -366,8 +420,7 @@ void TestLocalSite::anotherUsersListenerIsPassedBy() {
     moved.setPort(ownPort);
     QCOMPARE(answers.list[0].problem, platform::SiteProblem::None);
     QCOMPARE(answers.list[0].address, moved);
-    QCOMPARE(starts.lastArguments,
-             (QStringList{"--port", QString::number(ownPort), "--exit-when-idle", "1800"}));
+    QCOMPARE(starts.lastArguments.mid(0, 4), startArguments(ownPort));
     QVERIFY(accepts(ownPort));
     QUrl searchMoved = search;
     searchMoved.setPort(ownPort);
@@ -402,7 +455,7 @@ void TestLocalSite::aPortThatAcceptsNothingHoldsUpNothing() {
     bool started = false;
     platform::LocalSite site(
         QStringLiteral("quelvix-site"),
-        [&started](const QString&, const QStringList&) { return started = true; }, 1000);
+        [&started](const QString&, const QStringList&, int) { return started = true; }, 1000);
     QElapsedTimer clock;
     qint64 lastTick = 0;
     qint64 longestGap = 0;
@@ -424,6 +477,116 @@ void TestLocalSite::aPortThatAcceptsNothingHoldsUpNothing() {
     QVERIFY(clock.elapsed() >= 900); // the wait, less a coarse timer's leeway
     // A blocking wait for the connection would stop the ticks for as long.
     QVERIFY2(longestGap < 150, qPrintable(QStringLiteral("%1 ms without a tick").arg(longestGap)));
+}
+
+// A site that listens before it can answer, as one does while it reads its
+// databases: the lookup goes on when the site says it is ready, not when its
+// port first takes a connection.
+void TestLocalSite::goesOnWhenTheSiteSaysItIsReady() {
+    const quint16 port = freePort();
+    FakeSite fake;
+    platform::LocalSite site(QStringLiteral("quelvix-site"), fake.starter());
+    bool said = false;
+    QTimer::singleShot(10 * 25, [&] {
+        QVERIFY(fake.listener.listen(QHostAddress::LocalHost, port)); // listening first
+        QTimer::singleShot(10 * 25, [&] {
+            fake.say("ready " + QByteArray::number(port) + '\n');
+            said = true;
+        });
+    });
+    std::optional<bool> answeredAfterTheWord;
+    Answers answers;
+    site.whenReady(lookupOn(port), [&](const platform::SiteAnswer& answer) {
+        answeredAfterTheWord = said;
+        answers.list << answer;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(answeredAfterTheWord.has_value(), 3000);
+    QVERIFY(*answeredAfterTheWord);
+    QCOMPARE(answers.list.size(), 1);
+    QCOMPARE(answers.list[0].problem, platform::SiteProblem::None);
+    QCOMPARE(fake.starts.size(), 1);
+}
+
+// The site's reason reaches the person once, from the browser command as
+// from the pane, and no address is handed to a browser that could only show
+// it failing.
+void TestLocalSite::aSiteThatCannotStartIsReportedOnceWithItsReason_data() {
+    QTest::addColumn<QByteArray>("said");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("port taken") << QByteArray("error 无法在 127.0.0.1:1 上监听：地址已在使用\n")
+                                << QStringLiteral("无法在 127.0.0.1:1 上监听：地址已在使用");
+    QTest::newRow("line cut off at the end")
+        << QByteArray("error catalog unreadable") << QStringLiteral("catalog unreadable");
+    QTest::newRow("control characters")
+        << QByteArray("error bad\x1b[31m\tthing\n") << QStringLiteral("bad[31m thing");
+}
+
+void TestLocalSite::aSiteThatCannotStartIsReportedOnceWithItsReason() {
+    QFETCH(QByteArray, said);
+    QFETCH(QString, reason);
+    const quint16 port = freePort();
+    FakeSite fake;
+    const int wait = 500;
+    platform::LocalSite site(QStringLiteral("quelvix-site"), fake.starter(), wait);
+    RecordingMessenger messenger;
+    QList<QUrl> opened;
+    platform::SiteBrowserLauncher launcher(
+        site, messenger, [&opened](const QUrl& to, const platform::LateBrowserFailure&) {
+            opened << to;
+            return std::optional<QString>();
+        });
+    QTimer::singleShot(0, [&] {
+        fake.say(said);
+        fake.end();
+    });
+    const QUrl search(QStringLiteral("http://127.0.0.1:%1/soso/pdf.htm").arg(port));
+    launcher.open(search);
+    QTRY_COMPARE_WITH_TIMEOUT(messenger.messages.size(), 1, 3000);
+    QVERIFY2(messenger.messages[0].text.contains(reason), qPrintable(messenger.messages[0].text));
+    QCOMPARE(messenger.messages[0].address, search.toString());
+
+    // Nothing more once the wait is over, when a site that said nothing is given up.
+    QTimer waitOver;
+    waitOver.setSingleShot(true);
+    QSignalSpy over(&waitOver, &QTimer::timeout);
+    waitOver.start(wait + 100);
+    QVERIFY(over.wait(wait * 4));
+    QCOMPARE(messenger.messages.size(), 1);
+    QVERIFY(opened.isEmpty());
+    QCOMPARE(fake.starts.size(), 1);
+}
+
+// An older site on PATH stops at --ready-fd as at any option it does not
+// know: it is started again without it and its port tried.
+void TestLocalSite::aSiteThatEndsWithoutAWordIsStartedAgainAndTried() {
+    const quint16 port = freePort();
+    FakeSite fake;
+    platform::LocalSite site(QStringLiteral("quelvix-site"),
+                             [&](const QString& program, const QStringList& arguments, int keep) {
+                                 fake.starter()(program, arguments, keep);
+                                 if (arguments.contains("--ready-fd")) {
+                                     fake.end(); // unknown option: ends at once
+                                 } else {
+                                     fake.listener.close();
+                                     fake.listener.listen(QHostAddress::LocalHost,
+                                                          arguments[1].toUShort());
+                                 }
+                                 return true;
+                             });
+    Answers answers;
+    site.whenReady(lookupOn(port), answers.then());
+    QTRY_COMPARE_WITH_TIMEOUT(answers.list.size(), 1, 3000);
+    QCOMPARE(answers.list[0].problem, platform::SiteProblem::None);
+    QCOMPARE(fake.starts.size(), 2);
+    QVERIFY(fake.starts[0].contains("--ready-fd"));
+    QCOMPARE(fake.starts[1], startArguments(port));
+
+    // And from then on, without it from the start.
+    const quint16 next = freePort();
+    site.whenReady(lookupOn(next), answers.then());
+    QTRY_COMPARE_WITH_TIMEOUT(answers.list.size(), 2, 3000);
+    QCOMPARE(fake.starts.size(), 3);
+    QCOMPARE(fake.starts[2], startArguments(next));
 }
 
 QTEST_GUILESS_MAIN(TestLocalSite)

@@ -31,7 +31,7 @@ struct Pane {
 
     explicit Pane(const QString& program = {}, bool startable = false, int waitMilliseconds = 2000)
         : site(
-              program, [startable](const QString&, const QStringList&) { return startable; },
+              program, [startable](const QString&, const QStringList&, int) { return startable; },
               waitMilliseconds)
         , pane(platform::attachWebPane(&host, site, browser, messenger)) {
         host.resize(545, 297);

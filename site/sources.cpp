@@ -1,0 +1,54 @@
+#include "sources.h"
+
+#include "mimesettling.h"
+#include "watcher.h"
+
+Sources::Sources(const Options& options)
+    : m_catalogDir(options.catalogDir)
+    , m_catalog(catalog::Catalog::load(options.catalogDir))
+    , m_pages(options.cache) {
+    if (!options.watch) {
+        return;
+    }
+    m_watcher = std::make_unique<Watcher>(
+        Watcher::Callbacks{.programsChanged = [this] { forget("已装程序有变"); },
+                           .mimeChanged = [this](const char* why) { forget(why, mimeSettling); },
+                           .catalogChanged =
+                               [this] {
+                                   reloadCatalog();
+                               }},
+        [this] { return catalog()->files(); });
+}
+
+// The watcher stops before what it calls on goes.
+Sources::~Sources() {
+    m_watcher.reset();
+}
+
+std::shared_ptr<const catalog::Catalog> Sources::catalog() const {
+    const QMutexLocker locker(&m_catalogLock);
+    return m_catalog;
+}
+
+// Whatever changed, the types, the programs and the icon themes are read
+// again: a package brings all three at once.
+void Sources::forget(const char* why, PageCache::Clock::duration settling) {
+    m_extensions.forget();
+    m_words.forget();
+    m_icons.forget();
+    m_installed.forget();
+    m_knowledge.forget();
+    catalog()->forgetRankings();
+    m_pages.invalidate(why, settling);
+}
+
+// Loaded aside while the old catalog keeps serving, so no request waits for it.
+void Sources::reloadCatalog() {
+    std::shared_ptr<const catalog::Catalog> fresh =
+        catalog::Catalog::load(m_catalogDir, catalog::Catalog::Reading::Whole);
+    {
+        const QMutexLocker locker(&m_catalogLock);
+        m_catalog.swap(fresh);
+    }
+    m_pages.invalidate("软件目录已重新读入");
+}
