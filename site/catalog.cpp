@@ -5,10 +5,12 @@
 #include "sitelog.h"
 
 #include <QCollator>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSet>
+#include <QStandardPaths>
 #include <algorithm>
 #include <appstream.h>
 #include <malloc.h>
@@ -231,15 +233,13 @@ QByteArray extractPrograms(AsPool* pool) {
 // The library's reading of the catalog, beside the count of the package
 // lists, which waits mostly on apt's helper and so goes on meanwhile.
 // Nothing when the catalog could not be read; kept only when it was read whole.
-std::optional<catalogcache::Extract> extractFrom(const QString& directory,
-                                                 const QStringList& sources) {
+std::optional<catalogcache::Extract> extractFrom(const QString& directory) {
     std::future<QHash<QString, int>> choices =
         std::async(std::launch::async, distribution::desktopChoices);
     bool loaded = false;
-    bool complete = false;
     catalogcache::Extract extract;
     {
-        const Pool pool = loadPool(directory, &loaded, &complete);
+        const Pool pool = loadPool(directory, &loaded, &extract.complete);
         if (loaded) {
             extract.programs = extractPrograms(pool.get());
         }
@@ -248,10 +248,19 @@ std::optional<catalogcache::Extract> extractFrom(const QString& directory,
     if (!loaded) {
         return std::nullopt;
     }
-    if (complete) {
-        catalogcache::keep(directory, sources, extract);
-    }
     return extract;
+}
+
+// What the kept reading depends on besides the catalog and the package
+// lists: the MIME databases, since the programs' types are sorted into
+// families by them, and this program, whose data names the families.
+QStringList sourcesOf(const QString& directory) {
+    QStringList sources = catalogFiles(directory) + distribution::packageLists();
+    for (const QString& dataDir :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        sources << dataDir + QStringLiteral("/mime/mime.cache");
+    }
+    return sources << QCoreApplication::applicationFilePath();
 }
 
 } // namespace
@@ -310,11 +319,11 @@ std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
     QElapsedTimer timer;
     timer.start();
     auto tables = std::make_shared<Tables>();
-    const QStringList sources = catalogFiles(directory) + distribution::packageLists();
+    const QStringList sources = sourcesOf(directory);
     std::optional<catalogcache::Extract> extract = catalogcache::find(directory, sources);
     const bool kept = extract.has_value();
     if (!kept) {
-        extract = extractFrom(directory, sources);
+        extract = extractFrom(directory);
         if (!extract) {
             return tables;
         }
@@ -324,11 +333,16 @@ std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
     tables->loaded = true;
     Interned interned;
     interned.choices = extract->choices;
+    interned.families = extract->families;
     for (const QByteArrayView record : split(extract->programs, recordEnd)) {
         const QList<QByteArrayView> fields = split(record, fieldEnd);
         if (fields.size() == Fields) { // not the empty one after the last record
             tables->add(componentOf(fields, &interned));
         }
+    }
+    if (!kept && extract->complete) {
+        extract->families = interned.families;
+        catalogcache::keep(directory, sources, *extract);
     }
     tables->orderByName();
     const QByteArray where = directory.isEmpty() ? QByteArray() : "（" + directory.toUtf8() + "）";

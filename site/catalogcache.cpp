@@ -15,7 +15,7 @@ namespace {
 
 // Raised whenever what the catalog's reading extracts changes shape.
 constexpr quint32 magic = 0x51564331; // "QVC1"
-constexpr quint32 version = 1;
+constexpr quint32 version = 2;
 // Far above any catalog's extract; a larger file is no cache of ours.
 constexpr qint64 maxBytes = 64 * 1024 * 1024;
 
@@ -44,7 +44,7 @@ std::optional<Extract> find(const QString& directory, const QStringList& sources
     if (foundMagic != magic || foundVersion != version) {
         return std::nullopt;
     }
-    in >> keptSources >> keptStamp >> extract.programs >> extract.choices;
+    in >> keptSources >> keptStamp >> extract.programs >> extract.choices >> extract.families;
     if (in.status() != QDataStream::Ok || !in.atEnd() || keptSources != sources ||
         keptStamp != filestamp::of(sources)) {
         return std::nullopt;
@@ -62,7 +62,7 @@ void keep(const QString& directory, const QStringList& sources, const Extract& e
     QDataStream out(&file);
     out.setVersion(QDataStream::Qt_6_0);
     out << magic << version << sources << filestamp::of(sources) << extract.programs
-        << extract.choices;
+        << extract.choices << extract.families;
     if (out.status() != QDataStream::Ok || !file.commit()) {
         qCDebug(lcCatalog, "软件目录的读出结果存不下：%s", qPrintable(file.errorString()));
     }

@@ -418,6 +418,7 @@ int main(int argc, char* argv[]) {
     qCInfo(lcSite, "已启动：版本 %s，端口 %d，%s", QUELVIX_VERSION, bound,
            limits.anyUser ? "公开站点，应答任何人" : "本机站点，只应答本用户");
     restart::keepPort(bound);
+    site.sources().warmUp();
     std::printf("listening on http://127.0.0.1:%d\n", bound);
     std::fflush(stdout);
     readyLine.ready(bound);

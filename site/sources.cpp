@@ -1,7 +1,10 @@
 #include "sources.h"
 
+#include "mimedirs.h"
 #include "mimesettling.h"
 #include "watcher.h"
+
+#include <gio/gio.h>
 
 Sources::Sources(const Options& options)
     : m_catalogDir(options.catalogDir)
@@ -23,6 +26,22 @@ Sources::Sources(const Options& options)
 // The watcher stops before what it calls on goes.
 Sources::~Sources() {
     m_watcher.reset();
+    for (std::thread& warming : m_warming) {
+        warming.join();
+    }
+}
+
+// Each part waits on a lock of its own (the MIME database's, GIO's, the
+// file system), so they go on side by side.
+void Sources::warmUp() {
+    m_warming.emplace_back([this] {
+        mimedirs::beforeReading();
+        m_extensions.all();
+    });
+    m_warming.emplace_back([this] {
+        m_icons.file(QStringLiteral("text-x-generic"));
+        g_list_free_full(g_app_info_get_all(), g_object_unref);
+    });
 }
 
 std::shared_ptr<const catalog::Catalog> Sources::catalog() const {

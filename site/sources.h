@@ -11,6 +11,8 @@
 #include <QMimeDatabase>
 #include <QMutex>
 #include <memory>
+#include <thread>
+#include <vector>
 
 class Watcher;
 
@@ -39,6 +41,11 @@ public:
     const icons::Themes& icons() const { return m_icons; }
     PageCache& pages() { return m_pages; }
 
+    // Reads what any first lookup needs on threads of its own, so that the
+    // first request, which comes as soon as the site is up, finds most of it
+    // done: the extension index, the icon themes and GIO's programs.
+    void warmUp();
+
 private:
     void forget(const char* why, PageCache::Clock::duration settling = {});
     void reloadCatalog();
@@ -54,5 +61,6 @@ private:
     distribution::Installed m_packages;
     knowledge::Knowledge m_knowledge{{m_mime, m_extensions, m_installed, m_packages, m_icons}};
     PageCache m_pages;
+    std::vector<std::thread> m_warming;
     std::unique_ptr<Watcher> m_watcher; // last: it calls on everything above
 };

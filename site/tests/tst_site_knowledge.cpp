@@ -104,6 +104,8 @@ void TestSiteKnowledge::catalogKeptAcrossStarts_data() {
     QTest::newRow("kept file damaged") << "damage" << false;
     QTest::newRow("kept file cut short") << "cut" << false;
     QTest::newRow("catalog changed since") << "catalog" << false;
+    // The programs' types are sorted into families by the MIME database.
+    QTest::newRow("types changed since") << "types" << false;
 }
 
 void TestSiteKnowledge::catalogKeptAcrossStarts() {
@@ -134,6 +136,13 @@ void TestSiteKnowledge::catalogKeptAcrossStarts() {
         QVERIFY(writeFile(world.catalog + "/yaml/quelvix-test.yml",
                           testCatalog() + component("org.example.New", "Newcomer",
                                                     "application/x-quelvix-test")));
+    } else if (change == "types") {
+        QVERIFY(writeFile(world.share + "/mime/packages/quelvix-extra.xml",
+                          "<?xml version=\"1.0\"?>\n<mime-info xmlns=\"http://www.freedesktop.org/"
+                          "standards/shared-mime-info\"><mime-type type=\"application/"
+                          "x-quelvix-extra\"><glob pattern=\"*.qvxextra\"/></mime-type>"
+                          "</mime-info>\n"));
+        QCOMPARE(QProcess::execute("update-mime-database", {world.share + "/mime"}), 0);
     }
     Site second(world.env, arguments);
     QVERIFY(second.isUp());
