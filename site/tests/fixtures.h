@@ -48,6 +48,16 @@ inline QByteArray testCatalog() {
 }
 
 struct TestWorld {
+    // Installs one more type into the test's MIME database, as a package would.
+    bool addType(const QByteArray& name, const QByteArray& comment, const QByteArray& glob) {
+        return writeFile(share + "/mime/packages/" + name + ".xml",
+                         "<?xml version=\"1.0\"?>\n<mime-info xmlns=\"http://www.freedesktop.org/"
+                         "standards/shared-mime-info\"><mime-type type=\"application/x-" +
+                             name + "\"><comment>" + comment + "</comment><glob pattern=\"" + glob +
+                             "\"/></mime-type></mime-info>\n") &&
+               QProcess::execute("update-mime-database", {share + "/mime"}) == 0;
+    }
+
     QTemporaryDir dir;
     QString share = dir.filePath("share");
     QString catalog = dir.filePath("catalog");

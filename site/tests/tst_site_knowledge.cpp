@@ -137,12 +137,7 @@ void TestSiteKnowledge::catalogKeptAcrossStarts() {
                           testCatalog() + component("org.example.New", "Newcomer",
                                                     "application/x-quelvix-test")));
     } else if (change == "types") {
-        QVERIFY(writeFile(world.share + "/mime/packages/quelvix-extra.xml",
-                          "<?xml version=\"1.0\"?>\n<mime-info xmlns=\"http://www.freedesktop.org/"
-                          "standards/shared-mime-info\"><mime-type type=\"application/"
-                          "x-quelvix-extra\"><glob pattern=\"*.qvxextra\"/></mime-type>"
-                          "</mime-info>\n"));
-        QCOMPARE(QProcess::execute("update-mime-database", {world.share + "/mime"}), 0);
+        QVERIFY(world.addType("quelvix-extra", "Extra test", "*.qvxextra"));
     }
     Site second(world.env, arguments);
     QVERIFY(second.isUp());
@@ -197,12 +192,7 @@ void TestSiteKnowledge::iconRoutesStayInside() {
 void TestSiteKnowledge::mimeDatabaseChangeShows() {
     QCOMPARE(m_site->get("/filefound/qvxnew.html").status, 404);
     const qsizetype logged = m_site->log().size();
-    QVERIFY(writeFile(m_world.share + "/mime/packages/quelvix-new.xml",
-                      "<?xml version=\"1.0\"?>\n<mime-info xmlns=\"http://www.freedesktop.org/"
-                      "standards/shared-mime-info\"><mime-type type=\"application/x-quelvix-new\">"
-                      "<comment>New test</comment><glob pattern=\"*.qvxnew\"/></mime-type>"
-                      "</mime-info>\n"));
-    QCOMPARE(QProcess::execute("update-mime-database", {m_world.share + "/mime"}), 0);
+    QVERIFY(m_world.addType("quelvix-new", "New test", "*.qvxnew"));
     QTRY_COMPARE_WITH_TIMEOUT(m_site->get("/filefound/qvxnew.html").status, 200, 20000);
     // And it stays: what was built while the database settled was not kept.
     const QByteArray settled =
