@@ -1,6 +1,7 @@
 #include "distribution.h"
 
-#include <QDateTime>
+#include "filestamp.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -186,17 +187,6 @@ QHash<QString, int> countChoices(const QStringList& lists) {
     return choices;
 }
 
-// What a file was when read: a change of either means read it again.
-QString stamp(const QStringList& files) {
-    QString stamp;
-    for (const QString& file : files) {
-        const QFileInfo info(file);
-        stamp += file + QString::number(info.size()) +
-                 QString::number(info.lastModified().toMSecsSinceEpoch()) + QLatin1Char('\n');
-    }
-    return stamp;
-}
-
 QSet<QString> readInstalled(const QString& path) {
     QSet<QString> packages;
     QFile file(path);
@@ -231,7 +221,7 @@ QHash<QString, int> desktopChoices() {
 
 std::shared_ptr<const QSet<QString>> Installed::packages() {
     const QString path = statusFile();
-    const QString now = stamp({path});
+    const QList<qint64> now = filestamp::of({path});
     const QMutexLocker locker(&m_lock);
     if (now != m_stamp || !m_packages) {
         m_packages = std::make_shared<const QSet<QString>>(readInstalled(path));

@@ -29,7 +29,7 @@ public:
 
 private:
     QMutex m_lock;
-    QString m_stamp;
+    QList<qint64> m_stamp;
     std::shared_ptr<const QSet<QString>> m_packages;
 };
 

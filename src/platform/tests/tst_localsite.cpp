@@ -149,6 +149,20 @@ std::optional<uid_t> otherUser() {
 
 // A listening socket of another user's, held by a child process that took
 // that user's uid before making it.
+// The launcher, with a browser that only records what it was handed and
+// answers with the failure given.
+struct RecordedBrowser {
+    explicit RecordedBrowser(platform::LocalSite& site, std::optional<QString> failure = {})
+        : launcher(site, messenger,
+                   [this, failure](const QUrl& to, const platform::LateBrowserFailure&) {
+                       opened << to;
+                       return failure;
+                   }) {}
+    RecordingMessenger messenger;
+    QList<QUrl> opened;
+    platform::SiteBrowserLauncher launcher;
+};
+
 class ForeignListener {
 public:
     ForeignListener(uid_t uid, const QString& address, quint16 port) {
@@ -298,13 +312,8 @@ void TestLocalSite::goesAheadWhenNoSiteCanStart() {
     QCOMPARE(answers.list[0].problem, platform::SiteProblem::Missing);
     QVERIFY(answers.list[0].fix.contains(QStringLiteral("apt-get install")));
 
-    RecordingMessenger messenger;
-    QList<QUrl> opened;
-    platform::SiteBrowserLauncher launcher(
-        site, messenger, [&opened](const QUrl& to, const platform::LateBrowserFailure&) {
-            opened << to;
-            return std::optional<QString>(QStringLiteral("no browser"));
-        });
+    RecordedBrowser browser(site, QStringLiteral("no browser"));
+    auto& [messenger, opened, launcher] = browser;
     launcher.open(address);
     QCOMPARE(opened, QList<QUrl>{address});
     QCOMPARE(messenger.messages.size(), 1);
@@ -397,13 +406,8 @@ void TestLocalSite::anotherUsersListenerIsPassedBy() {
     site.whenReady(lookupOn(port), answers.then());
     QTRY_COMPARE_WITH_TIMEOUT(answers.list.size(), 1, 3000);
 
-    RecordingMessenger messenger;
-    QList<QUrl> opened;
-    platform::SiteBrowserLauncher launcher(
-        site, messenger, [&opened](const QUrl& to, const platform::LateBrowserFailure&) {
-            opened << to;
-            return std::optional<QString>();
-        });
+    RecordedBrowser browser(site);
+    auto& [messenger, opened, launcher] = browser;
     const QUrl search(QStringLiteral("http://127.0.0.1:%1/soso/pdf.htm").arg(port));
     launcher.open(search);
 
@@ -528,13 +532,8 @@ void TestLocalSite::aSiteThatCannotStartIsReportedOnceWithItsReason() {
     FakeSite fake;
     const int wait = 500;
     platform::LocalSite site(QStringLiteral("quelvix-site"), fake.starter(), wait);
-    RecordingMessenger messenger;
-    QList<QUrl> opened;
-    platform::SiteBrowserLauncher launcher(
-        site, messenger, [&opened](const QUrl& to, const platform::LateBrowserFailure&) {
-            opened << to;
-            return std::optional<QString>();
-        });
+    RecordedBrowser browser(site);
+    auto& [messenger, opened, launcher] = browser;
     QTimer::singleShot(0, [&] {
         fake.say(said);
         fake.end();
