@@ -9,6 +9,10 @@
 # ratio and the time per extension. A cached page is timed too: what the
 # HTTP layer and the client take without building anything.
 # Last, nginx serves the export's files of the same pages to the same client.
+# The client is compiled (bench/page_client.cpp), so that little but the
+# server and the loopback is timed, and the servers and the client share one
+# core: waking a process on the other core costs a virtual machine tens of
+# microseconds each way, more than a page, and varies with the host's load.
 #     bench/export.sh [BUILD_DIR] [REQUESTS] [RUNS]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +22,9 @@ runs=${3:-3}
 site=$build/bin/quelvix-site
 ram=/dev/shm
 [ -w "$ram" ] || ram=${TMPDIR:-/tmp}
+cmake --build "$build" --target bench_pages >/dev/null
+one_core=
+if command -v taskset >/dev/null; then one_core="taskset -c 0"; fi
 work=$(mktemp -d "$ram/quelvix-bench.XXXXXX")
 pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -25,7 +32,7 @@ trap 'kill "${pids[@]}" 2>/dev/null || true; rm -rf "$work"' EXIT
 # Sets the variable to the site's root. Not run in a subshell, so that its
 # process is remembered and stopped at the end.
 start_site() { # variable, name, cache setting
-    QUELVIX_SITE_CACHE=$3 "$site" --port 0 >"$work/$2.out" 2>"$work/$2.log" &
+    QUELVIX_SITE_CACHE=$3 $one_core "$site" --port 0 >"$work/$2.out" 2>"$work/$2.log" &
     pids+=($!)
     until grep -qs listening "$work/$2.out"; do sleep 0.1; done
     printf -v "$1" '%s' "$(sed -n 's/^listening on //p' "$work/$2.out")"
@@ -36,35 +43,11 @@ start_site cached cached 1
 echo "| page (uncached) | requests | median µs | p99 µs | server's own median µs |"
 echo "|---|---|---|---|---|"
 times() { # site, label, extensions...
-    PYTHONPATH="$root/bench" python3 - "$@" "$requests" <<'PY'
-import sys, time, urllib.parse
-from httpclient import connect, fetch as get
-
-root = urllib.parse.urlsplit(sys.argv[1])
-label = sys.argv[2]
-count = int(sys.argv[-1])
-
-def fetch(connection, target):
-    status, fields, _ = get(connection, root, target)
-    if status != 200:
-        raise SystemExit("%s answered %d" % (target, status))
-    return float(fields.get(b"server-timing", b"page;dur=0").split(b"=")[1]) * 1000
-
-connection = connect(root)
-for extension in sys.argv[3:-1]:
-    target = b"/filefound/%s.html" % extension.encode()
-    fetch(connection, target)
-    times, server = [], []
-    for _ in range(count):
-        start = time.perf_counter_ns()
-        server.append(fetch(connection, target))
-        times.append((time.perf_counter_ns() - start) / 1000)
-    times.sort()
-    server.sort()
-    at = lambda values, share: values[min(len(values) - 1, int(len(values) * share))]
-    print("| %s%s | %d | %.0f | %.0f | %.0f |" % (target.decode(), label, count, at(times, 0.5),
-          at(times, 0.99), at(server, 0.5)))
-PY
+    local hostport=${1#http://}
+    local label=$2
+    shift 2
+    $one_core "$build/bench/bench_pages" "${hostport%:*}" "${hostport##*:}" "$requests" "$label" \
+        $(printf '/filefound/%s.html ' "$@")
 }
 times "$base" "" pdf png docx mp3 zip txt
 times "$cached" " (cached: the HTTP layer and the client alone)" pdf
@@ -108,7 +91,7 @@ http {
     server { listen 127.0.0.1:$nginx_port; root $work/export; }
 }
 CONF
-    nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
+    $one_core nginx -p "$work/nginx" -c "$work/nginx/nginx.conf" -g 'daemon off;' &
     pids+=($!)
     until curl -sf -o /dev/null "http://127.0.0.1:$nginx_port/filefound/pdf.html"; do sleep 0.1; done
     echo
