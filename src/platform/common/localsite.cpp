@@ -5,10 +5,8 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTcpSocket>
 #include <QTimer>
 #include <vector>
 
@@ -25,11 +23,6 @@ QString installedSite() {
     const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/quelvix-site");
     return QFileInfo(beside).isExecutable() ? beside
                                             : QStandardPaths::findExecutable("quelvix-site");
-}
-
-QHostAddress hostOf(const QUrl& address) {
-    return address.host() == QLatin1String("localhost") ? QHostAddress(QHostAddress::LocalHost)
-                                                        : QHostAddress(address.host());
 }
 
 // A command as a shell reads it back: the program quoted when it has to be.
@@ -259,38 +252,31 @@ void LocalSite::retry(Probe p) {
 }
 
 // A connection is tried on the event loop: refused is told at once; a port
-// whose listener takes nothing is given up when the wait is over.
+// whose listener takes nothing is given up when the wait is over. The attempt
+// lives as long as its timer: both go when either settles it, or with the site.
 void LocalSite::connectTo(Probe p) {
-    auto* socket = new QTcpSocket(&m_pending);
-    auto* wait = new QTimer(socket);
+    auto* wait = new QTimer(&m_pending);
     wait->setSingleShot(true);
     const auto probe = std::make_shared<Probe>(std::move(p));
-    // Whichever comes first settles the attempt and cuts off the others.
-    const auto settle = [socket, wait] {
-        wait->stop();
-        wait->disconnect();
-        socket->disconnect();
-        socket->abort();
-        socket->deleteLater();
-    };
-    QObject::connect(socket, &QTcpSocket::connected, socket, [this, probe, settle] {
-        settle();
-        if (holderOf(probe->port) == Holder::Other) { // taken over meanwhile
-            heldByOther(std::move(*probe));
-        } else {
-            probe->finish(*this, SiteProblem::None);
-        }
-    });
-    QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this, probe, settle] {
-        settle();
-        refused(std::move(*probe));
-    });
-    QObject::connect(wait, &QTimer::timeout, socket, [this, probe, settle] {
-        settle();
+    const auto attempt = std::make_shared<std::unique_ptr<sitelaunch::Connecting>>();
+    QObject::connect(wait, &QTimer::timeout, wait, [this, probe, wait, attempt] {
+        attempt->reset();
+        wait->deleteLater();
         probe->finish(*this, SiteProblem::PortStuck);
     });
     wait->start(int(std::max(probe->deadline.remainingTime(), leastConnectMilliseconds)));
-    socket->connectToHost(hostOf(probe->address), probe->port);
+    *attempt = sitelaunch::tryConnect(
+        probe->address.host(), probe->port, [this, probe, wait](bool connected) {
+            wait->stop();
+            wait->deleteLater();
+            if (!connected) {
+                refused(std::move(*probe));
+            } else if (holderOf(probe->port) == Holder::Other) { // taken over meanwhile
+                heldByOther(std::move(*probe));
+            } else {
+                probe->finish(*this, SiteProblem::None);
+            }
+        });
 }
 
 void LocalSite::refused(Probe p) {

@@ -43,4 +43,16 @@ public:
 // Nothing where programs cannot be handed a pipe.
 std::unique_ptr<ReadyPipe> openReadyPipe();
 
+// A connection being tried; dropping it cuts the attempt off unheard.
+class Connecting {
+public:
+    virtual ~Connecting() = default;
+};
+
+// Tries a TCP connection to the host ("localhost" or an address written out)
+// and port, on the event loop, and closes it at once: then(true) once it was
+// taken, then(false) once refused or impossible, never before this returns.
+std::unique_ptr<Connecting> tryConnect(const QString& host, quint16 port,
+                                       std::function<void(bool)> then);
+
 } // namespace platform::sitelaunch

@@ -1,9 +1,11 @@
 #include "common/sitelaunch.h"
 
 #include <QFile>
-#include <QHostAddress>
 #include <QSocketNotifier>
-#include <QtEndian>
+#include <QTimer>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -26,30 +28,62 @@ uint currentUser() {
 
 namespace {
 
+// A socket's address as the kernel's tables give it: its bytes in network
+// order, four of them for IPv4.
+struct Address {
+    std::array<quint8, 16> bytes{};
+    bool isV4 = false;
+    bool isRead = false;
+};
+
+Address v4Address(const quint8* bytes) {
+    Address address;
+    address.isV4 = true;
+    address.isRead = true;
+    std::copy(bytes, bytes + 4, address.bytes.begin());
+    return address;
+}
+
+Address v6Address(const quint8* bytes) {
+    Address address;
+    address.isRead = true;
+    std::copy(bytes, bytes + 16, address.bytes.begin());
+    return address;
+}
+
 // An address in /proc/net/tcp{,6}: the raw bytes, written as 32-bit words in
 // the machine's own order.
-QHostAddress procAddress(QStringView hex) {
+Address procAddress(QStringView hex) {
     QByteArray bytes;
     for (qsizetype i = 0; i + 8 <= hex.size(); i += 8) {
         const quint32 word = hex.mid(i, 8).toUInt(nullptr, 16);
         bytes.append(reinterpret_cast<const char*>(&word), sizeof word);
     }
+    const auto* raw = reinterpret_cast<const quint8*>(bytes.constData());
     if (bytes.size() == 4) {
-        return QHostAddress(qFromBigEndian<quint32>(bytes.constData()));
+        return v4Address(raw);
     }
     if (bytes.size() == 16) {
-        return QHostAddress(reinterpret_cast<const quint8*>(bytes.constData()));
+        return v6Address(raw);
     }
     return {};
 }
 
-// Whether a connection to loopback could reach a socket bound to this address.
-bool servesLoopback(const QHostAddress& bound) {
-    bool mapped = false;
-    const QHostAddress v4(bound.toIPv4Address(&mapped));
-    const QHostAddress& address = mapped ? v4 : bound;
-    return address.isLoopback() || address == QHostAddress::AnyIPv4 ||
-           address == QHostAddress::AnyIPv6;
+// Whether a connection to loopback could reach a socket bound to this
+// address: loopback itself, or every address, in either family.
+bool servesLoopback(const Address& bound) {
+    if (!bound.isRead) {
+        return false;
+    }
+    const quint8* b = bound.bytes.data();
+    const bool mapped = !bound.isV4 && std::all_of(b, b + 10, [](quint8 x) { return x == 0; }) &&
+                        b[10] == 0xff && b[11] == 0xff;
+    if (bound.isV4 || mapped) {
+        const quint8* v4 = bound.isV4 ? b : b + 12;
+        return v4[0] == 127 || std::all_of(v4, v4 + 4, [](quint8 x) { return x == 0; });
+    }
+    const bool zeroUpTo15 = std::all_of(b, b + 15, [](quint8 x) { return x == 0; });
+    return zeroUpTo15 && (b[15] == 0 || b[15] == 1);
 }
 
 // What is kept of a program to start, ready before forking: between fork
@@ -172,7 +206,7 @@ private:
 
 // Whose a listener is, by its address and owner.
 struct Listener {
-    QHostAddress address;
+    Address address;
     uint owner = 0;
 };
 
@@ -238,10 +272,9 @@ std::optional<std::vector<Listener>> readListeners(int fd, quint16 port) {
                 continue;
             }
             const auto* bytes = reinterpret_cast<const quint8*>(socket->id.idiag_src);
-            listeners.push_back({socket->idiag_family == AF_INET
-                                     ? QHostAddress(qFromBigEndian<quint32>(bytes))
-                                     : QHostAddress(bytes),
-                                 socket->idiag_uid});
+            listeners.push_back(
+                {socket->idiag_family == AF_INET ? v4Address(bytes) : v6Address(bytes),
+                 socket->idiag_uid});
         }
     }
 }
@@ -356,6 +389,104 @@ std::unique_ptr<ReadyPipe> openReadyPipe() {
     }
     fcntl(ends[0], F_SETFL, O_NONBLOCK);
     return std::make_unique<PipeReader>(ends[0], ends[1]);
+}
+
+namespace {
+
+class Connection final : public Connecting {
+public:
+    Connection(const QString& host, quint16 port, std::function<void(bool)> then)
+        : m_then(std::move(then)) {
+        sockaddr_storage address{};
+        const socklen_t length = addressOf(host, port, &address);
+        m_fd = length == 0
+                   ? -1
+                   : socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        int result = -1;
+        if (m_fd >= 0) {
+            do {
+                result = connect(m_fd, reinterpret_cast<const sockaddr*>(&address), length);
+            } while (result != 0 && errno == EINTR);
+        }
+        if (result != 0 && m_fd >= 0 && errno == EINPROGRESS) {
+            m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Write);
+            QObject::connect(m_notifier, &QSocketNotifier::activated, m_notifier,
+                             [this] { finish(connectError() == 0); });
+            return;
+        }
+        // Loopback often answers at once; the caller still hears on the loop.
+        m_soon = new QTimer;
+        m_soon->setSingleShot(true);
+        QObject::connect(m_soon, &QTimer::timeout, m_soon,
+                         [this, connected = result == 0] { finish(connected); });
+        m_soon->start(0);
+    }
+
+    ~Connection() override { stop(); }
+
+private:
+    static socklen_t addressOf(const QString& host, quint16 port, sockaddr_storage* storage) {
+        const QByteArray name =
+            host == QLatin1String("localhost") ? QByteArrayLiteral("127.0.0.1") : host.toLatin1();
+        auto* v4 = reinterpret_cast<sockaddr_in*>(storage);
+        if (inet_pton(AF_INET, name.constData(), &v4->sin_addr) == 1) {
+            v4->sin_family = AF_INET;
+            v4->sin_port = htons(port);
+            return sizeof(sockaddr_in);
+        }
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(storage);
+        if (inet_pton(AF_INET6, name.constData(), &v6->sin6_addr) == 1) {
+            v6->sin6_family = AF_INET6;
+            v6->sin6_port = htons(port);
+            return sizeof(sockaddr_in6);
+        }
+        return 0;
+    }
+
+    int connectError() const {
+        int error = 0;
+        socklen_t size = sizeof error;
+        return getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 ? error : errno;
+    }
+
+    // then() may end this attempt: nothing of it is used after the call.
+    void finish(bool connected) {
+        stop();
+        const auto then = std::move(m_then);
+        then(connected);
+    }
+
+    // The notifier or the timer may be the one whose signal is being handled.
+    void stop() {
+        if (m_soon) {
+            m_soon->stop();
+            m_soon->disconnect();
+            m_soon->deleteLater();
+            m_soon = nullptr;
+        }
+        if (m_notifier) {
+            m_notifier->setEnabled(false);
+            m_notifier->disconnect();
+            m_notifier->deleteLater();
+            m_notifier = nullptr;
+        }
+        if (m_fd >= 0) {
+            close(m_fd);
+            m_fd = -1;
+        }
+    }
+
+    int m_fd = -1;
+    QSocketNotifier* m_notifier = nullptr;
+    QTimer* m_soon = nullptr;
+    std::function<void(bool)> m_then;
+};
+
+} // namespace
+
+std::unique_ptr<Connecting> tryConnect(const QString& host, quint16 port,
+                                       std::function<void(bool)> then) {
+    return std::make_unique<Connection>(host, port, std::move(then));
 }
 
 } // namespace platform::sitelaunch

@@ -378,6 +378,7 @@ void TestLocalSite::anotherUsersListenerIsPassedBy_data() {
     QTest::newRow("0.0.0.0") << "0.0.0.0" << false;
     QTest::newRow("::1") << "::1" << false;
     QTest::newRow(":: (both families)") << "::" << false;
+    QTest::newRow("::ffff:127.0.0.1 (IPv4 as IPv6)") << "::ffff:127.0.0.1" << false;
     QTest::newRow("own port taken too") << "127.0.0.1" << true;
 }
 
