@@ -3,9 +3,15 @@
 #include "advice.h"
 #include "remembered.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QMimeDatabase>
+#include <QSet>
+#include <QStandardPaths>
 #include <algorithm>
+#include <optional>
 
 namespace extensions {
 
@@ -19,7 +25,6 @@ struct Named {
 
 struct Table {
     QHash<QString, QList<Named>> byExtension;
-    QHash<QString, QStringList> ofType;
     QStringList sorted;
 };
 
@@ -75,15 +80,15 @@ QStringList expand(QStringView tail) {
     return names.first().isEmpty() ? QStringList() : names;
 }
 
+// The extensions a pattern names; none for a pattern that is not "*." and a
+// short list of names.
+QStringList namesIn(const QString& pattern) {
+    return pattern.startsWith(QLatin1String("*.")) ? expand(QStringView(pattern).mid(2))
+                                                   : QStringList();
+}
+
 void addPattern(const QString& type, const QString& pattern, Table* index) {
-    if (!pattern.startsWith(QLatin1String("*."))) {
-        return;
-    }
-    for (const QString& name : expand(QStringView(pattern).mid(2))) {
-        QStringList& spelt = index->ofType[type];
-        if (!spelt.contains(name)) {
-            spelt << name;
-        }
+    for (const QString& name : namesIn(pattern)) {
         QList<Named>& named = index->byExtension[pageName(name)];
         const bool sameCase = name == pageName(name);
         const auto known = std::find_if(named.begin(), named.end(),
@@ -96,13 +101,71 @@ void addPattern(const QString& type, const QString& pattern, Table* index) {
     }
 }
 
-Table build(const QMimeDatabase& database) {
+// Every type's patterns as Qt gives them: it reads each type's definition
+// file for them, under its one lock.
+Table fromDatabase(const QMimeDatabase& database) {
     Table index;
     for (const QMimeType& type : database.allMimeTypes()) {
         for (const QString& pattern : type.globPatterns()) {
             addPattern(type.name(), pattern, &index);
         }
     }
+    return index;
+}
+
+// The types a database has a definition file for, in lower case as the
+// files are named (and as Qt looks for them).
+QSet<QString> definedIn(const QString& database) {
+    QSet<QString> types;
+    for (const QString& media : QDir(database).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        for (const QString& file :
+             QDir(database + QLatin1Char('/') + media).entryList({QStringLiteral("*.xml")})) {
+            types.insert((media + QLatin1Char('/') + file.chopped(4)).toLower());
+        }
+    }
+    return types;
+}
+
+// The same patterns from the files the database was compiled with, in a few
+// milliseconds instead of a definition file per type. Like Qt, the first
+// database (in XDG order) with a type's definition file gives all of its
+// patterns; "globs2" lists them as weight:type:pattern[:flags]. Nothing when
+// a database has no such file (Qt then reads its packages), and then Qt is
+// asked.
+std::optional<Table> fromFiles() {
+    const QStringList databases = QStandardPaths::locateAll(
+        QStandardPaths::GenericDataLocation, QStringLiteral("mime"), QStandardPaths::LocateDirectory);
+    if (databases.isEmpty()) {
+        return std::nullopt; // Qt answers from the copy built into it
+    }
+    Table index;
+    QSet<QString> defined;
+    for (const QString& database : databases) {
+        QFile globs(database + QStringLiteral("/globs2"));
+        if (!QFileInfo::exists(database + QStringLiteral("/mime.cache")) ||
+            !globs.open(QIODevice::ReadOnly)) {
+            return std::nullopt;
+        }
+        QSet<QString> definedHere = definedIn(database);
+        definedHere.subtract(defined);
+        for (const QByteArray& line : globs.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.split(':');
+            if (fields.size() < 3 || line.startsWith('#')) {
+                continue;
+            }
+            const QString type = QString::fromUtf8(fields[1]);
+            if (definedHere.contains(type.toLower())) {
+                addPattern(type, QString::fromUtf8(fields[2]), &index);
+            }
+        }
+        defined.unite(definedHere);
+    }
+    return index;
+}
+
+Table build(const QMimeDatabase& database) {
+    std::optional<Table> read = fromFiles();
+    Table index = read ? std::move(*read) : fromDatabase(database);
     // The database hands types out in its hashes' order, which differs from
     // run to run; pages list them alike every time.
     for (QList<Named>& named : index.byExtension) {
@@ -169,7 +232,15 @@ QStringList Index::all() {
 }
 
 QStringList Index::of(const QMimeType& type) {
-    return table()->ofType.value(type.name());
+    QStringList spelt;
+    for (const QString& pattern : type.globPatterns()) {
+        for (const QString& name : namesIn(pattern)) {
+            if (!spelt.contains(name)) {
+                spelt << name;
+            }
+        }
+    }
+    return spelt;
 }
 
 QString pageName(const QString& extension) {
