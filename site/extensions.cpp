@@ -133,8 +133,9 @@ QSet<QString> definedIn(const QString& database) {
 // a database has no such file (Qt then reads its packages), and then Qt is
 // asked.
 std::optional<Table> fromFiles() {
-    const QStringList databases = QStandardPaths::locateAll(
-        QStandardPaths::GenericDataLocation, QStringLiteral("mime"), QStandardPaths::LocateDirectory);
+    const QStringList databases =
+        QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("mime"),
+                                  QStandardPaths::LocateDirectory);
     if (databases.isEmpty()) {
         return std::nullopt; // Qt answers from the copy built into it
     }
