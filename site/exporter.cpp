@@ -14,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 namespace exporter {
@@ -70,6 +71,13 @@ struct Job {
     QByteArray file;    // relative to the export
 };
 
+// Files one thread writes one after the other: all of an extension's pages,
+// so that no two threads work out the same types at once.
+struct Task {
+    QList<Job> jobs;
+    qsizetype extension = -1; // its place in the order the types are prepared; -1: none
+};
+
 http::Response ask(routes::Site& site, const QByteArray& address) {
     http::Request request;
     request.method = "GET";
@@ -77,19 +85,23 @@ http::Response ask(routes::Site& site, const QByteArray& address) {
     return site.respond(request);
 }
 
-// Page files for every extension a link may name.
-QList<Job> pageJobs(knowledge::Knowledge& knowledge) {
-    QList<Job> jobs = {{"/", "index.html"}, {"/404.html", "404.html"}, {"/style.css", "style.css"}};
-    for (const QString& extension : knowledge.knownExtensions()) {
+// Page files for every extension a link may name, in the order given.
+QList<Task> pageTasks(const QStringList& extensions) {
+    QList<Task> tasks = {
+        {{{"/", "index.html"}}}, {{{"/404.html", "404.html"}}}, {{{"/style.css", "style.css"}}}};
+    for (qsizetype i = 0; i < extensions.size(); ++i) {
+        const QString& extension = extensions[i];
         if (extension.contains(QLatin1Char('/')) || extension.startsWith(QLatin1Char('.'))) {
             continue;
         }
+        Task task{{}, i};
         for (const addresses::Page page : {addresses::Page::Lookup, addresses::Page::Search}) {
-            jobs.append({addresses::pagePath(page, extension).toLatin1(),
-                         addresses::pageFile(page, extension).toUtf8()});
+            task.jobs.append({addresses::pagePath(page, extension).toLatin1(),
+                              addresses::pageFile(page, extension).toUtf8()});
         }
+        tasks.append(task);
     }
-    return jobs;
+    return tasks;
 }
 
 QString failure(const QString& what, int error) {
@@ -103,37 +115,60 @@ public:
         : m_site(site)
         , m_root(root) {}
 
-    // Each thread takes the next job until none is left, one failed or a
-    // signal asked to stop.
-    void work(const QList<Job>& jobs) {
-        for (qsizetype i = m_next++; i < jobs.size() && !m_failed && !StopSignals::stopping();
-             i = m_next++) {
-            const http::Response response = ask(m_site, jobs[i].address);
-            // The 404 page is the one page whose status says so.
-            if (response.status != 200 && jobs[i].address != "/404.html") {
-                continue;
+    // Each thread takes the next task until none is left, one failed or a
+    // signal asked to stop, waiting if need be until its types are prepared.
+    // What it wrote is told once, at the end: a lock taken per page would
+    // have the threads waiting on each other.
+    void work(const QList<Task>& tasks) {
+        QSet<QByteArray> written;
+        QSet<QByteArray> icons;
+        QString error;
+        for (qsizetype i = m_next++; i < tasks.size() && error.isEmpty(); i = m_next++) {
+            waitUntilPrepared(tasks[i].extension);
+            for (const Job& job : tasks[i].jobs) {
+                if (m_failed || StopSignals::stopping()) {
+                    break;
+                }
+                error = writeAnswer(job, &icons);
+                if (!error.isEmpty()) {
+                    m_failed = true;
+                    break;
+                }
+                written.insert(job.file);
+                progress(++m_done);
             }
-            const QString error = write(jobs[i].file, response.body);
-            const QMutexLocker locker(&m_lock);
-            if (!error.isEmpty()) {
-                fail(error);
-                return;
-            }
-            m_written.insert(jobs[i].file);
-            for (const QByteArray& icon : response.icons) {
-                m_icons.insert(icon);
-            }
-            progress(++m_done, jobs.size());
         }
+        const QMutexLocker locker(&m_lock);
+        if (!error.isEmpty() && m_error.isEmpty()) {
+            m_error = error;
+        }
+        m_written.unite(written);
+        m_icons.unite(icons);
     }
 
-    void runAll(const QList<Job>& jobs, int threads) {
+    // QMimeDatabase answers every thread through one lock, and reads a
+    // type's definition file the first time it is asked about it: one
+    // thread asks it what the pages need, extension after extension, and
+    // writes pages too once that is done, while the others write the pages
+    // of the extensions prepared so far.
+    void runAll(const QList<Task>& tasks, int threads, knowledge::Knowledge* preparing = nullptr,
+                const QStringList& extensions = {}) {
         m_next = 0;
         m_done = 0;
+        m_total = 0;
+        for (const Task& task : tasks) {
+            m_total += task.jobs.size();
+        }
+        m_prepared = preparing ? 0 : std::numeric_limits<qsizetype>::max();
         m_timer.start();
         std::vector<std::thread> workers;
         for (int i = 0; i < threads; ++i) {
-            workers.emplace_back([this, &jobs] { work(jobs); });
+            workers.emplace_back([this, &tasks, preparing, &extensions, i] {
+                if (i == 0 && preparing) {
+                    prepare(*preparing, extensions);
+                }
+                work(tasks);
+            });
         }
         for (std::thread& worker : workers) {
             worker.join();
@@ -141,14 +176,14 @@ public:
         std::fprintf(stderr, "\n");
     }
 
-    QList<Job> iconJobs() const {
-        QList<Job> jobs;
+    QList<Task> iconTasks() const {
+        QList<Task> tasks;
         QList<QByteArray> addresses(m_icons.begin(), m_icons.end());
         std::sort(addresses.begin(), addresses.end());
         for (const QByteArray& address : addresses) {
-            jobs.append({address, address.mid(1)});
+            tasks.append({{{address, address.mid(1)}}});
         }
-        return jobs;
+        return tasks;
     }
 
     // Once the threads are joined.
@@ -156,6 +191,37 @@ public:
     QSet<QByteArray> written() const { return m_written; }
 
 private:
+    void prepare(knowledge::Knowledge& knowledge, const QStringList& extensions) {
+        for (qsizetype i = 0; i < extensions.size() && !m_failed && !StopSignals::stopping(); ++i) {
+            knowledge.prepare(extensions[i]);
+            m_prepared.store(i + 1);
+            m_prepared.notify_all();
+        }
+        // Stopped early, the others work out what they need themselves.
+        m_prepared.store(std::numeric_limits<qsizetype>::max());
+        m_prepared.notify_all();
+    }
+
+    void waitUntilPrepared(qsizetype extension) {
+        for (qsizetype prepared = m_prepared.load(); prepared <= extension;
+             prepared = m_prepared.load()) {
+            m_prepared.wait(prepared);
+        }
+    }
+
+    // The site's answer to the job, written; the icons it shows noted.
+    QString writeAnswer(const Job& job, QSet<QByteArray>* icons) const {
+        const http::Response response = ask(m_site, job.address);
+        // The 404 page is the one page whose status says so.
+        if (response.status != 200 && job.address != "/404.html") {
+            return {};
+        }
+        for (const QByteArray& icon : response.icons) {
+            icons->insert(icon);
+        }
+        return write(job.file, response.body);
+    }
+
     QString write(const QByteArray& file, const QByteArray& content) const {
         const QString path = m_root.versionPath() + QLatin1Char('/') + QString::fromUtf8(file);
         if (!safefs::isPlainPath(file)) {
@@ -170,14 +236,8 @@ private:
         return error == 0 ? QString() : failure(QStringLiteral("cannot write %1").arg(path), error);
     }
 
-    void fail(const QString& error) {
-        if (m_error.isEmpty()) {
-            m_error = error;
-        }
-        m_failed = true;
-    }
-
-    void progress(qsizetype done, qsizetype total) {
+    void progress(qsizetype done) {
+        const qsizetype total = m_total;
         if (done % 200 == 0 || done == total) {
             const double seconds = std::max(0.001, m_timer.elapsed() / 1000.0);
             std::fprintf(stderr, "\rexported %lld of %lld files, %.0f files/s", qlonglong(done),
@@ -189,40 +249,29 @@ private:
     const webroot::WebRoot& m_root;
     std::atomic<qsizetype> m_next{0};
     std::atomic<bool> m_failed{false};
+    std::atomic<qsizetype> m_done{0};
+    qsizetype m_total = 0;
+    std::atomic<qsizetype> m_prepared{0}; // how many extensions' types are prepared
     QElapsedTimer m_timer;
     QMutex m_lock; // guards what follows
-    qsizetype m_done = 0;
     QSet<QByteArray> m_icons;
     QSet<QByteArray> m_written;
     QString m_error;
 };
-
-// What the pages need of the type database is worked out first, while the
-// catalog is still being read on a thread of its own, so the pages built
-// after it no longer wait on each other for it. One thread asks: the
-// database answers one at a time, and two asking would only take turns.
-void prepareTypes(knowledge::Knowledge& knowledge) {
-    for (const QString& extension : knowledge.knownExtensions()) {
-        if (StopSignals::stopping()) {
-            return;
-        }
-        knowledge.prepare(extension);
-    }
-}
 
 QString writeVersion(webroot::WebRoot& root, int jobs, routes::Site& site) {
     Run run(site, root);
     knowledge::Knowledge& knowledge = site.sources().knowledge();
     QElapsedTimer timer;
     timer.start();
-    const QList<Job> pages = pageJobs(knowledge);
-    prepareTypes(knowledge);
-    qCDebug(lcExport, "%lld 个页面的类型资料已备好，用时 %lld 毫秒", qlonglong(pages.size()),
+    const QStringList extensions = knowledge.knownExtensions();
+    qCDebug(lcExport, "%lld 个扩展名已列出，用时 %lld 毫秒", qlonglong(extensions.size()),
             qlonglong(timer.elapsed()));
-    run.runAll(pages, jobs);
+    const QList<Task> pages = pageTasks(extensions);
+    run.runAll(pages, jobs, &knowledge, extensions);
     qCDebug(lcExport, "页面已写好，到此用时 %lld 毫秒", qlonglong(timer.elapsed()));
     if (run.error().isEmpty() && !StopSignals::stopping()) {
-        run.runAll(run.iconJobs(), jobs);
+        run.runAll(run.iconTasks(), jobs);
     }
     qCDebug(lcExport, "图标已写好，到此用时 %lld 毫秒", qlonglong(timer.elapsed()));
     QString error = run.error().isEmpty() ? StopSignals::reason() : run.error();

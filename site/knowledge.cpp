@@ -27,13 +27,15 @@ Program programOf(const installed::App& app, bool isDefault, const ranking::Targ
     if (fit.tier == ranking::Tier::None) {
         fit.tier = ranking::Tier::Exact;
     }
-    return {app.name,     app.id,           app.description, isDefault,
-            app.iconFile, packaged.package, false,           fit};
+    return {app.name,  app.id,       app.description,
+            isDefault, app.iconFile, packaged.package,
+            false,     fit,          /*icon: filled in later*/ {}};
 }
 
 Program installedFromCatalog(const catalog::Program& program) {
-    return {program.name,    program.id, program.summary, false, program.iconFile,
-            program.package, true,       program.fit};
+    return {program.name, program.id,       program.summary,
+            false,        program.iconFile, program.package,
+            true,         program.fit,      /*icon: filled in later*/ {}};
 }
 
 // The default program first, then every other one that declares the type.
@@ -346,7 +348,12 @@ QStringList Knowledge::suggestions(const QString& text) {
 
 void Knowledge::prepare(const QString& extension) {
     for (const QString& name : typesNamed(extension)) {
-        factsOf(name);
+        const std::shared_ptr<const TypeFacts> facts = factsOf(name);
+        // A program that opens only a type above this one is listed under
+        // that type's description.
+        for (const QStringList& ancestor : facts ? facts->target.ancestors : QList<QStringList>()) {
+            factsOf(ancestor.first());
+        }
     }
 }
 

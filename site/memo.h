@@ -3,12 +3,13 @@
 #include "mimesettling.h"
 
 #include <QHash>
-#include <QMutex>
+#include <QReadWriteLock>
 #include <chrono>
 
 // Answers kept by key until what they were worked out from changes. They are
-// worked out outside the lock, so threads building pages do not wait on each
-// other (two may work out the same one; either answer is right). One worked
+// worked out outside the lock, and found under a lock readers share, so
+// threads building pages do not wait on each other (two may work out the
+// same one; either answer is right). One worked
 // out across a change is not kept, nor one worked out while the MIME
 // database may still answer from its old files (see mimesettling.h).
 template <typename Key, typename T> class Memo {
@@ -17,7 +18,7 @@ public:
         quint64 generation = 0;
         Clock::time_point changedAt;
         {
-            const QMutexLocker locker(&m_lock);
+            const QReadLocker locker(&m_lock);
             const auto found = m_kept.constFind(key);
             if (found != m_kept.cend()) {
                 return *found;
@@ -27,8 +28,14 @@ public:
         }
         T value = work(key);
         if (Clock::now() >= changedAt + mimeSettling) {
-            const QMutexLocker locker(&m_lock);
+            const QWriteLocker locker(&m_lock);
             if (generation == m_generation) {
+                // The first answer kept stays: replacing it would free, under
+                // the lock, memory another thread took.
+                const auto kept = m_kept.constFind(key);
+                if (kept != m_kept.cend()) {
+                    return *kept;
+                }
                 m_kept.insert(key, value);
             }
         }
@@ -36,7 +43,7 @@ public:
     }
 
     void forget() {
-        const QMutexLocker locker(&m_lock);
+        const QWriteLocker locker(&m_lock);
         ++m_generation;
         m_changedAt = Clock::now();
         m_kept.clear();
@@ -44,7 +51,7 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    QMutex m_lock;
+    QReadWriteLock m_lock;
     QHash<Key, T> m_kept;
     quint64 m_generation = 0;
     Clock::time_point m_changedAt = Clock::time_point::min();
