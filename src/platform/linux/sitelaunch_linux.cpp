@@ -17,6 +17,7 @@
 #include <optional>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <type_traits>
 #include <unistd.h>
 #include <vector>
 
@@ -127,6 +128,22 @@ struct Exec {
     bool searched = false;
 };
 
+// Cuts off a notifier or timer whose signal may be the one being handled,
+// and has it deleted once the event loop is back.
+template <typename T> void retire(T*& object) {
+    if (!object) {
+        return;
+    }
+    if constexpr (std::is_same_v<T, QSocketNotifier>) {
+        object->setEnabled(false);
+    } else {
+        object->stop();
+    }
+    object->disconnect();
+    object->deleteLater();
+    object = nullptr;
+}
+
 class PipeReader final : public ReadyPipe {
 public:
     PipeReader(int readEnd, int writeEnd)
@@ -176,14 +193,8 @@ private:
         then(std::move(line));
     }
 
-    // The notifier may be the one whose signal is being handled.
     void stop() {
-        if (m_notifier) {
-            m_notifier->setEnabled(false);
-            m_notifier->disconnect();
-            m_notifier->deleteLater();
-            m_notifier = nullptr;
-        }
+        retire(m_notifier);
         if (m_read >= 0) {
             close(m_read);
             m_read = -1;
@@ -456,20 +467,9 @@ private:
         then(connected);
     }
 
-    // The notifier or the timer may be the one whose signal is being handled.
     void stop() {
-        if (m_soon) {
-            m_soon->stop();
-            m_soon->disconnect();
-            m_soon->deleteLater();
-            m_soon = nullptr;
-        }
-        if (m_notifier) {
-            m_notifier->setEnabled(false);
-            m_notifier->disconnect();
-            m_notifier->deleteLater();
-            m_notifier = nullptr;
-        }
+        retire(m_soon);
+        retire(m_notifier);
         if (m_fd >= 0) {
             close(m_fd);
             m_fd = -1;
