@@ -123,18 +123,15 @@ public:
         QSet<QByteArray> written;
         QSet<QByteArray> icons;
         QString error;
-        for (qsizetype i = m_next++; i < tasks.size() && error.isEmpty(); i = m_next++) {
+        for (qsizetype i = m_next++; i < tasks.size() && !m_failed && !StopSignals::stopping();
+             i = m_next++) {
             waitUntilPrepared(tasks[i].extension);
             for (const Job& job : tasks[i].jobs) {
-                if (m_failed || StopSignals::stopping()) {
-                    break;
-                }
-                error = writeAnswer(job, &icons);
+                error = writeAnswer(job, &written, &icons);
                 if (!error.isEmpty()) {
                     m_failed = true;
                     break;
                 }
-                written.insert(job.file);
                 progress(++m_done);
             }
         }
@@ -209,17 +206,22 @@ private:
         }
     }
 
-    // The site's answer to the job, written; the icons it shows noted.
-    QString writeAnswer(const Job& job, QSet<QByteArray>* icons) const {
+    // The site's answer to the job, written and noted with the icons it
+    // shows; an error when it could not be written.
+    QString writeAnswer(const Job& job, QSet<QByteArray>* written, QSet<QByteArray>* icons) const {
         const http::Response response = ask(m_site, job.address);
         // The 404 page is the one page whose status says so.
         if (response.status != 200 && job.address != "/404.html") {
             return {};
         }
-        for (const QByteArray& icon : response.icons) {
-            icons->insert(icon);
+        const QString error = write(job.file, response.body);
+        if (error.isEmpty()) {
+            written->insert(job.file);
+            for (const QByteArray& icon : response.icons) {
+                icons->insert(icon);
+            }
         }
-        return write(job.file, response.body);
+        return error;
     }
 
     QString write(const QByteArray& file, const QByteArray& content) const {
