@@ -309,7 +309,8 @@ Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Int
              QString::fromUtf8(fields[Icon]),
              list(fields[DesktopIds]),
              {},
-             0},
+             0,
+             /*icon: filled in by a lookup*/ {}},
             {types, familiesOf(types, &interned->families), formatsOf(types, &interned->formats),
              shared(list(fields[Categories]), &interned->names), package,
              interned->choices.value(package)}};

@@ -75,7 +75,7 @@ struct Job {
 // so that no two threads work out the same types at once.
 struct Task {
     QList<Job> jobs;
-    qsizetype extension = -1; // its place in the order the types are prepared; -1: none
+    QString extension; // whose types the pages need prepared; none for other files
 };
 
 http::Response ask(routes::Site& site, const QByteArray& address) {
@@ -87,14 +87,14 @@ http::Response ask(routes::Site& site, const QByteArray& address) {
 
 // Page files for every extension a link may name, in the order given.
 QList<Task> pageTasks(const QStringList& extensions) {
-    QList<Task> tasks = {
-        {{{"/", "index.html"}}}, {{{"/404.html", "404.html"}}}, {{{"/style.css", "style.css"}}}};
-    for (qsizetype i = 0; i < extensions.size(); ++i) {
-        const QString& extension = extensions[i];
+    QList<Task> tasks = {{{{"/", "index.html"}}, {}},
+                         {{{"/404.html", "404.html"}}, {}},
+                         {{{"/style.css", "style.css"}}, {}}};
+    for (const QString& extension : extensions) {
         if (extension.contains(QLatin1Char('/')) || extension.startsWith(QLatin1Char('.'))) {
             continue;
         }
-        Task task{{}, i};
+        Task task{{}, extension};
         for (const addresses::Page page : {addresses::Page::Lookup, addresses::Page::Search}) {
             task.jobs.append({addresses::pagePath(page, extension).toLatin1(),
                               addresses::pageFile(page, extension).toUtf8()});
@@ -125,7 +125,7 @@ public:
         QString error;
         for (qsizetype i = m_next++; i < tasks.size() && !m_failed && !StopSignals::stopping();
              i = m_next++) {
-            waitUntilPrepared(tasks[i].extension);
+            waitUntilPrepared(i);
             for (const Job& job : tasks[i].jobs) {
                 error = writeAnswer(job, &written, &icons);
                 if (!error.isEmpty()) {
@@ -148,8 +148,7 @@ public:
     // thread asks it what the pages need, extension after extension, and
     // writes pages too once that is done, while the others write the pages
     // of the extensions prepared so far.
-    void runAll(const QList<Task>& tasks, int threads, knowledge::Knowledge* preparing = nullptr,
-                const QStringList& extensions = {}) {
+    void runAll(const QList<Task>& tasks, int threads, knowledge::Knowledge* preparing = nullptr) {
         m_next = 0;
         m_done = 0;
         m_total = 0;
@@ -160,9 +159,9 @@ public:
         m_timer.start();
         std::vector<std::thread> workers;
         for (int i = 0; i < threads; ++i) {
-            workers.emplace_back([this, &tasks, preparing, &extensions, i] {
+            workers.emplace_back([this, &tasks, preparing, i] {
                 if (i == 0 && preparing) {
-                    prepare(*preparing, extensions);
+                    prepare(*preparing, tasks);
                 }
                 work(tasks);
             });
@@ -178,7 +177,7 @@ public:
         QList<QByteArray> addresses(m_icons.begin(), m_icons.end());
         std::sort(addresses.begin(), addresses.end());
         for (const QByteArray& address : addresses) {
-            tasks.append({{{address, address.mid(1)}}});
+            tasks.append({{{address, address.mid(1)}}, {}});
         }
         return tasks;
     }
@@ -188,9 +187,11 @@ public:
     QSet<QByteArray> written() const { return m_written; }
 
 private:
-    void prepare(knowledge::Knowledge& knowledge, const QStringList& extensions) {
-        for (qsizetype i = 0; i < extensions.size() && !m_failed && !StopSignals::stopping(); ++i) {
-            knowledge.prepare(extensions[i]);
+    void prepare(knowledge::Knowledge& knowledge, const QList<Task>& tasks) {
+        for (qsizetype i = 0; i < tasks.size() && !m_failed && !StopSignals::stopping(); ++i) {
+            if (!tasks[i].extension.isEmpty()) {
+                knowledge.prepare(tasks[i].extension);
+            }
             m_prepared.store(i + 1);
             m_prepared.notify_all();
         }
@@ -199,8 +200,8 @@ private:
         m_prepared.notify_all();
     }
 
-    void waitUntilPrepared(qsizetype extension) {
-        for (qsizetype prepared = m_prepared.load(); prepared <= extension;
+    void waitUntilPrepared(qsizetype task) {
+        for (qsizetype prepared = m_prepared.load(); prepared <= task;
              prepared = m_prepared.load()) {
             m_prepared.wait(prepared);
         }
@@ -253,7 +254,7 @@ private:
     std::atomic<bool> m_failed{false};
     std::atomic<qsizetype> m_done{0};
     qsizetype m_total = 0;
-    std::atomic<qsizetype> m_prepared{0}; // how many extensions' types are prepared
+    std::atomic<qsizetype> m_prepared{0}; // how many tasks have their types prepared
     QElapsedTimer m_timer;
     QMutex m_lock; // guards what follows
     QSet<QByteArray> m_icons;
@@ -269,8 +270,7 @@ QString writeVersion(webroot::WebRoot& root, int jobs, routes::Site& site) {
     const QStringList extensions = knowledge.knownExtensions();
     qCDebug(lcExport, "%lld 个扩展名已列出，用时 %lld 毫秒", qlonglong(extensions.size()),
             qlonglong(timer.elapsed()));
-    const QList<Task> pages = pageTasks(extensions);
-    run.runAll(pages, jobs, &knowledge, extensions);
+    run.runAll(pageTasks(extensions), jobs, &knowledge);
     qCDebug(lcExport, "页面已写好，到此用时 %lld 毫秒", qlonglong(timer.elapsed()));
     if (run.error().isEmpty() && !StopSignals::stopping()) {
         run.runAll(run.iconTasks(), jobs);

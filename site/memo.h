@@ -9,9 +9,9 @@
 // Answers kept by key until what they were worked out from changes. They are
 // worked out outside the lock, and found under a lock readers share, so
 // threads building pages do not wait on each other (two may work out the
-// same one; either answer is right). One worked
-// out across a change is not kept, nor one worked out while the MIME
-// database may still answer from its old files (see mimesettling.h).
+// same one; either answer is right). One worked out across a change is not
+// kept, nor one worked out while the MIME database may still answer from its
+// old files (see mimesettling.h).
 template <typename Key, typename T> class Memo {
 public:
     template <typename Work> T get(const Key& key, Work work) {
