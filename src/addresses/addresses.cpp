@@ -1,5 +1,8 @@
 #include "addresses.h"
 
+#include <QRegularExpression>
+#include <QUrlQuery>
+
 namespace addresses {
 namespace {
 
@@ -106,6 +109,125 @@ std::optional<PageRequest> pageOf(QByteArrayView path) {
 
 QUrl under(const QString& root, const QString& pathAndQuery) {
     return QUrl(root + pathAndQuery, QUrl::StrictMode);
+}
+
+namespace {
+
+constexpr QStringView actionFolder = u"/action/";
+
+struct ActionForm {
+    Action action;
+    QStringView name;
+};
+constexpr ActionForm actionForms[] = {
+    {Action::Open, u"open"},
+    {Action::SetDefault, u"default"},
+    {Action::Install, u"install"},
+};
+
+// Each field as narrow as what it names, so nothing else rides along.
+bool matches(const QString& value, const char* pattern) {
+    return QRegularExpression(QRegularExpression::anchoredPattern(QLatin1String(pattern)))
+        .match(value)
+        .hasMatch();
+}
+bool isProgram(const QString& id) {
+    return matches(id, "[A-Za-z0-9_][A-Za-z0-9_.-]{0,200}\\.desktop");
+}
+bool isType(const QString& type) {
+    return matches(type, "[a-z0-9][a-z0-9!#$&^_.+-]{0,126}/[a-z0-9][a-z0-9!#$&^_.+-]{0,126}");
+}
+bool isPackage(const QString& name) {
+    return matches(name, "[a-z0-9][a-z0-9+.-]{1,99}");
+}
+bool isComponent(const QString& id) {
+    return matches(id, "[A-Za-z0-9_][A-Za-z0-9_.-]{0,200}");
+}
+
+QStringList fieldsOf(Action action) {
+    switch (action) {
+    case Action::Open:
+        return {QStringLiteral("program")};
+    case Action::SetDefault:
+        return {QStringLiteral("program"), QStringLiteral("type")};
+    case Action::Install:
+        return {QStringLiteral("package"), QStringLiteral("component")};
+    }
+    return {};
+}
+
+QString& fieldOf(ActionRequest& request, const QString& name) {
+    if (name == u"program") {
+        return request.program;
+    }
+    if (name == u"type") {
+        return request.type;
+    }
+    return name == u"package" ? request.package : request.component;
+}
+
+bool isValid(const ActionRequest& request) {
+    switch (request.action) {
+    case Action::Open:
+        return isProgram(request.program);
+    case Action::SetDefault:
+        return isProgram(request.program) && isType(request.type);
+    case Action::Install:
+        return isPackage(request.package) &&
+               (request.component.isEmpty() || isComponent(request.component));
+    }
+    return false;
+}
+
+} // namespace
+
+QString actionPath(const ActionRequest& request) {
+    QString name;
+    for (const ActionForm& form : actionForms) {
+        if (form.action == request.action) {
+            name = form.name.toString();
+        }
+    }
+    QStringList query;
+    ActionRequest copy = request;
+    for (const QString& field : fieldsOf(request.action)) {
+        const QString& value = fieldOf(copy, field);
+        if (!value.isEmpty()) {
+            query << field + u'=' + QString::fromLatin1(value.toUtf8().toPercentEncoding("/"));
+        }
+    }
+    return actionFolder.toString() + name + u'?' + query.join(u'&');
+}
+
+std::optional<ActionRequest> actionOf(const QUrl& address) {
+    const QString path = address.path(QUrl::FullyEncoded);
+    if (!path.startsWith(actionFolder) || address.hasFragment()) {
+        return std::nullopt;
+    }
+    const QStringView name = QStringView(path).sliced(actionFolder.size());
+    std::optional<ActionRequest> request;
+    for (const ActionForm& form : actionForms) {
+        if (name == form.name) {
+            request = ActionRequest{form.action, {}, {}, {}, {}};
+        }
+    }
+    if (!request) {
+        return std::nullopt;
+    }
+    const QStringList allowed = fieldsOf(request->action);
+    QStringList seen;
+    for (const auto& [key, value] : QUrlQuery(address).queryItems(QUrl::FullyDecoded)) {
+        if (!allowed.contains(key) || seen.contains(key)) {
+            return std::nullopt;
+        }
+        seen << key;
+        fieldOf(*request, key) = value;
+    }
+    return isValid(*request) ? request : std::nullopt;
+}
+
+bool isActionPath(QStringView path) {
+    return path.startsWith(actionFolder) || path == actionFolder.chopped(1);
 }
 
 quint16 defaultPort(QStringView scheme) {

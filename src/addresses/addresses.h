@@ -47,6 +47,33 @@ std::optional<PageRequest> pageOf(QByteArrayView path);
 // mean anything to a URL parser is already escaped, so parsing is strict.
 QUrl under(const QString& root, const QString& pathAndQuery);
 
+// What a button on a page of the user's own site asks the app to do. The
+// site writes these links only on the pages it serves to its own user's app,
+// never in an export or a public page; the app acts on one only when it is
+// clicked in the main frame of such a page. A link carries names, never a
+// file's path: the app knows which file its page is about.
+enum class Action {
+    Open,       // open the page's file with `program`
+    SetDefault, // make `program` the default for `type`
+    Install,    // install `package` (its catalog component, where known)
+};
+struct ActionRequest {
+    Action action;
+    QString program;   // a desktop file id: "org.gnome.Evince.desktop"
+    QString type;      // a MIME type: "application/pdf"
+    QString package;   // a Debian package name
+    QString component; // an AppStream component id
+};
+// "/action/open?program=...", "/action/default?program=...&type=...",
+// "/action/install?package=...&component=...".
+QString actionPath(const ActionRequest& request);
+// The action a path and query name, each field checked against its own
+// syntax; nothing for anything else, a missing field or a stray one.
+std::optional<ActionRequest> actionOf(const QUrl& address);
+// Whether a path is in the folder reserved for actions, valid or not: the
+// site answers none of them, the app loads none of them.
+bool isActionPath(QStringView path);
+
 // The port a scheme implies when an address names none.
 quint16 defaultPort(QStringView scheme);
 quint16 portOf(const QUrl& address);

@@ -18,6 +18,8 @@ private slots:
     void loopbackAddresses();
     void hostsOfTheSite_data();
     void hostsOfTheSite();
+    void actionsComeBackOrNot_data();
+    void actionsComeBackOrNot();
 };
 
 void TestAddresses::pagesComeBackFromTheirPaths_data() {
@@ -118,6 +120,42 @@ void TestAddresses::hostsOfTheSite() {
     QFETCH(int, port);
     QFETCH(bool, own);
     QCOMPARE(addresses::isLoopbackHost(host, quint16(port)), own);
+}
+
+void TestAddresses::actionsComeBackOrNot_data() {
+    QTest::addColumn<QString>("pathAndQuery");
+    QTest::addColumn<bool>("isAction");
+    const auto row = [](const char* name, const char* path, bool isAction) {
+        QTest::newRow(name) << QString::fromUtf8(path) << isAction;
+    };
+    row("open", "/action/open?program=org.gnome.Evince.desktop", true);
+    row("default", "/action/default?program=writer.desktop&type=application/vnd.ms-works", true);
+    row("install", "/action/install?package=libreoffice-writer&component=org.libreoffice.Writer",
+        true);
+    row("install without component", "/action/install?package=p7zip-full", true);
+    row("a path rides along", "/action/open?program=../../bin/sh.desktop", false);
+    row("not a desktop file", "/action/open?program=evince", false);
+    row("a stray field", "/action/open?program=a.desktop&file=/etc/passwd", false);
+    row("a field twice", "/action/open?program=a.desktop&program=b.desktop", false);
+    row("an option for apt", "/action/install?package=-oDebug::pkgProblemResolver=1", false);
+    row("a type with words", "/action/default?program=a.desktop&type=%E5%AE%89%E5%85%A8/pdf",
+        false);
+    row("unknown action", "/action/remove?package=bash", false);
+    row("folder only", "/action/", false);
+}
+
+// A link on a page can ask for nothing the app would not do on its own, and
+// what the site writes the app reads back whole.
+void TestAddresses::actionsComeBackOrNot() {
+    QFETCH(QString, pathAndQuery);
+    QFETCH(bool, isAction);
+    const QUrl address = addresses::under(QStringLiteral("http://127.0.0.1:47380"), pathAndQuery);
+    QVERIFY(addresses::isActionPath(address.path()));
+    const std::optional<addresses::ActionRequest> read = addresses::actionOf(address);
+    QCOMPARE(bool(read), isAction);
+    if (read) {
+        QCOMPARE(addresses::actionPath(*read), pathAndQuery);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAddresses)
