@@ -63,9 +63,16 @@ if $check; then
         echo "$installed" | grep -qx "$package" || missing="$missing $package"
     done
     # The catalog's files, named by apt after the mirror and suite.
-    ls /var/lib/apt/lists/*_dep11_Components-* >/dev/null 2>&1 || missing="$missing DEP-11"
+    case "${LC_ALL:-${LC_MESSAGES:-${LANG:-}}}" in
+        zh*) catalog="软件目录" ;;
+        *) catalog="software-catalog" ;;
+    esac
+    ls /var/lib/apt/lists/*_dep11_Components-* >/dev/null 2>&1 || missing="$missing $catalog"
     if [ -n "$missing" ]; then
-        echo "尚未安装 / not installed:$missing"
+        case "$catalog" in
+            软件目录) echo "尚未安装：$missing。安装它们：sudo sh scripts/deps.sh" ;;
+            *) echo "Not installed:$missing. To install them: sudo sh scripts/deps.sh" ;;
+        esac
         exit 1
     fi
     exit 0
@@ -77,8 +84,13 @@ apt-get update
 apt-get install -y --no-install-recommends $packages
 # The distribution's software catalog (DEP-11) and its 48 px icons, which the
 # lookup site reads. apt learns of them from the appstream package installed
-# above; some minimal images switch them off, so they are asked for here.
-apt-get \
-    -o Acquire::IndexTargets::deb::DEP-11::DefaultEnabled=true \
-    -o Acquire::IndexTargets::deb::DEP-11-icons-small::DefaultEnabled=true \
-    update
+# above, but some minimal images switch them off, and then every later
+# `apt-get update` (by the person, or a software centre) would drop the catalog
+# again. So they are switched on for good in a file of our own, read after
+# the image's, and fetched now.
+cat >/etc/apt/apt.conf.d/99quelvix-catalog <<'CONF'
+// The lookup site reads the software catalog and its 48 px icons.
+Acquire::IndexTargets::deb::DEP-11 { DefaultEnabled "true"; };
+Acquire::IndexTargets::deb::DEP-11-icons-small { DefaultEnabled "true"; };
+CONF
+apt-get update
