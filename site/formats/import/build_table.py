@@ -12,9 +12,9 @@ Only what the desktop's MIME database does not know is added: no type it
 has (by name or alias) is defined again, and an imported extension it already
 matches is left out. An extension a higher source claims is left to it.
 
-The npm packages are read where npm installed them, outside the tree:
-    npm install --prefix /tmp/quelvix-npm linguist-languages mime-db
-    python3 site/formats/import/build_table.py --npm /tmp/quelvix-npm/node_modules
+The npm packages are read where npm installed them, outside the tree, at the
+versions package.json pins; regenerate.sh does both steps:
+    sh site/formats/import/regenerate.sh
 The output depends only on its inputs, so running it twice gives the same file.
 """
 
