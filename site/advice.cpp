@@ -13,6 +13,7 @@ namespace {
 struct Data {
     QHash<QString, Advice> types;
     QHash<QString, QStringList> extensions;
+    QHash<QString, Tool> tools;
 };
 
 Advice adviceOf(const QJsonObject& entry) {
@@ -20,7 +21,8 @@ Advice adviceOf(const QJsonObject& entry) {
             entry.value(QLatin1String("maker")).toString(),
             entry.value(QLatin1String("open")).toString(),
             entry.value(QLatin1String("linux")).toBool(true),
-            builtin::strings(entry.value(QLatin1String("keywords")))};
+            builtin::strings(entry.value(QLatin1String("keywords"))),
+            builtin::strings(entry.value(QLatin1String("packages")))};
 }
 
 Data parse(const QJsonObject& root) {
@@ -32,6 +34,12 @@ Data parse(const QJsonObject& root) {
     const QJsonObject extensions = root.value(QLatin1String("extensions")).toObject();
     for (auto entry = extensions.begin(); entry != extensions.end(); ++entry) {
         data.extensions.insert(entry.key().toCaseFolded(), builtin::strings(entry.value()));
+    }
+    const QJsonObject tools = root.value(QLatin1String("tools")).toObject();
+    for (auto entry = tools.begin(); entry != tools.end(); ++entry) {
+        const QJsonObject tool = entry.value().toObject();
+        data.tools.insert(entry.key(), {tool.value(QLatin1String("name")).toString(),
+                                        tool.value(QLatin1String("line")).toString()});
     }
     return data;
 }
@@ -59,6 +67,20 @@ Advice about(const QMimeType& type) {
 
 QStringList orderOf(const QString& extension) {
     return data().extensions.value(extension.toCaseFolded());
+}
+
+Tool tool(const QString& package) {
+    return data().tools.value(package);
+}
+
+QStringList packagesNamed() {
+    QStringList named;
+    for (const Advice& said : data().types) {
+        named += said.packages;
+    }
+    named.removeDuplicates();
+    named.sort();
+    return named;
 }
 
 QList<std::pair<QString, QStringList>> keywords() {
