@@ -229,7 +229,7 @@ Tier tierOf(const Target& target, const Traits& program, QString* parent) {
         for (const QString& name : ancestor) {
             if (program.types.contains(name)) {
                 *parent = ancestor.first();
-                return isContainer(*parent) ? Tier::Parent : Tier::Kind;
+                return target.containers.contains(*parent) ? Tier::Parent : Tier::Kind;
             }
         }
     }
@@ -239,10 +239,17 @@ Tier tierOf(const Target& target, const Traits& program, QString* parent) {
 } // namespace
 
 Target targetFor(const QMimeType& type) {
-    Target target{type.name(), type.aliases(), {}, familyOf(type), type.comment(), {}};
+    Target target{type.name(), type.aliases(), {}, familyOf(type), {}, type.comment(), {}};
     for (const QString& ancestor : ancestorsOf(type)) {
-        target.ancestors.append(QStringList{ancestor} +
-                                database().mimeTypeForName(ancestor).aliases());
+        const QMimeType above = database().mimeTypeForName(ancestor);
+        target.ancestors.append(QStringList{ancestor} + above.aliases());
+        // A kind of container is one too: what is packed in an apk is packed in a zip.
+        const QStringList itsAncestors = ancestorsOf(above);
+        if (isContainer(ancestor) ||
+            std::any_of(itsAncestors.begin(), itsAncestors.end(),
+                        [](const QString& name) { return isContainer(name); })) {
+            target.containers << ancestor;
+        }
     }
     return target;
 }
