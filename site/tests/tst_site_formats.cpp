@@ -1,5 +1,7 @@
 // The site's own format table: the site reads it through its ordinary MIME
 // lookups, whatever the session's data folders are, and nobody else does.
+#include "advice.h"
+#include "distribution.h"
 #include "siteprocess.h"
 
 #include <QMimeDatabase>
@@ -14,6 +16,7 @@ private slots:
     void pagesAnswerInChinese_data();
     void pagesAnswerInChinese();
     void desktopDatabaseIsUntouched();
+    void advisedPackagesExist();
 
 private:
     QTemporaryDir m_emptyCatalog;
@@ -74,6 +77,23 @@ void TestSiteFormats::desktopDatabaseIsUntouched() {
     QCOMPARE(
         database.mimeTypeForFile(QStringLiteral("paper.caj"), QMimeDatabase::MatchExtension).name(),
         QStringLiteral("application/octet-stream"));
+}
+
+// A page lists every program its advice names, by the package the advice
+// gives: one the distribution does not have would be offered in vain. The
+// catalog is made from apt's lists, so they are asked alone.
+void TestSiteFormats::advisedPackagesExist() {
+    if (distribution::packageLists().isEmpty()) {
+        QSKIP("apt's package lists are absent (apt-get update fetches them)");
+    }
+    const QSet<QString> listed = distribution::listedPackages();
+    QStringList missing;
+    for (const QString& package : advice::packagesNamed()) {
+        if (!listed.contains(package)) {
+            missing << package;
+        }
+    }
+    QVERIFY2(missing.isEmpty(), qPrintable(missing.join(' ')));
 }
 
 QTEST_GUILESS_MAIN(TestSiteFormats)
