@@ -45,7 +45,7 @@ SKIPPED_LANGUAGES = {
 
 # Extensions the desktop's database knows for another format, where the
 # language is what a person most often means too: both are listed.
-ALSO_WHERE_KNOWN = {"TypeScript": {"ts"}}
+ALSO_WHERE_KNOWN = {"TypeScript": {"ts"}, "Prolog": {"pl"}}
 
 KIND = {
     "programming": ("{} source code", "{} 源代码"),
