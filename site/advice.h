@@ -34,6 +34,13 @@ QStringList orderOf(const QString& extension);
 // What the advice says of a package the catalog lacks; empty if nothing.
 Tool tool(const QString& package);
 
+// How commonly a Chinese desktop user meets the type, as a rank: the lower,
+// the more often; everyday formats, then common ones, then those the table
+// does not name, then rare ones.
+int commonness(const QString& type);
+// The same for the most commonly met of a type's names (itself and its aliases).
+int commonness(const QStringList& names);
+
 // Every package any advice names, to be checked against the distribution.
 QStringList packagesNamed();
 

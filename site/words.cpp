@@ -177,6 +177,7 @@ QList<Found> Index::find(const QString& word, const catalog::Catalog& catalog) {
     // own, then by its description, then anywhere in its texts.
     struct Hit {
         const Entry* entry;
+        int commonness;
         int closeness;
         int programs;
     };
@@ -190,10 +191,14 @@ QList<Found> Index::find(const QString& word, const catalog::Catalog& catalog) {
         }
         const bool ownKeyword = entry.keywords.split(QLatin1Char('\n')).contains(folded);
         const bool described = holds(entry.description.toCaseFolded(), folded);
-        hits.append({&entry, int(ownKeyword) * 2 + int(described) + int(byKeyword),
+        hits.append({&entry, advice::commonness(entry.names),
+                     int(ownKeyword) * 2 + int(described) + int(byKeyword),
                      programCount(entry, catalog)});
     }
     std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) {
+        if (a.commonness != b.commonness) {
+            return a.commonness < b.commonness;
+        }
         if (a.closeness != b.closeness) {
             return a.closeness > b.closeness;
         }

@@ -114,6 +114,9 @@ QByteArray rankingTypes() {
            mimeType("text/x-qvx-note", "Qvx note",
                     "<sub-class-of type=\"text/plain\"/><glob pattern=\"*.qvxnote\"/>") +
            mimeType("image/x-qvxpaint", "Qvxpaint drawing", "<glob pattern=\"*.qvxpaint\"/>") +
+           // A rare meaning whose name sorts first, beside one nobody ranked.
+           mimeType("audio/x-it", "Impulse Tracker audio", "<glob pattern=\"*.qvxrare\"/>") +
+           mimeType("audio/x-qvx-zsong", "Qvx song", "<glob pattern=\"*.qvxrare\"/>") +
            mimeType("text/x-qvx-upper", "Qvx upper case",
                     "<glob pattern=\"*.QVXCASE\" case-sensitive=\"true\"/>"
                     "<glob pattern=\"*.qvx[1-3]\"/>") +
@@ -340,6 +343,20 @@ void TestSiteRanking::lookups_data() {
         << QByteArray("/soso/qvxcase.htm") << 200
         << QStringList{"Qvx lower case", "Qvx upper case",
                        "<a href=\"/soso/qvxcase.htm\">.QVXCASE</a>"}
+        << QStringList{};
+    QTest::newRow("a rare meaning after one nobody ranked")
+        << QByteArray("/soso/qvxrare.htm") << 200 << QStringList{"audio/x-qvx-zsong", "audio/x-it"}
+        << QStringList{};
+    // 图片, 安装包: the everyday formats before those a keyword names.
+    QTest::newRow("a word finds the everyday formats first")
+        << QByteArray("/filefound/%E5%9B%BE%E7%89%87.html") << 200
+        << QStringList{"/filefound/jpg.html", "/filefound/png.html", "/filefound/gif.html",
+                       "/filefound/heic.html"}
+        << QStringList{};
+    QTest::newRow("installers: exe first")
+        << QByteArray("/filefound/%E5%AE%89%E8%A3%85%E5%8C%85.html") << 200
+        << QStringList{"/filefound/exe.html", "/filefound/msi.html", "/filefound/apk.html",
+                       "/filefound/xapk.html"}
         << QStringList{};
     QTest::newRow("bracket pattern expanded")
         << QByteArray("/soso/qvx2.htm") << 200
