@@ -302,9 +302,10 @@ void Catalog::Tables::orderByName() {
 Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Interned* interned) {
     const QStringList types = shared(list(fields[MediaTypes]), &interned->names);
     const QString package = QString::fromUtf8(fields[Package]);
+    const QStringList categories = shared(list(fields[Categories]), &interned->names);
     return {{QString::fromUtf8(fields[Id]),
              QString::fromUtf8(fields[Name]),
-             QString::fromUtf8(fields[Summary]),
+             ranking::chineseLine(QString::fromUtf8(fields[Summary]), categories),
              package,
              QString::fromUtf8(fields[Icon]),
              list(fields[DesktopIds]),
@@ -312,8 +313,7 @@ Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Int
              0,
              /*icon: filled in by a lookup*/ {}},
             {types, familiesOf(types, &interned->families), formatsOf(types, &interned->formats),
-             shared(list(fields[Categories]), &interned->names), package,
-             interned->choices.value(package),
+             categories, package, interned->choices.value(package),
              ranking::describedBy(QString::fromUtf8(fields[Id]))}};
 }
 

@@ -28,7 +28,7 @@ Program programOf(const installed::App& app, bool isDefault, const ranking::Targ
     if (fit.tier == ranking::Tier::None) {
         fit.tier = ranking::Tier::Exact;
     }
-    return {app.name,  app.id,       app.description,
+    return {app.name,  app.id,       ranking::chineseLine(app.description, app.categories),
             isDefault, app.iconFile, packaged.package,
             false,     fit,          /*icon: filled in later*/ {}};
 }

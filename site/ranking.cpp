@@ -21,8 +21,14 @@ struct FamilyData {
     QStringList behind; // categories of programs that do something else with the format
 };
 
+struct Kind {
+    QStringList categories;
+    QString line;
+};
+
 struct Data {
     QList<FamilyData> families;
+    QList<Kind> kinds;
     QStringList notFormats;
     QStringList containers;
     QHash<QString, QStringList> preferred; // type -> packages, first first
@@ -49,6 +55,11 @@ Data parse(const QJsonObject& root) {
                               builtin::strings(family.value(QLatin1String("icons"))),
                               builtin::strings(family.value(QLatin1String("categories"))),
                               builtin::strings(family.value(QLatin1String("behind")))});
+    }
+    for (const QJsonValue& value : root.value(QLatin1String("kinds")).toArray()) {
+        const QJsonObject kind = value.toObject();
+        data.kinds.append({builtin::strings(kind.value(QLatin1String("categories"))),
+                           kind.value(QLatin1String("line")).toString()});
     }
     data.notFormats = builtin::strings(root.value(QLatin1String("notFormats")));
     data.containers = builtin::strings(root.value(QLatin1String("containers")));
@@ -330,6 +341,22 @@ int compare(const Fit& a, const Fit& b) {
         return a.score > b.score ? -1 : 1;
     }
     return 0;
+}
+
+QString chineseLine(const QString& line, const QStringList& categories) {
+    const bool chinese = std::any_of(line.begin(), line.end(), [](QChar c) {
+        return c.unicode() >= 0x3400 && c.unicode() <= 0x9fff;
+    });
+    if (chinese) {
+        return line;
+    }
+    for (const Kind& kind : data().kinds) {
+        if (std::all_of(kind.categories.begin(), kind.categories.end(),
+                        [&](const QString& category) { return categories.contains(category); })) {
+            return kind.line;
+        }
+    }
+    return line;
 }
 
 QList<Family> families() {

@@ -63,6 +63,11 @@ bool describedBy(const QString& componentId);
 // does not tell them apart.
 int compare(const Fit& a, const Fit& b);
 
+// What a program is, in Chinese: its own line where that is Chinese, else
+// what its desktop categories say it is (文字处理软件, 图片查看器), else its
+// own line as it is.
+QString chineseLine(const QString& line, const QStringList& categories);
+
 // What a person calls a family's formats, for the word search.
 struct Family {
     QString label;

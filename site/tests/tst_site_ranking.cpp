@@ -358,6 +358,11 @@ void TestSiteRanking::lookups_data() {
         << QStringList{"/filefound/exe.html", "/filefound/msi.html", "/filefound/apk.html",
                        "/filefound/xapk.html"}
         << QStringList{};
+    // The catalog's summary is English; its categories say what it is.
+    QTest::newRow("a program's line in Chinese")
+        << QByteArray("/soso/wps.htm") << 200
+        << QStringList{"<strong>LibreOffice Writer</strong></p><p>文字处理软件</p>"}
+        << QStringList{"A test program"};
     QTest::newRow("bracket pattern expanded")
         << QByteArray("/soso/qvx2.htm") << 200
         << QStringList{"<a href=\"/soso/qvx1.htm\">.qvx1</a>、<a href=\"/soso/qvx2.htm\">.qvx2</a>"
