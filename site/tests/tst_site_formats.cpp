@@ -4,9 +4,13 @@
 #include "distribution.h"
 #include "siteprocess.h"
 
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMimeDatabase>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 class TestSiteFormats : public QObject {
     Q_OBJECT
@@ -17,6 +21,7 @@ private slots:
     void pagesAnswerInChinese();
     void desktopDatabaseIsUntouched();
     void advisedPackagesExist();
+    void handWrittenFormatsSaySource();
 
 private:
     QTemporaryDir m_emptyCatalog;
@@ -94,6 +99,31 @@ void TestSiteFormats::advisedPackagesExist() {
         }
     }
     QVERIFY2(missing.isEmpty(), qPrintable(missing.join(' ')));
+}
+
+// A reviewer checks a format written by hand against where its facts come from.
+void TestSiteFormats::handWrittenFormatsSaySource() {
+    QFile table(QStringLiteral(QUELVIX_FORMATS_DIR "/domestic.xml"));
+    QFile advice(QStringLiteral(QUELVIX_FORMATS_DIR "/advice.json"));
+    QVERIFY(table.open(QIODevice::ReadOnly));
+    QVERIFY(advice.open(QIODevice::ReadOnly));
+    const QJsonObject types = QJsonDocument::fromJson(advice.readAll())["types"].toObject();
+    QXmlStreamReader xml(&table);
+    QStringList written;
+    QStringList unsourced;
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement &&
+            xml.name() == QLatin1String("mime-type")) {
+            const QString type = xml.attributes().value("type").toString();
+            written << type;
+            if (types[type]["source"].toString().trimmed().isEmpty()) {
+                unsourced << type;
+            }
+        }
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QVERIFY(written.size() > 100);
+    QVERIFY2(unsourced.isEmpty(), qPrintable(unsourced.join(' ')));
 }
 
 QTEST_GUILESS_MAIN(TestSiteFormats)
