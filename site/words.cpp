@@ -85,8 +85,8 @@ QString familyWords(const QString& type) {
     return words.label + QLatin1Char('\n') + words.words.join(QLatin1Char('\n'));
 }
 
-// Page names, those the advice shows the type under first (vcf before the
-// database's first, vcard).
+// Page names, those whose page the advice opens with the type first (vcf
+// before the database's first, vcard; txt before asc, which is a key first).
 QStringList pageNames(const QMimeType& type, extensions::Index& extensions) {
     QStringList names;
     for (const QString& spelt : extensions.of(type)) {
@@ -96,7 +96,7 @@ QStringList pageNames(const QMimeType& type, extensions::Index& extensions) {
         }
     }
     std::stable_partition(names.begin(), names.end(), [&](const QString& name) {
-        return advice::orderOf(name).contains(type.name());
+        return advice::orderOf(name).value(0) == type.name();
     });
     return names;
 }
