@@ -287,7 +287,7 @@ def word_results(site, words):
                     found.append(urllib.parse.unquote(first.group(1)))
         wanted = min(3, len(row["accept"]))
         row["first"] = found[:3]
-        row["right"] = len(found) >= wanted and all(e in row["accept"] for e in found[:wanted])
+        row["right"] = bool(found) and all(e in row["accept"] for e in found[:wanted])
     return words
 
 

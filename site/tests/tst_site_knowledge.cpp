@@ -61,6 +61,9 @@ void TestSiteKnowledge::installablePrograms() {
     QCOMPARE(shown, order);
     QVERIFY(!full.body.contains("<script>"));
     QVERIFY(!full.body.contains("Installed Viewer"));
+    // Nobody chose a program for the type: GIO's first is not the default.
+    QVERIFY(full.body.contains("<p>Viewer</p>"));
+    QVERIFY(!full.body.contains("<span class=\"tag\">默认</span>"));
     QVERIFY(full.body.contains("href=\"appstream://org.example.Zh\""));
     QVERIFY(full.body.contains("<code class=\"cmd\">sudo apt install org.example.zh</code>"));
     QVERIFY(!full.body.contains("未列出"));
