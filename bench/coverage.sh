@@ -18,7 +18,11 @@
 # COVERAGE_CATALOG=DIR reads the software catalog from DIR (yaml/, icons/)
 # instead of the system's. COVERAGE_BARE=1 measures a bare desktop: no
 # program installed (no desktop entries, an empty dpkg status), only the
-# catalog's to install.
+# catalog's to install. COVERAGE_DESKTOP=TASK (a Debian desktop task, such as
+# task-gnome-desktop) measures this machine as if that desktop were installed
+# too: the packages dpkg has and those apt would install for the task
+# (apt-get's simulation; nothing is installed) count as installed, so the
+# catalog's programs of them stand as installed; GIO's entries are left out.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 helper=$root/bench/coverage/coverage.py
@@ -38,12 +42,17 @@ python3 "$helper" machine --min "$minimum" $roots >"$work/machine.tsv"
 
 catalog=()
 [ -z "${COVERAGE_CATALOG:-}" ] || catalog=(--catalog "$COVERAGE_CATALOG")
-if [ -n "${COVERAGE_BARE:-}" ]; then
+if [ -n "${COVERAGE_BARE:-}${COVERAGE_DESKTOP:-}" ]; then
     # The desktop's MIME database and icons, and no program at all.
     mkdir -p "$work/bare/share" "$work/bare/home" "$work/bare/config"
     ln -s /usr/share/mime "$work/bare/share/mime"
     ln -s /usr/share/icons "$work/bare/share/icons"
     : >"$work/bare/status"
+    if [ -n "${COVERAGE_DESKTOP:-}" ]; then
+        { dpkg-query -W -f '${db:Status-Abbrev} ${Package}\n' | awk '$1 == "ii" { print $2 }'
+          apt-get install -s -qq "$COVERAGE_DESKTOP" 2>/dev/null | awk '/^Inst/ { print $2 }'
+        } | sort -u | sed 's/$/\nStatus: install ok installed\n/; s/^/Package: /' >"$work/bare/status"
+    fi
     export XDG_DATA_DIRS=$work/bare/share XDG_DATA_HOME=$work/bare/home \
         XDG_CONFIG_HOME=$work/bare/config QUELVIX_DPKG_STATUS=$work/bare/status
 fi
