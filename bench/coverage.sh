@@ -42,6 +42,7 @@ python3 "$helper" machine --min "$minimum" $roots >"$work/machine.tsv"
 
 catalog=()
 [ -z "${COVERAGE_CATALOG:-}" ] || catalog=(--catalog "$COVERAGE_CATALOG")
+export COVERAGE_CATALOG # the helper names programs by it
 if [ -n "${COVERAGE_BARE:-}${COVERAGE_DESKTOP:-}" ]; then
     # The desktop's MIME database and icons, and no program at all.
     mkdir -p "$work/bare/share" "$work/bare/home" "$work/bare/config"

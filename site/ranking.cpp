@@ -240,7 +240,7 @@ Tier tierOf(const Target& target, const Traits& program, QString* parent) {
         for (const QString& name : ancestor) {
             if (program.types.contains(name)) {
                 *parent = ancestor.first();
-                return target.containers.contains(*parent) ? Tier::Parent : Tier::Kind;
+                return target.apart.contains(*parent) ? Tier::Parent : Tier::Kind;
             }
         }
     }
@@ -251,15 +251,16 @@ Tier tierOf(const Target& target, const Traits& program, QString* parent) {
 
 Target targetFor(const QMimeType& type) {
     Target target{type.name(), type.aliases(), {}, familyOf(type), {}, type.comment(), {}};
+    const QStringList parents = type.parentMimeTypes();
     for (const QString& ancestor : ancestorsOf(type)) {
         const QMimeType above = database().mimeTypeForName(ancestor);
         target.ancestors.append(QStringList{ancestor} + above.aliases());
         // A kind of container is one too: what is packed in an apk is packed in a zip.
         const QStringList itsAncestors = ancestorsOf(above);
-        if (isContainer(ancestor) ||
+        if (!parents.contains(ancestor) || isContainer(ancestor) ||
             std::any_of(itsAncestors.begin(), itsAncestors.end(),
                         [](const QString& name) { return isContainer(name); })) {
-            target.containers << ancestor;
+            target.apart << ancestor;
         }
     }
     return target;

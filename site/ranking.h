@@ -29,9 +29,11 @@ struct Target {
     QStringList aliases;
     QList<QStringList> ancestors; // each type above it with its aliases, nearest first
     int family = -1;
-    QStringList containers; // those of the ancestors it is only packed in
-    QString comment;        // what the database calls it, which may name the program it is of
-    QStringList advised;    // the packages the site's advice names for it, first first
+    // The ancestors whose programs stand apart: those it is only packed in,
+    // and those above its own parents (an SVG is XML, not a text to edit).
+    QStringList apart;
+    QString comment;     // what the database calls it, which may name the program it is of
+    QStringList advised; // the packages the site's advice names for it, first first
 };
 
 // Opens the type itself, names it by an alias, opens a type the format is a

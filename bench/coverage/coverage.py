@@ -157,7 +157,28 @@ def desktop_packages():
             by_id.setdefault(os.path.basename(path), package)
             for name in parse_desktop_file(path):
                 by_name.setdefault(name.casefold(), package)
+    add_catalog_names(by_name)
     return by_id, by_name
+
+
+def add_catalog_names(by_name):
+    """Program names as the catalog gives them (Chinese and English) to their
+    package, for programs that count as installed without a desktop file
+    here (COVERAGE_DESKTOP). Needs PyYAML; without it, nothing is added."""
+    directory = os.environ.get("COVERAGE_CATALOG") or "/var/lib/swcatalog"
+    try:
+        import gzip
+        import yaml
+    except ImportError:
+        return
+    for path in glob.glob(os.path.join(directory, "yaml", "*.yml*")):
+        opener = gzip.open if path.endswith(".gz") else open
+        with opener(path, "rt", encoding="utf-8") as file:
+            for component in yaml.safe_load_all(file):
+                if not isinstance(component, dict) or "Package" not in component:
+                    continue
+                for name in (component.get("Name") or {}).values():
+                    by_name.setdefault(str(name).casefold(), component["Package"])
 
 
 # ----------------------------------------------------------------- the pages

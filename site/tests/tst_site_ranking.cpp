@@ -70,6 +70,8 @@ QByteArray rankingCatalog() {
     // A plain text editor, for a format that is plain text.
     yaml += entry("org.qvx.PlainEditor", "plaineditor", "Plain Editor", {"Utility", "TextEditor"},
                   {"text/plain"});
+    yaml +=
+        entry("org.qvx.XmlEditor", "xmleditor", "Xml Editor", {"Development"}, {"application/xml"});
     // What the advice names: a program that does not list the format, one
     // that lists it but cannot read it here, one only apt's lists have.
     yaml += entry("org.qvx.Writer", "libreoffice-writer", "LibreOffice Writer",
@@ -114,6 +116,8 @@ QByteArray rankingTypes() {
            mimeType("text/x-qvx-note", "Qvx note",
                     "<sub-class-of type=\"text/plain\"/><glob pattern=\"*.qvxnote\"/>") +
            mimeType("image/x-qvxpaint", "Qvxpaint drawing", "<glob pattern=\"*.qvxpaint\"/>") +
+           mimeType("image/x-qvx-vector", "Qvx vector drawing",
+                    "<sub-class-of type=\"application/xml\"/><glob pattern=\"*.qvxvec\"/>") +
            // A rare meaning whose name sorts first, beside one nobody ranked.
            mimeType("audio/x-it", "Impulse Tracker audio", "<glob pattern=\"*.qvxrare\"/>") +
            mimeType("audio/x-qvx-zsong", "Qvx song", "<glob pattern=\"*.qvxrare\"/>") +
@@ -272,6 +276,9 @@ void TestSiteRanking::firstFormat_data() {
 
     QTest::newRow("a format that is plain text: the text editor")
         << QByteArray("qvxnote") << QStringList{"Plain Editor", "Aaa Plain Editor"};
+    // XML is text, but a drawing in XML is no text to edit.
+    QTest::newRow("a format that is XML: its editor, not the text editors")
+        << QByteArray("qvxvec") << QStringList{"Xml Editor"};
     QTest::newRow("advice names a program that lists only another type")
         << QByteArray("wps") << QStringList{"LibreOffice Writer"};
     QTest::newRow("advice names one without types; one that cannot read it is left out")
