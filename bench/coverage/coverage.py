@@ -65,6 +65,50 @@ def read_judged(path):
     return rows
 
 
+def read_words(path):
+    rows = []
+    with open(path, encoding="utf-8") as file:
+        for line in file:
+            if not line.strip() or line.startswith("#"):
+                continue
+            word, extensions, why = line.rstrip("\n").split("\t")
+            rows.append({"word": word.strip(), "why": why,
+                         "accept": [e.strip().lower() for e in extensions.split(",") if e.strip()]})
+    return rows
+
+
+def type_globs(paths):
+    """Each type's simple extensions and direct parents, from shared-mime-info
+    XML files (the first file to define a type wins, as in the site)."""
+    import xml.etree.ElementTree as ET
+    ns = "{http://www.freedesktop.org/standards/shared-mime-info}"
+    types = {}
+    for path in paths:
+        try:
+            root = ET.parse(path).getroot()
+        except (ET.ParseError, OSError):
+            continue
+        for element in root.iter(ns + "mime-type"):
+            name = element.get("type")
+            if name in types:
+                continue
+            extensions = []
+            for glob_element in element.iter(ns + "glob"):
+                pattern = glob_element.get("pattern", "")
+                if pattern.startswith("*.") and re.match(r"^[A-Za-z0-9_+-]+$", pattern[2:]):
+                    extensions.append(pattern[2:].lower())
+            parents = [p.get("type") for p in element.iter(ns + "sub-class-of")]
+            types[name] = {"extensions": list(dict.fromkeys(extensions)), "parents": parents}
+    return types
+
+
+def mime_sources():
+    """The site's own table first, then the desktop's definitions."""
+    tree = os.path.normpath(os.path.join(HERE, "..", "..", "site", "formats"))
+    return ([os.path.join(tree, "quelvix-formats.xml")] +
+            sorted(glob.glob("/usr/share/mime/packages/*.xml")))
+
+
 def machine_extensions(roots, minimum):
     """Extensions of the files under roots, seen at least minimum times."""
     counts = collections.Counter()
@@ -113,7 +157,28 @@ def desktop_packages():
             by_id.setdefault(os.path.basename(path), package)
             for name in parse_desktop_file(path):
                 by_name.setdefault(name.casefold(), package)
+    add_catalog_names(by_name)
     return by_id, by_name
+
+
+def add_catalog_names(by_name):
+    """Program names as the catalog gives them (Chinese and English) to their
+    package, for programs that count as installed without a desktop file
+    here (COVERAGE_DESKTOP). Needs PyYAML; without it, nothing is added."""
+    directory = os.environ.get("COVERAGE_CATALOG") or "/var/lib/swcatalog"
+    try:
+        import gzip
+        import yaml
+    except ImportError:
+        return
+    for path in glob.glob(os.path.join(directory, "yaml", "*.yml*")):
+        opener = gzip.open if path.endswith(".gz") else open
+        with opener(path, "rt", encoding="utf-8") as file:
+            for component in yaml.safe_load_all(file):
+                if not isinstance(component, dict) or "Package" not in component:
+                    continue
+                for name in (component.get("Name") or {}).values():
+                    by_name.setdefault(str(name).casefold(), component["Package"])
 
 
 # ----------------------------------------------------------------- the pages
@@ -172,6 +237,79 @@ def sections(page):
     if "<section" in page:
         return re.findall(r"<section\b.*?(?:</section>|$)", page, re.S)
     return re.split(r"<hr\b[^>]*>", page)
+
+
+def section_of(page, mime_type):
+    """The part of a page about one type, found by its MIME name."""
+    for section in sections(page):
+        if "<code>%s</code>" % html.escape(mime_type) in section:
+            return section
+    return None
+
+
+def listed_packages(section, desktop):
+    found = set()
+    for item in program_items(section):
+        packages, resolved = item_packages(item, desktop)
+        found.update(packages if resolved else [])
+    return found
+
+
+def advice_agreement(site, desktop, types):
+    """Types whose advice names packages the format's full page does not list
+    (as installed or to install): the page contradicts itself."""
+    path = os.path.normpath(os.path.join(HERE, "..", "..", "site", "formats", "advice.json"))
+    with open(path, encoding="utf-8") as file:
+        advice = json.load(file)["types"]
+    checked, disagree = 0, []
+    for mime_type, said in sorted(advice.items()):
+        packages = said.get("packages", [])
+        extensions = types.get(mime_type, {}).get("extensions", [])
+        if not packages or not extensions:
+            continue
+        status, page = site.get("/soso/%s.htm" % urllib.parse.quote(extensions[0], safe=""))
+        section = section_of(page, mime_type) if status == 200 else None
+        checked += 1
+        missing = [p for p in packages if section is None or p not in listed_packages(section, desktop)]
+        if missing:
+            disagree.append("%s (.%s): %s" % (mime_type, extensions[0], " ".join(missing)))
+    return {"checked": checked, "disagree": disagree}
+
+
+def text_programs(site, types):
+    """Formats that are plain text (a direct subtype of text/plain) whose
+    pane lists no program."""
+    checked, without = 0, []
+    for mime_type, facts in sorted(types.items()):
+        if "text/plain" not in facts["parents"] or not facts["extensions"]:
+            continue
+        extension = facts["extensions"][0]
+        status, page = site.get("/filefound/%s.html" % urllib.parse.quote(extension, safe=""))
+        section = section_of(page, mime_type) if status == 200 else None
+        if section is None:
+            continue  # another format of the extension took its page
+        checked += 1
+        if not program_items(section):
+            without.append(extension)
+    return {"checked": checked, "without": without}
+
+
+def word_results(site, words):
+    """For each word, the first extension of each of the first three formats
+    the search finds, and whether all are everyday meanings of the word."""
+    for row in words:
+        segment = urllib.parse.quote(row["word"], safe="")
+        status, page = site.get("/filefound/%s.html" % segment)
+        found = []
+        if status == 200:
+            for item in re.findall(r"<li\b[^>]*>(.*?)</li>", page, re.S):
+                first = re.search(r'href="/filefound/([^"]+)\.html"', item)
+                if first:
+                    found.append(urllib.parse.unquote(first.group(1)))
+        wanted = min(3, len(row["accept"]))
+        row["first"] = found[:3]
+        row["right"] = bool(found) and all(e in row["accept"] for e in found[:wanted])
+    return words
 
 
 def duplicates(page, desktop):
@@ -284,7 +422,11 @@ def measure(arguments):
         row["right"] = any(accepted(p, r, row["accept"]) for p, r in first)
         row["right_first"] = bool(first) and accepted(first[0][0], first[0][1], row["accept"])
         row["first"] = [p[0] for p, _ in first]
+    types = type_globs(mime_sources())
     result = {"label": arguments.label, "binary": arguments.binary,
+              "advice": advice_agreement(site, desktop, types),
+              "text": text_programs(site, types),
+              "words": word_results(site, read_words(os.path.join(HERE, "words.tsv"))),
               "lists": {name: {e: pages[e] for e in items} for name, items in lists.items()},
               "machine_counts": dict(machine), "judged": judged,
               "dup_sections": sum(p["dup_sections"] for p in pages.values()),
@@ -321,6 +463,10 @@ def report_rows(result):
     judged = result["judged"]
     rows.append(("judged: right program in the first three", share(sum(r["right"] for r in judged), len(judged))))
     rows.append(("judged: right program first", share(sum(r["right_first"] for r in judged), len(judged))))
+    advice, text, words = result["advice"], result["text"], result["words"]
+    rows.append(("advice names a program the page lacks", share(len(advice["disagree"]), advice["checked"])))
+    rows.append(("text formats with a program in the pane", share(text["checked"] - len(text["without"]), text["checked"])))
+    rows.append(("words: first three all everyday", share(sum(w["right"] for w in words), len(words))))
     rows.append(("duplicates, looked-up pages: sections (extra)", "%d (%d)" % (
         result["dup_sections"], result["dup_surplus"])))
     export = result["export"]
@@ -341,7 +487,11 @@ def goals(result):
             ("domestic answers ≥ 90 %", answered("domestic") >= 0.9),
             ("judged right ≥ 90 %", sum(r["right"] for r in judged) >= 0.9 * len(judged)),
             ("0 duplicates", result["dup_sections"] == 0 and export["dup_sections"] == 0),
-            ("known extensions > 2,400", export["known"] > 2400)]
+            ("known extensions > 2,400", export["known"] > 2400),
+            ("0 pages where advice and list disagree", not result["advice"]["disagree"]),
+            ("every text format has a program", not result["text"]["without"]),
+            ("≥ 90 % of words: first three everyday",
+             sum(w["right"] for w in result["words"]) >= 0.9 * len(result["words"]))]
 
 
 def print_columns(header, rows, width):
@@ -390,6 +540,17 @@ def table(arguments):
         shown = " | ".join("%-*s" % (w, cell) for w, cell in zip(widths, cells))
         print("  %-8s %s" % (extension, shown.rstrip()))
     print()
+    print("Words: the first three formats found (+ all everyday, - not)")
+    for i, row in enumerate(results[0]["words"]):
+        cells = [("+ " if r["words"][i]["right"] else "- ") + " ".join(r["words"][i]["first"])
+                 for r in results]
+        print("  %-6s %s" % (row["word"], " | ".join("%-28s" % c for c in cells).rstrip()))
+    print()
+    for result in results:
+        print("%s, advice naming a program its page lacks (%d): %s" % (
+            result["label"], len(result["advice"]["disagree"]), "; ".join(result["advice"]["disagree"])))
+        print("%s, text formats without a program (%d): %s" % (
+            result["label"], len(result["text"]["without"]), " ".join(result["text"]["without"])))
     for result in results:
         for name in ("everyday", "domestic"):
             missing = [e for e, v in result["lists"][name].items() if v["status"] != 200]

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <algorithm>
 
 namespace advice {
 namespace {
@@ -13,14 +14,34 @@ namespace {
 struct Data {
     QHash<QString, Advice> types;
     QHash<QString, QStringList> extensions;
+    QHash<QString, Tool> tools;
+    QHash<QString, int> commonness;
 };
+
+// Tiers a thousand apart, a type's place within its tier below that.
+constexpr int tierSize = 1000;
+constexpr int unnamed = 2 * tierSize;
+
+QHash<QString, int> ranksOf(const QJsonObject& table) {
+    QHash<QString, int> ranks;
+    const QStringList tiers = {QStringLiteral("everyday"), QStringLiteral("common"),
+                               QStringLiteral("unnamed"), QStringLiteral("rare")};
+    for (qsizetype tier = 0; tier < tiers.size(); ++tier) {
+        const QStringList types = builtin::strings(table.value(tiers[tier]));
+        for (qsizetype at = 0; at < types.size() && at < tierSize; ++at) {
+            ranks.insert(types[at], int(tier * tierSize + at));
+        }
+    }
+    return ranks;
+}
 
 Advice adviceOf(const QJsonObject& entry) {
     return {entry.value(QLatin1String("description")).toString(),
             entry.value(QLatin1String("maker")).toString(),
             entry.value(QLatin1String("open")).toString(),
             entry.value(QLatin1String("linux")).toBool(true),
-            builtin::strings(entry.value(QLatin1String("keywords")))};
+            builtin::strings(entry.value(QLatin1String("keywords"))),
+            builtin::strings(entry.value(QLatin1String("packages")))};
 }
 
 Data parse(const QJsonObject& root) {
@@ -32,6 +53,13 @@ Data parse(const QJsonObject& root) {
     const QJsonObject extensions = root.value(QLatin1String("extensions")).toObject();
     for (auto entry = extensions.begin(); entry != extensions.end(); ++entry) {
         data.extensions.insert(entry.key().toCaseFolded(), builtin::strings(entry.value()));
+    }
+    data.commonness = ranksOf(root.value(QLatin1String("commonness")).toObject());
+    const QJsonObject tools = root.value(QLatin1String("tools")).toObject();
+    for (auto entry = tools.begin(); entry != tools.end(); ++entry) {
+        const QJsonObject tool = entry.value().toObject();
+        data.tools.insert(entry.key(), {tool.value(QLatin1String("name")).toString(),
+                                        tool.value(QLatin1String("line")).toString()});
     }
     return data;
 }
@@ -59,6 +87,32 @@ Advice about(const QMimeType& type) {
 
 QStringList orderOf(const QString& extension) {
     return data().extensions.value(extension.toCaseFolded());
+}
+
+Tool tool(const QString& package) {
+    return data().tools.value(package);
+}
+
+int commonness(const QString& type) {
+    return data().commonness.value(type, unnamed);
+}
+
+int commonness(const QStringList& names) {
+    int rank = unnamed;
+    for (const QString& name : names) {
+        rank = std::min(rank, commonness(name));
+    }
+    return rank;
+}
+
+QStringList packagesNamed() {
+    QStringList named;
+    for (const Advice& said : data().types) {
+        named += said.packages;
+    }
+    named.removeDuplicates();
+    named.sort();
+    return named;
 }
 
 QList<std::pair<QString, QStringList>> keywords() {

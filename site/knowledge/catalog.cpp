@@ -210,10 +210,9 @@ QByteArray extractPrograms(AsPool* pool) {
     GPtrArray* components = as_pool_get_components_by_kind(pool, AS_COMPONENT_KIND_DESKTOP_APP);
     for (guint i = 0; components && i < components->len; ++i) {
         auto* component = static_cast<AsComponent*>(g_ptr_array_index(components, i));
+        // Those that declare no type are kept too: the advice may name them
+        // for a format their desktop file does not list (LibreCAD for DWG).
         const QStringList types = mediaTypesOf(component);
-        if (types.isEmpty()) {
-            continue;
-        }
         const QByteArrayList fields = {withoutSeparators(as_component_get_id(component)),
                                        withoutSeparators(as_component_get_name(component)),
                                        withoutSeparators(as_component_get_summary(component)),
@@ -280,6 +279,7 @@ void Catalog::Tables::add(Component component) {
     for (const QString& type : component.traits.types) {
         byType[type] << index;
     }
+    byPackage[component.traits.package] << index;
     components << std::move(component);
 }
 
@@ -302,9 +302,10 @@ void Catalog::Tables::orderByName() {
 Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Interned* interned) {
     const QStringList types = shared(list(fields[MediaTypes]), &interned->names);
     const QString package = QString::fromUtf8(fields[Package]);
+    const QStringList categories = shared(list(fields[Categories]), &interned->names);
     return {{QString::fromUtf8(fields[Id]),
              QString::fromUtf8(fields[Name]),
-             QString::fromUtf8(fields[Summary]),
+             ranking::chineseLine(QString::fromUtf8(fields[Summary]), categories),
              package,
              QString::fromUtf8(fields[Icon]),
              list(fields[DesktopIds]),
@@ -312,8 +313,8 @@ Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Int
              0,
              /*icon: filled in by a lookup*/ {}},
             {types, familiesOf(types, &interned->families), formatsOf(types, &interned->formats),
-             shared(list(fields[Categories]), &interned->names), package,
-             interned->choices.value(package)}};
+             categories, package, interned->choices.value(package),
+             ranking::describedBy(QString::fromUtf8(fields[Id]))}};
 }
 
 std::shared_ptr<const Catalog::Tables> Catalog::read(const QString& directory) {
@@ -409,7 +410,10 @@ QList<Program> Catalog::rank(const ranking::Target& target) const {
     QList<Ranked> ranked;
     ranked.reserve(candidates.size());
     for (int index : candidates) {
-        ranked.append({index, ranking::fitOf(target, known.components[index].traits)});
+        const ranking::Fit fit = ranking::fitOf(target, known.components[index].traits);
+        if (!fit.unfit) {
+            ranked.append({index, fit});
+        }
     }
     std::sort(ranked.begin(), ranked.end(), [&](const Ranked& a, const Ranked& b) {
         const int byFit = ranking::compare(a.fit, b.fit);
@@ -424,6 +428,21 @@ QList<Program> Catalog::rank(const ranking::Target& target) const {
     return onePerPackage(programs);
 }
 
+std::optional<Program> Catalog::programOf(const QString& package,
+                                          const ranking::Target& target) const {
+    const std::shared_ptr<const Tables> tables = this->tables();
+    const Tables& known = *tables;
+    std::optional<Program> best;
+    for (int index : known.byPackage.value(package)) {
+        const ranking::Fit fit = ranking::fitOf(target, known.components[index].traits);
+        if (!best || ranking::compare(fit, best->fit) < 0) {
+            best = known.components[index].shown;
+            best->fit = fit;
+        }
+    }
+    return best;
+}
+
 Packaged Catalog::packagedAs(const QString& desktopId) const {
     const std::shared_ptr<const Tables> tables = this->tables();
     const Tables& known = *tables;
@@ -431,7 +450,8 @@ Packaged Catalog::packagedAs(const QString& desktopId) const {
     if (index < 0) {
         return {};
     }
-    return {known.components[index].traits.package, known.components[index].traits.desktops};
+    const ranking::Traits& traits = known.components[index].traits;
+    return {traits.package, traits.desktops, traits.described};
 }
 
 int Catalog::programCount(const QString& type) const {

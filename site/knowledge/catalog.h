@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <future>
 #include <memory>
+#include <optional>
 
 // The distribution's software catalog (AppStream): the packaged desktop
 // programs and the file types they open, installed or not. It is read whole
@@ -27,12 +28,16 @@ struct Program {
     ranking::Fit fit;
     int siblings = 0; // other programs of its package that open the format too
     QString icon;     // the site's address of its icon, as a lookup gives it
+    // False for a program from apt's lists that the catalog does not describe
+    // (one the advice names): no software centre shows it.
+    bool inCatalog = true;
 };
 
 // What the catalog says of a packaged program beside its file types.
 struct Packaged {
     QString package;
     int desktops = 0; // how many of the distribution's desktops ship it
+    bool described = false;
 };
 
 class Catalog {
@@ -58,6 +63,9 @@ public:
     QList<Program> programsFor(const ranking::Target& target) const;
     // After the types changed: what ranks first may have changed with them.
     void forgetRankings() const;
+    // The package's program that best fits the format, whether or not it
+    // declares it; nothing when the catalog has no program of the package.
+    std::optional<Program> programOf(const QString& package, const ranking::Target& target) const;
     // The package of an installed program, by its desktop id.
     Packaged packagedAs(const QString& desktopId) const;
     // How many programs declare the type: how much it is met.
@@ -78,6 +86,7 @@ private:
         QHash<QString, QList<int>> byType;
         QHash<QString, int> byId;
         QHash<QString, int> byDesktopId;
+        QHash<QString, QList<int>> byPackage;
         // Each component's place by name (then id), set once all are added,
         // so no request sorts by the collator.
         QList<int> nameOrder;

@@ -213,6 +213,15 @@ QStringList packageLists() {
     return lists;
 }
 
+QSet<QString> listedPackages() {
+    QSet<QString> listed;
+    for (const QString& list : packageLists()) {
+        readList(list, {"Package"},
+                 [&](const Stanza& stanza) { listed.insert(QString::fromUtf8(stanza[0])); });
+    }
+    return listed;
+}
+
 // Counted once per catalog load: the catalog is read again when the lists
 // change, and only then.
 QHash<QString, int> desktopChoices() {

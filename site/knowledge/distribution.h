@@ -21,6 +21,9 @@ QHash<QString, int> desktopChoices();
 // The package lists desktopChoices() reads, to be watched for change.
 QStringList packageLists();
 
+// Every package apt's lists name.
+QSet<QString> listedPackages();
+
 // The packages dpkg has installed; its status file is read again whenever it
 // changed.
 class Installed {

@@ -214,6 +214,7 @@ QStringList Index::typesNamed(const QString& extension) {
     }
     QStringList ordered;
     moveFirst(advised, &rest, &ordered);
+    const qsizetype byAdvice = ordered.size();
     QStringList best;
     for (const QMimeType& type :
          m_database.mimeTypesForFileName(QStringLiteral("x.") + extension)) {
@@ -221,7 +222,13 @@ QStringList Index::typesNamed(const QString& extension) {
     }
     best.sort(); // all match as well; in the database's order they would not come alike
     moveFirst(best, &rest, &ordered);
-    return ordered + rest;
+    // Beyond what the advice orders, the formats people meet more often first.
+    QStringList unordered = ordered.mid(byAdvice) + rest;
+    ordered = ordered.first(byAdvice);
+    std::stable_sort(unordered.begin(), unordered.end(), [](const QString& a, const QString& b) {
+        return advice::commonness(a) < advice::commonness(b);
+    });
+    return ordered + unordered;
 }
 
 bool Index::isNamed(const QString& extension) {

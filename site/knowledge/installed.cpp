@@ -5,6 +5,8 @@
 #include "memo.h"
 #include "ranking.h"
 
+#include <QFile>
+#include <QStandardPaths>
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
@@ -61,12 +63,61 @@ bool isSelf(GAppInfo* app) {
     return id.startsWith(self) && id.sliced(self.size()) == QByteArrayView(".desktop");
 }
 
+// The programs a mimeapps.list (or the distribution's defaults.list) names
+// as the type's default, the desktop's own lists before the shared ones.
+QStringList chosenFor(const QString& type) {
+    QStringList files;
+    QStringList prefixes;
+    for (const QString& desktop :
+         qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower().split(':', Qt::SkipEmptyParts)) {
+        prefixes << desktop + QLatin1Char('-');
+    }
+    prefixes << QString();
+    for (const QString& dir :
+         QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation)) {
+        for (const QString& prefix : prefixes) {
+            files << dir + QLatin1Char('/') + prefix + QStringLiteral("mimeapps.list");
+        }
+    }
+    for (const QString& dir :
+         QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+        for (const QString& prefix : prefixes) {
+            files << dir + QStringLiteral("/applications/") + prefix +
+                         QStringLiteral("mimeapps.list");
+        }
+        files << dir + QStringLiteral("/applications/defaults.list");
+    }
+    QStringList chosen;
+    const QString key = type + QLatin1Char('=');
+    for (const QString& path : files) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        bool inDefaults = false;
+        while (!file.atEnd()) {
+            const QString text = QString::fromUtf8(file.readLine()).trimmed();
+            if (text.startsWith(QLatin1Char('['))) {
+                inDefaults = text == QLatin1String("[Default Applications]");
+            } else if (inDefaults && text.startsWith(key)) {
+                chosen += text.mid(key.size()).split(QLatin1Char(';'), Qt::SkipEmptyParts);
+            }
+        }
+    }
+    return chosen;
+}
+
 ForType ask(const QString& type, const icons::Themes& themes) {
     const QByteArray name = type.toUtf8();
     ForType found;
     AppInfo defaultApp(g_app_info_get_default_for_type(name.constData(), FALSE));
     if (defaultApp && isSelf(defaultApp.get())) {
         defaultApp.reset(); // GIO falls back to any program that takes every file
+    }
+    // Where nobody chose one, GIO answers with the first program that names
+    // the type (ImageMagick's viewer for a PDF): no default, and fit orders them.
+    if (defaultApp && !chosenFor(type).contains(fromUtf8(g_app_info_get_id(defaultApp.get())))) {
+        defaultApp.reset();
     }
     if (defaultApp) {
         found.hasDefault = true;

@@ -22,12 +22,13 @@ namespace {
 Program programOf(const installed::App& app, bool isDefault, const ranking::Target& target,
                   const catalog::Catalog& catalog) {
     const catalog::Packaged packaged = catalog.packagedAs(app.id);
-    ranking::Fit fit = ranking::fitOf(target, {app.types, app.families, app.formats, app.categories,
-                                               packaged.package, packaged.desktops});
+    ranking::Fit fit =
+        ranking::fitOf(target, {app.types, app.families, app.formats, app.categories,
+                                packaged.package, packaged.desktops, packaged.described});
     if (fit.tier == ranking::Tier::None) {
         fit.tier = ranking::Tier::Exact;
     }
-    return {app.name,  app.id,       app.description,
+    return {app.name,  app.id,       ranking::chineseLine(app.description, app.categories),
             isDefault, app.iconFile, packaged.package,
             false,     fit,          /*icon: filled in later*/ {}};
 }
@@ -45,7 +46,12 @@ QList<Program> installedFor(const ranking::Target& target, const catalog::Catalo
     QList<Program> shown;
     shown.reserve(found->apps.size());
     for (qsizetype i = 0; i < found->apps.size(); ++i) {
-        shown.append(programOf(found->apps[i], i == 0 && found->hasDefault, target, catalog));
+        const bool isDefault = i == 0 && found->hasDefault;
+        const Program program = programOf(found->apps[i], isDefault, target, catalog);
+        // The user's own choice stands even where the program is known not to fit.
+        if (!program.fit.unfit || isDefault) {
+            shown.append(program);
+        }
     }
     return shown;
 }
@@ -92,6 +98,51 @@ void rankInstalled(QList<Program>* programs) {
     });
 }
 
+// A package the advice names, as the catalog has it or, for a program the
+// catalog does not describe, as the advice does.
+std::optional<catalog::Program> advisedProgram(const QString& package,
+                                               const ranking::Target& target,
+                                               const catalog::Catalog& catalog) {
+    std::optional<catalog::Program> program = catalog.programOf(package, target);
+    if (!program) {
+        const advice::Tool tool = advice::tool(package);
+        if (tool.name.isEmpty()) {
+            return std::nullopt;
+        }
+        program =
+            catalog::Program{package, tool.name, tool.line, package, {}, {}, {}, 0, {}, false};
+    }
+    program->fit.tier = ranking::Tier::Exact;
+    return program;
+}
+
+// What the advice says opens the format stands in its list, so that the
+// page never contradicts itself: a program the catalog describes ranks as
+// the advice orders them, one it does not (run in a terminal) after the
+// format's own; one listed only for a container it is packed in is moved up.
+void addAdvised(QList<catalog::Program>* programs, const ranking::Target& target,
+                const catalog::Catalog& catalog) {
+    for (const QString& package : target.advised) {
+        const auto listed =
+            std::find_if(programs->begin(), programs->end(), [&](const catalog::Program& program) {
+                return program.package == package;
+            });
+        if (listed != programs->end() && listed->fit.tier < ranking::Tier::Parent) {
+            continue;
+        }
+        if (listed != programs->end()) {
+            programs->erase(listed);
+        }
+        if (std::optional<catalog::Program> program = advisedProgram(package, target, catalog)) {
+            programs->append(*program);
+        }
+    }
+    std::stable_sort(programs->begin(), programs->end(),
+                     [](const catalog::Program& a, const catalog::Program& b) {
+                         return ranking::compare(a.fit, b.fit) < 0;
+                     });
+}
+
 QString describe(const QMimeType& type, const advice::Advice& said) {
     return said.description.isEmpty() ? type.comment() : said.description;
 }
@@ -134,7 +185,9 @@ std::shared_ptr<const TypeFacts> workOutFacts(const QString& name, const Parts& 
     format.suffixes = parts.extensions.of(type);
     iconOf(type, parts.icons, &format);
     format.icon = icons::address(icons::Kind::Type, format.iconName, format.iconFile);
-    return std::make_shared<const TypeFacts>(TypeFacts{format, ranking::targetFor(type)});
+    ranking::Target target = ranking::targetFor(type);
+    target.advised = said.packages;
+    return std::make_shared<const TypeFacts>(TypeFacts{format, target});
 }
 
 bool opensOnlyAParent(const ranking::Fit& fit) {
@@ -231,6 +284,7 @@ void Knowledge::groupByParent(Format* format) {
 Format Knowledge::formatOf(const TypeFacts& facts, const catalog::Catalog& catalog, Scope scope) {
     Format format = facts.format;
     format.installable = catalog.programsFor(facts.target);
+    addAdvised(&format.installable, facts.target, catalog);
     if (scope == Scope::Machine) {
         format.programs = installedFor(facts.target, catalog, m_parts.installed);
         separateInstalled(&format.installable, &format.programs, m_parts);

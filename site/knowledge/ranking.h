@@ -20,6 +20,7 @@ struct Traits {
     QStringList categories; // its desktop categories
     QString package;        // empty when not known
     int desktops = 0;       // how many of the distribution's desktops ship its package
+    bool described = false; // its makers describe it to the catalog themselves (describedBy)
 };
 
 // The format programs are judged for.
@@ -28,15 +29,24 @@ struct Target {
     QStringList aliases;
     QList<QStringList> ancestors; // each type above it with its aliases, nearest first
     int family = -1;
+    // The ancestors whose programs stand apart: those it is only packed in,
+    // and those above its own parents (an SVG is XML, not a text to edit).
+    QStringList apart;
+    QString comment;     // what the database calls it, which may name the program it is of
+    QStringList advised; // the packages the site's advice names for it, first first
 };
 
-// Opens the type itself, names it by an alias, or opens only a type above it.
-enum class Tier { Exact, Alias, Parent, None };
+// Opens the type itself, names it by an alias, opens a type the format is a
+// kind of (a log file is plain text), or opens only a container the format
+// is packed in (a word document is a ZIP archive).
+enum class Tier { Exact, Alias, Kind, Parent, None };
 
 struct Fit {
     Tier tier = Tier::None;
-    QString parent; // the type above it that a Parent program opens
+    QString parent; // the type above it that a Kind or Parent program opens
     int preferred = INT_MAX;
+    bool namesake = false; // the format is named after the program
+    bool unfit = false;    // known not to read the format on this release
     double score = 0;
 };
 
@@ -48,9 +58,17 @@ QList<int> familiesOf(const QStringList& types);
 // (a folder, a URL scheme).
 bool isFormat(const QString& type);
 Fit fitOf(const Target& target, const Traits& program);
+// Whether a catalog id is its makers' own (reverse domain, "org.videolan.vlc")
+// rather than one made from a bare desktop file ("mplayer.desktop").
+bool describedBy(const QString& componentId);
 // Negative when a comes first, positive when b does, 0 when the fit alone
 // does not tell them apart.
 int compare(const Fit& a, const Fit& b);
+
+// What a program is, in Chinese: its own line where that is Chinese, else
+// what its desktop categories say it is (文字处理软件, 图片查看器), else its
+// own line as it is.
+QString chineseLine(const QString& line, const QStringList& categories);
 
 // What a person calls a family's formats, for the word search.
 struct Family {

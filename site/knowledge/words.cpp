@@ -85,8 +85,8 @@ QString familyWords(const QString& type) {
     return words.label + QLatin1Char('\n') + words.words.join(QLatin1Char('\n'));
 }
 
-// Page names, those the advice shows the type under first (vcf before the
-// database's first, vcard).
+// Page names, those whose page the advice opens with the type first (vcf
+// before the database's first, vcard; txt before asc, which is a key first).
 QStringList pageNames(const QMimeType& type, extensions::Index& extensions) {
     QStringList names;
     for (const QString& spelt : extensions.of(type)) {
@@ -96,7 +96,7 @@ QStringList pageNames(const QMimeType& type, extensions::Index& extensions) {
         }
     }
     std::stable_partition(names.begin(), names.end(), [&](const QString& name) {
-        return advice::orderOf(name).contains(type.name());
+        return advice::orderOf(name).value(0) == type.name();
     });
     return names;
 }
@@ -177,6 +177,7 @@ QList<Found> Index::find(const QString& word, const catalog::Catalog& catalog) {
     // own, then by its description, then anywhere in its texts.
     struct Hit {
         const Entry* entry;
+        int commonness;
         int closeness;
         int programs;
     };
@@ -190,10 +191,14 @@ QList<Found> Index::find(const QString& word, const catalog::Catalog& catalog) {
         }
         const bool ownKeyword = entry.keywords.split(QLatin1Char('\n')).contains(folded);
         const bool described = holds(entry.description.toCaseFolded(), folded);
-        hits.append({&entry, int(ownKeyword) * 2 + int(described) + int(byKeyword),
+        hits.append({&entry, advice::commonness(entry.names),
+                     int(ownKeyword) * 2 + int(described) + int(byKeyword),
                      programCount(entry, catalog)});
     }
     std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) {
+        if (a.commonness != b.commonness) {
+            return a.commonness < b.commonness;
+        }
         if (a.closeness != b.closeness) {
             return a.closeness > b.closeness;
         }

@@ -1,10 +1,16 @@
 // The site's own format table: the site reads it through its ordinary MIME
 // lookups, whatever the session's data folders are, and nobody else does.
+#include "advice.h"
+#include "distribution.h"
 #include "siteprocess.h"
 
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMimeDatabase>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QXmlStreamReader>
 
 class TestSiteFormats : public QObject {
     Q_OBJECT
@@ -14,6 +20,8 @@ private slots:
     void pagesAnswerInChinese_data();
     void pagesAnswerInChinese();
     void desktopDatabaseIsUntouched();
+    void advisedPackagesExist();
+    void handWrittenFormatsSaySource();
 
 private:
     QTemporaryDir m_emptyCatalog;
@@ -74,6 +82,48 @@ void TestSiteFormats::desktopDatabaseIsUntouched() {
     QCOMPARE(
         database.mimeTypeForFile(QStringLiteral("paper.caj"), QMimeDatabase::MatchExtension).name(),
         QStringLiteral("application/octet-stream"));
+}
+
+// A page lists every program its advice names, by the package the advice
+// gives: one the distribution does not have would be offered in vain. The
+// catalog is made from apt's lists, so they are asked alone.
+void TestSiteFormats::advisedPackagesExist() {
+    if (distribution::packageLists().isEmpty()) {
+        QSKIP("apt's package lists are absent (apt-get update fetches them)");
+    }
+    const QSet<QString> listed = distribution::listedPackages();
+    QStringList missing;
+    for (const QString& package : advice::packagesNamed()) {
+        if (!listed.contains(package)) {
+            missing << package;
+        }
+    }
+    QVERIFY2(missing.isEmpty(), qPrintable(missing.join(' ')));
+}
+
+// A reviewer checks a format written by hand against where its facts come from.
+void TestSiteFormats::handWrittenFormatsSaySource() {
+    QFile table(QStringLiteral(QUELVIX_FORMATS_DIR "/domestic.xml"));
+    QFile advice(QStringLiteral(QUELVIX_FORMATS_DIR "/advice.json"));
+    QVERIFY(table.open(QIODevice::ReadOnly));
+    QVERIFY(advice.open(QIODevice::ReadOnly));
+    const QJsonObject types = QJsonDocument::fromJson(advice.readAll())["types"].toObject();
+    QXmlStreamReader xml(&table);
+    QStringList written;
+    QStringList unsourced;
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement &&
+            xml.name() == QLatin1String("mime-type")) {
+            const QString type = xml.attributes().value("type").toString();
+            written << type;
+            if (types[type]["source"].toString().trimmed().isEmpty()) {
+                unsourced << type;
+            }
+        }
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QVERIFY(written.size() > 100);
+    QVERIFY2(unsourced.isEmpty(), qPrintable(unsourced.join(' ')));
 }
 
 QTEST_GUILESS_MAIN(TestSiteFormats)

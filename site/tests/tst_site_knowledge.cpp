@@ -42,7 +42,8 @@ void TestSiteKnowledge::installablePrograms() {
     const Reply full = m_site->get("/soso/qvxtest.htm");
     QCOMPARE(full.status, 200);
     // Exact ones by name, the hostile name among them as text, then the
-    // parent's program although its name sorts first; the installed one never.
+    // program for plain text, which the format is a kind of, although its
+    // name sorts first; the installed one never.
     // (Chinese collation puts Han names before Latin ones.)
     const QStringList order = {"&lt;script&gt;alert(1)&lt;/script&gt;",
                                "中文阅读器",
@@ -60,6 +61,9 @@ void TestSiteKnowledge::installablePrograms() {
     QCOMPARE(shown, order);
     QVERIFY(!full.body.contains("<script>"));
     QVERIFY(!full.body.contains("Installed Viewer"));
+    // Nobody chose a program for the type: GIO's first is not the default.
+    QVERIFY(full.body.contains("<p>Viewer</p>"));
+    QVERIFY(!full.body.contains("<span class=\"tag\">默认</span>"));
     QVERIFY(full.body.contains("href=\"appstream://org.example.Zh\""));
     QVERIFY(full.body.contains("<code class=\"cmd\">sudo apt install org.example.zh</code>"));
     QVERIFY(!full.body.contains("未列出"));
@@ -67,8 +71,8 @@ void TestSiteKnowledge::installablePrograms() {
     const Reply compact = m_site->get("/filefound/qvxtest.html");
     QCOMPARE(compact.status, 200);
     QCOMPARE(compact.body.count("sudo apt install"), 5);
-    // The program for the parent type stays out of the pane.
-    QVERIFY(compact.body.contains("另有 2 款未列出"));
+    // The program for plain text counts among the format's, after them.
+    QVERIFY(compact.body.contains("另有 3 款未列出"));
     QVERIFY(!compact.body.contains("Aaa Plain Editor"));
 }
 

@@ -17,7 +17,8 @@ QByteArray entry(const QByteArray& id, const QByteArray& package, const QByteArr
     for (const QByteArray& category : categories) {
         yaml += "  - " + category + "\n";
     }
-    yaml += "Launchable:\n  desktop-id:\n    - " + id + ".desktop\nProvides:\n  mediatypes:\n";
+    yaml += "Launchable:\n  desktop-id:\n    - " + id + ".desktop\n";
+    yaml += types.isEmpty() ? "" : "Provides:\n  mediatypes:\n";
     for (const QByteArray& type : types) {
         yaml += "    - " + type + "\n";
     }
@@ -62,6 +63,33 @@ QByteArray rankingCatalog() {
     yaml += entry("org.qvx.AaaEmulator", "aaa-emulator", "Aaa Emulator", {"System", "Emulator"},
                   {"application/x-msi"});
     yaml += entry("org.winehq.wine", "wine", "Wine", {"System", "Emulator"}, {"application/x-msi"});
+    // An old front end whose makers never described it: as good a fit as
+    // the specialist, and named before it.
+    yaml += entry("legacy.desktop", "legacy", "Legacy Player", {"AudioVideo", "Player"},
+                  {film, "video/x-qvx-other"});
+    // A plain text editor, for a format that is plain text.
+    yaml += entry("org.qvx.PlainEditor", "plaineditor", "Plain Editor", {"Utility", "TextEditor"},
+                  {"text/plain"});
+    yaml +=
+        entry("org.qvx.XmlEditor", "xmleditor", "Xml Editor", {"Development"}, {"application/xml"});
+    // What the advice names: a program that does not list the format, one
+    // that lists it but cannot read it here, one only apt's lists have.
+    yaml += entry("org.qvx.Writer", "libreoffice-writer", "LibreOffice Writer",
+                  {"Office", "WordProcessor"}, {"application/vnd.ms-works"});
+    yaml += entry("org.qvx.LibreCAD", "librecad", "LibreCAD", {"Graphics", "Engineering"}, {});
+    yaml += entry("org.qvx.FreeCAD", "freecad", "FreeCAD", {"Graphics", "Engineering"},
+                  {"image/vnd.dwg"});
+    // A format named after its program, which a viewer shows too.
+    yaml += entry("org.qvx.PaintViewer", "paintviewer", "Paint Viewer", {"Graphics", "Viewer"},
+                  {"image/x-qvxpaint", "image/png"});
+    yaml += entry("org.qvx.Qvxpaint", "qvxpaint", "Qvxpaint", {"Graphics", "RasterGraphics"},
+                  {"image/x-qvxpaint", "image/png", "application/x-qvx-unrelated0"});
+    // A disc image: a burner that lists it alone, an archive manager among archives.
+    yaml += entry("org.qvx.Burner", "qvxburner", "Disc Burner",
+                  {"AudioVideo", "DiscBurning", "Archiving"}, {"application/x-cd-image"});
+    yaml += entry("org.qvx.Archiver", "qvxarchiver", "Box Archiver",
+                  {"Utility", "Archiving", "Compression"},
+                  {"application/x-tar", "application/x-cd-image", "application/x-7z-compressed"});
     return yaml;
 }
 
@@ -76,7 +104,8 @@ QByteArray rankingTypes() {
            mimeType("video/x-qvx-film", "Qvx film",
                     "<sub-class-of type=\"application/x-qvx-box\"/><glob pattern=\"*.qvxfilm\"/>") +
            mimeType("application/x-qvx-box", "Qvx box",
-                    "<comment xml:lang=\"zh_CN\">测试容器</comment><glob pattern=\"*.qvxbox\"/>") +
+                    "<comment xml:lang=\"zh_CN\">测试容器</comment>"
+                    "<sub-class-of type=\"application/zip\"/><glob pattern=\"*.qvxbox\"/>") +
            mimeType("image/x-qvx-picture", "Qvx picture",
                     "<alias type=\"image/x-qvx-pic\"/><glob pattern=\"*.qvxpic\"/>") +
            mimeType("application/x-qvx-first", "Qvx first meaning",
@@ -84,6 +113,14 @@ QByteArray rankingTypes() {
            mimeType("application/x-qvx-second", "Qvx second meaning",
                     "<glob pattern=\"*.qvxamb\"/>") +
            mimeType("text/x-qvx-lower", "Qvx lower case", "<glob pattern=\"*.qvxcase\"/>") +
+           mimeType("text/x-qvx-note", "Qvx note",
+                    "<sub-class-of type=\"text/plain\"/><glob pattern=\"*.qvxnote\"/>") +
+           mimeType("image/x-qvxpaint", "Qvxpaint drawing", "<glob pattern=\"*.qvxpaint\"/>") +
+           mimeType("image/x-qvx-vector", "Qvx vector drawing",
+                    "<sub-class-of type=\"application/xml\"/><glob pattern=\"*.qvxvec\"/>") +
+           // A rare meaning whose name sorts first, beside one nobody ranked.
+           mimeType("audio/x-it", "Impulse Tracker audio", "<glob pattern=\"*.qvxrare\"/>") +
+           mimeType("audio/x-qvx-zsong", "Qvx song", "<glob pattern=\"*.qvxrare\"/>") +
            mimeType("text/x-qvx-upper", "Qvx upper case",
                     "<glob pattern=\"*.QVXCASE\" case-sensitive=\"true\"/>"
                     "<glob pattern=\"*.qvx[1-3]\"/>") +
@@ -142,6 +179,8 @@ private slots:
     void initTestCase();
     void ranking_data();
     void ranking();
+    void firstFormat_data();
+    void firstFormat();
     void lookups_data();
     void lookups();
     void adviceIsShownHonestly();
@@ -179,8 +218,8 @@ void TestSiteRanking::ranking_data() {
     // names the film exactly; the bundle shows once, by its best program.
     QTest::newRow("film: specialist, distribution, one per package")
         << QByteArray("qvxfilm")
-        << QStringList{"Bundle Viewer", "Specialist Player", "Chosen Player", "Alpha Player",
-                       "Generalist Suite"}
+        << QStringList{"Bundle Viewer", "Specialist Player", "Chosen Player",
+                       "Legacy Player", "Alpha Player",      "Generalist Suite"}
         << "也可作为测试容器打开" << QStringList{"Box Opener"} << QStringList{"Hidden Tool"};
     QTest::newRow("alias after the type itself")
         << QByteArray("qvxpic") << QStringList{"Exact Viewer", "Alias Viewer"} << QString()
@@ -200,7 +239,7 @@ void TestSiteRanking::ranking() {
     const Reply full = m_site->get("/soso/" + extension + ".htm");
     QCOMPARE(full.status, 200);
     const QString own = between(full.body, "<h3>可安装的软件</h3>", "<h3>也可作为");
-    QCOMPARE(strongNames(own), order);
+    QCOMPARE(strongNames(own).join(" | "), order.join(" | "));
     const QString parents = between(full.body, "<h3>也可作为", "</section>");
     QCOMPARE(strongNames(parents), parentOnly);
     QVERIFY2(parentLabel.isEmpty() || parents.startsWith("<h3>" + parentLabel + "</h3>"),
@@ -228,6 +267,40 @@ void TestSiteRanking::ranking() {
     for (const QRegularExpressionMatch& match : item.globalMatch(compact.body)) {
         QCOMPARE(match.captured(1), "<img");
     }
+}
+
+// The programs to install for an extension's first format, in order.
+void TestSiteRanking::firstFormat_data() {
+    QTest::addColumn<QByteArray>("extension");
+    QTest::addColumn<QStringList>("order");
+
+    QTest::newRow("a format that is plain text: the text editor")
+        << QByteArray("qvxnote") << QStringList{"Plain Editor", "Aaa Plain Editor"};
+    // XML is text, but a drawing in XML is no text to edit.
+    QTest::newRow("a format that is XML: its editor, not the text editors")
+        << QByteArray("qvxvec") << QStringList{"Xml Editor"};
+    QTest::newRow("advice names a program that lists only another type")
+        << QByteArray("wps") << QStringList{"LibreOffice Writer"};
+    QTest::newRow("advice names one without types; one that cannot read it is left out")
+        << QByteArray("dwg") << QStringList{"LibreCAD"};
+    QTest::newRow("advice names a command-line program the catalog lacks")
+        << QByteArray("lnk") << QStringList{"lnkinfo"};
+    QTest::newRow("the program a format is named after before a viewer")
+        << QByteArray("qvxpaint") << QStringList{"Qvxpaint", "Paint Viewer"};
+    QTest::newRow("a disc image: archive manager before burner")
+        << QByteArray("iso") << QStringList{"Box Archiver", "Disc Burner"};
+}
+
+void TestSiteRanking::firstFormat() {
+    QFETCH(QByteArray, extension);
+    QFETCH(QStringList, order);
+
+    const Reply full = m_site->get("/soso/" + extension + ".htm");
+    QCOMPARE(full.status, 200);
+    const QString section = between(full.body, "<section", "</section>");
+    QString own = between(section, "<h3>可安装的软件</h3>", "<h3>也可作为");
+    own = own.isEmpty() ? between(section, "<h3>可安装的软件</h3>", "</section>") : own;
+    QCOMPARE(strongNames(own).join(" | "), order.join(" | "));
 }
 
 void TestSiteRanking::lookups_data() {
@@ -278,6 +351,25 @@ void TestSiteRanking::lookups_data() {
         << QStringList{"Qvx lower case", "Qvx upper case",
                        "<a href=\"/soso/qvxcase.htm\">.QVXCASE</a>"}
         << QStringList{};
+    QTest::newRow("a rare meaning after one nobody ranked")
+        << QByteArray("/soso/qvxrare.htm") << 200 << QStringList{"audio/x-qvx-zsong", "audio/x-it"}
+        << QStringList{};
+    // 图片, 安装包: the everyday formats before those a keyword names.
+    QTest::newRow("a word finds the everyday formats first")
+        << QByteArray("/filefound/%E5%9B%BE%E7%89%87.html") << 200
+        << QStringList{"/filefound/jpg.html", "/filefound/png.html", "/filefound/gif.html",
+                       "/filefound/heic.html"}
+        << QStringList{};
+    QTest::newRow("installers: exe first")
+        << QByteArray("/filefound/%E5%AE%89%E8%A3%85%E5%8C%85.html") << 200
+        << QStringList{"/filefound/exe.html", "/filefound/msi.html", "/filefound/apk.html",
+                       "/filefound/xapk.html"}
+        << QStringList{};
+    // The catalog's summary is English; its categories say what it is.
+    QTest::newRow("a program's line in Chinese")
+        << QByteArray("/soso/wps.htm") << 200
+        << QStringList{"<strong>LibreOffice Writer</strong></p><p>文字处理软件</p>"}
+        << QStringList{"A test program"};
     QTest::newRow("bracket pattern expanded")
         << QByteArray("/soso/qvx2.htm") << 200
         << QStringList{"<a href=\"/soso/qvx1.htm\">.qvx1</a>、<a href=\"/soso/qvx2.htm\">.qvx2</a>"

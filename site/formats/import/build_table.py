@@ -45,7 +45,42 @@ SKIPPED_LANGUAGES = {
 
 # Extensions the desktop's database knows for another format, where the
 # language is what a person most often means too: both are listed.
-ALSO_WHERE_KNOWN = {"TypeScript": {"ts"}}
+ALSO_WHERE_KNOWN = {"TypeScript": {"ts"}, "Prolog": {"pl"}}
+
+# Languages whose English name would stand untranslated in a Chinese line
+# ("Java Server Pages 源代码"): what a Chinese developer calls them.
+CHINESE_NAMES = {
+    "Answer Set Programming": "回答集编程（ASP）源代码",
+    "Apollo Guidance Computer": "阿波罗制导计算机汇编源代码",
+    "Common Workflow Language": "通用工作流语言（CWL）文件",
+    "Debian Package Control": "Debian 软件包控制文件",
+    "DIGITAL Command Language": "DCL 命令脚本",
+    "Edje Data Collection": "Edje 界面数据文件",
+    "Fortran Free Form": "Fortran 源代码（自由格式）",
+    "Gradle Kotlin DSL": "Gradle 构建脚本（Kotlin）",
+    "Groovy Server Pages": "Groovy 服务器页面（GSP）",
+    "ImHex Pattern Language": "ImHex 模式语言源代码",
+    "Java Server Pages": "JSP 网页（Java 服务器页面）",
+    "Java Template Engine": "Java 模板引擎（JTE）模板",
+    "JSON with Comments": "带注释的 JSON 文件",
+    "KiCad Legacy Layout": "KiCad 旧版电路板布局文件",
+    "Mathematical Programming System": "MPS 数学规划模型文件",
+    "Microsoft Developer Studio Project": "Visual C++ 6 项目文件",
+    "Microsoft Visual Studio Solution": "Visual Studio 解决方案文件",
+    "Module Management System": "MMS 构建脚本",
+    "Object Data Instance Notation": "ODIN 数据文件",
+    "Open Policy Agent": "OPA 策略源代码",
+    "OpenStep Property List": "OpenStep 属性列表文件",
+    "Parrot Internal Representation": "Parrot 虚拟机中间代码（PIR）",
+    "Protocol Buffer Text Format": "Protocol Buffers 文本格式数据",
+    "Quartus Simulation IP": "Quartus 仿真 IP 文件",
+    "Unified Parallel C": "UPC 并行 C 源代码",
+    "Untyped Plutus Core": "Plutus Core 源代码（无类型）",
+    "Valve Data Format": "Valve 数据文件（VDF）",
+    "Velocity Template Language": "Velocity 模板",
+    "WebAssembly Interface Type": "WebAssembly 接口类型文件",
+    "XML Property List": "XML 属性列表文件（plist）",
+}
 
 KIND = {
     "programming": ("{} source code", "{} 源代码"),
@@ -194,7 +229,8 @@ def language_types(languages, system, claimed, taken):
         english, chinese = KIND[kind]
         if name.lower().endswith(" file"):  # "Debian Package Control File"
             english, chinese, name = "{} file", "{} 文件", name[: -len(" file")]
-        entry = Type("text/x-" + slug(name), english.format(name), chinese.format(name), "linguist")
+        chinese = CHINESE_NAMES.get(name, chinese.format(name))
+        entry = Type("text/x-" + slug(name), english.format(name), chinese, "linguist")
         # The desktop may know the language by this name: then these are more
         # of its files, and whatever opens the language opens them.
         known = same_language(name, editor, system_names, system_comments)
