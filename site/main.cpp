@@ -383,7 +383,8 @@ int main(int argc, char* argv[]) {
                qUtf8Printable(parser.value(QStringLiteral("export"))), jobs);
         routes::Site site(
             {.catalogDir = catalogDir, .cache = false, .watch = false, .isPublic = true});
-        return exporter::exportTo(parser.value(QStringLiteral("export")), jobs, site);
+        return exporter::exportTo(parser.value(QStringLiteral("export")),
+                                  {.jobs = jobs, .chinese = readsChinese()}, site);
     }
 
     sigset_t stopSignals;

@@ -82,7 +82,8 @@ QMap<QString, QByteArray> onDisk(const QString& directory) {
 // Without the export's own entries in the directory `site`.
 QMap<QString, QByteArray> othersOf(QMap<QString, QByteArray> entries) {
     static const QRegularExpression own(
-        "^site/(\\.quelvix-export-([A-Za-z0-9]{12}(/.*)?|manifest|current)|"
+        "^site/(\\.quelvix-export-((tmp-)?[A-Za-z0-9]{12}(/"
+        ".*)?|manifest|current)|\\.quelvix-export\\.lock|"
         "index\\.html|404\\.html|style\\.css|filefound|soso|icons)$");
     entries.removeIf([](const auto& entry) { return own.match(entry.key()).hasMatch(); });
     return entries;
@@ -148,7 +149,35 @@ enum Hostile {
     FullDisk,
     HeldLock,
     Terminated,
+    EditedPage,
+    ReplacedPage,
+    ManifestListsUserFiles,
+    ManifestMarksLivePartial,
+    KilledAtSwitch,
+    HugeManifest,
+    NoThreads,
 };
+
+// The live version's manifest with one more line after the line that
+// starts with `after`.
+bool addToManifest(const QString& site, const QByteArray& after, const QByteArray& line) {
+    QFile file(site + "/.quelvix-export-manifest");
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    QByteArray text = file.readAll();
+    const qsizetype at = text.indexOf('\n', text.indexOf("\n" + after) + 1);
+    if (at < 0) {
+        return false;
+    }
+    text.insert(at + 1, line + '\n');
+    file.close();
+    return writeFile(file.fileName(), text);
+}
+
+QByteArray liveVersion(const QString& site) {
+    return QFileInfo(site + "/.quelvix-export-current").symLinkTarget().section('/', -1).toUtf8();
+}
 
 quint16 freePort() {
     QTcpServer probe;
@@ -185,7 +214,7 @@ void TestSiteExport::initTestCase() {
     m_export = m_world.dir.filePath("out/site");
     const Run run = exportSite(m_world.env, QStringList{"--export", m_export} + m_catalog);
     QVERIFY2(run.exitCode == 0, run.errors.constData());
-    QVERIFY(run.errors.contains("exported"));
+    QVERIFY2(run.errors.contains("已导出"), run.errors.constData());
 }
 
 void TestSiteExport::exportIsCompleteAndReproducible() {
@@ -330,7 +359,8 @@ void TestSiteExport::hostileTargetsLoseNothing_data() {
     QTest::addColumn<bool>("previous");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QByteArray>("reason");
-    const QByteArray notOurs = "that the export did not make";
+    const QByteArray notOurs = "不是导出建立的";
+    const QByteArray edited = "写好后被改过、换过";
     QTest::newRow("user files in the directory and in each folder")
         << int(UserFiles) << true << 0 << QByteArray();
     QTest::newRow("a user's own folders and page by the export's names")
@@ -338,17 +368,29 @@ void TestSiteExport::hostileTargetsLoseNothing_data() {
     QTest::newRow("icons linked to a folder outside")
         << int(IconsLinkedOutside) << false << 1 << notOurs;
     QTest::newRow("a folder in the live export linked outside")
-        << int(LiveFolderLinkedOutside) << true << 1 << QByteArray("is not the export's own");
+        << int(LiveFolderLinkedOutside) << true << 1 << QByteArray("不是导出写的");
     QTest::newRow("a planted partial-folder link")
         << int(PlantedPartial) << true << 0 << QByteArray();
     QTest::newRow("a planted manifest link")
-        << int(PlantedManifest) << false << 1 << QByteArray("not a manifest");
-    QTest::newRow("a planted lock link") << int(PlantedLock) << false << 1 << QByteArray("lock");
+        << int(PlantedManifest) << false << 1 << QByteArray("不是导出写的清单");
+    QTest::newRow("a planted lock link") << int(PlantedLock) << false << 1 << QByteArray("锁文件");
     QTest::newRow("a planted current-version link") << int(PlantedCurrent) << true << 1 << notOurs;
-    QTest::newRow("a full disk") << int(FullDisk) << true << 1 << QByteArray("cannot write");
+    QTest::newRow("a full disk") << int(FullDisk) << true << 1 << QByteArray("无法写入");
     QTest::newRow("a second export at once")
-        << int(HeldLock) << true << 1 << QByteArray("another export");
+        << int(HeldLock) << true << 1 << QByteArray("另一个导出");
     QTest::newRow("SIGTERM mid-way") << int(Terminated) << true << 1 << QByteArray("SIGTERM");
+    QTest::newRow("a page edited in place") << int(EditedPage) << true << 1 << edited;
+    QTest::newRow("a page replaced by the user's") << int(ReplacedPage) << true << 1 << edited;
+    QTest::newRow("a manifest that lists the user's files")
+        << int(ManifestListsUserFiles) << true << 0 << QByteArray();
+    QTest::newRow("a manifest that marks the live version partial")
+        << int(ManifestMarksLivePartial) << true << 0 << QByteArray();
+    QTest::newRow("an export killed at the switch")
+        << int(KilledAtSwitch) << true << 0 << QByteArray();
+    QTest::newRow("a manifest too large to be ours")
+        << int(HugeManifest) << true << 1 << QByteArray("不是导出写的清单");
+    QTest::newRow("no thread can be started")
+        << int(NoThreads) << true << 0 << QByteArray("只能启动 1 个线程");
 }
 
 void TestSiteExport::makeHostile(Hostile hostile, const QString& site, const QString& outside) {
@@ -390,6 +432,69 @@ void TestSiteExport::makeHostile(Hostile hostile, const QString& site, const QSt
     case PlantedCurrent:
         QVERIFY(QFile::remove(site + "/.quelvix-export-current"));
         QVERIFY(QFile::link(outside, site + "/.quelvix-export-current"));
+        break;
+    case EditedPage: {
+        QFile page(site + "/index.html");
+        QVERIFY(page.open(QIODevice::ReadWrite));
+        QVERIFY(page.seek(page.size()));
+        QVERIFY(page.write("<!-- mine -->") > 0);
+        break;
+    }
+    case ReplacedPage:
+        QVERIFY(QFile::remove(site + "/filefound/qvxtest.html"));
+        QVERIFY(writeFile(site + "/filefound/qvxtest.html", "my own page"));
+        break;
+    case ManifestListsUserFiles:
+    case ManifestMarksLivePartial: {
+        for (const char* name : {"soso/mine.htm", "icons/mine.png"}) {
+            QVERIFY(writeFile(site + "/" + name, name));
+        }
+        const QByteArray live = liveVersion(site);
+        if (hostile == ManifestMarksLivePartial) {
+            QVERIFY(addToManifest(site, "quelvix-export manifest", "partial " + live));
+            break;
+        }
+        // Listed as the export lists its own files, with a page's size, time and hash.
+        QFile manifest(site + "/.quelvix-export-manifest");
+        QVERIFY(manifest.open(QIODevice::ReadOnly));
+        const QByteArray text = manifest.readAll();
+        const qsizetype page = text.indexOf("\nfile soso/qvxtest.htm");
+        QVERIFY(page >= 0);
+        const QByteArray line = text.mid(page + 1, text.indexOf('\n', page + 1) - page - 1);
+        for (const char* name : {"soso/mine.htm", "icons/mine.png"}) {
+            QVERIFY(addToManifest(site, "version " + live,
+                                  QByteArray(line).replace("soso/qvxtest.htm", name)));
+        }
+        break;
+    }
+    case KilledAtSwitch: {
+        const QString strace = QStandardPaths::findExecutable("strace");
+        if (strace.isEmpty()) {
+            QSKIP("strace is not installed: an export cannot be stopped at its switch");
+        }
+        QVERIFY(writeFile(site + "/soso/mine.htm", "mine"));
+        // The switch makes the export's first link (the public ones are there).
+        QProcess killed;
+        killed.setProcessEnvironment(m_world.env);
+        killed.start(strace, QStringList{"-f", "-o", "/dev/null", "-e", "trace=symlinkat", "-e",
+                                         "inject=symlinkat:signal=SIGKILL:when=1",
+                                         QUELVIX_SITE_BINARY, "--export", site} +
+                                 m_catalog);
+        QVERIFY(killed.waitForFinished(120000));
+        QCOMPARE(versionsIn(site).size(), 2);
+        break;
+    }
+    case HugeManifest: {
+        // Valid lines, more of them than any export writes.
+        QByteArray lines;
+        for (int i = 0; i < 500000; ++i) {
+            lines += "dir filefound/" + QByteArray::number(i) + "/padding-to-a-long-line\n";
+        }
+        lines.chop(1);
+        QVERIFY(addToManifest(site, "version " + liveVersion(site), lines));
+        break;
+    }
+    case NoThreads:
         break;
     default:
         break;
@@ -441,17 +546,24 @@ void TestSiteExport::hostileTargetsLoseNothing() {
         process.setReadChannel(QProcess::StandardError);
         process.start(QStringLiteral(QUELVIX_SITE_BINARY), arguments);
         QByteArray progress;
-        while (!progress.contains("exported") && process.waitForReadyRead(60000)) {
+        while (!progress.contains("已导出") && process.waitForReadyRead(60000)) {
             progress += process.readAllStandardError();
         }
-        QVERIFY2(progress.contains("exported"), progress.constData());
+        QVERIFY2(progress.contains("已导出"), progress.constData());
         process.terminate();
         run = finished(process);
     } else {
-        const std::function<void()> inChild = hostile == FullDisk ? cramped.limit() : nullptr;
+        std::function<void()> inChild = hostile == FullDisk ? cramped.limit() : nullptr;
+        if (hostile == NoThreads) {
+            // A thread's stack as large as this limit cannot be had.
+            inChild = [] {
+                const rlimit huge{rlim_t(1) << 46, RLIM_INFINITY};
+                ::setrlimit(RLIMIT_STACK, &huge);
+            };
+        }
         run = exportSite(m_world.env, arguments, inChild);
     }
-    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.exitCode == exitCode, run.errors.constData());
     QVERIFY2(run.errors.contains(reason), run.errors.constData());
     if (exitCode != 0) {
         QVERIFY2(run.errors.contains("quelvix-site: "), run.errors.constData());
@@ -462,6 +574,11 @@ void TestSiteExport::hostileTargetsLoseNothing() {
     QCOMPARE(othersOf(onDisk(base)), othersOf(before));
     QCOMPARE(tree(site), servedBefore);
     QCOMPARE(versionsIn(site).size(), 1);
+    QVERIFY(
+        QDir(site)
+            .entryList({".quelvix-export-tmp-*"}, QDir::AllEntries | QDir::Hidden | QDir::System)
+            .isEmpty());
+    QVERIFY(!QFileInfo::exists(site + "/.quelvix-export.lock"));
     QVERIFY(before.value("site/.quelvix-export-current") !=
             onDisk(base).value("site/.quelvix-export-current"));
 }
