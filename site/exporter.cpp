@@ -2,10 +2,12 @@
 
 #include "addresses.h"
 #include "knowledge.h"
+#include "publication.h"
 #include "routes.h"
 #include "sitelog.h"
 #include "webroot.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QSet>
@@ -68,8 +70,9 @@ private:
 };
 
 struct Job {
-    QByteArray address; // as the site is asked
-    QByteArray file;    // relative to the export
+    QByteArray address;   // as the site is asked
+    QByteArray file;      // relative to the export
+    QByteArray canonical; // the page's one address, for a page that has one
 };
 
 // Files one thread writes one after the other: all of an extension's pages,
@@ -86,23 +89,38 @@ http::Response ask(routes::Site& site, const QByteArray& address) {
     return site.respond(request);
 }
 
-// Page files for every extension a link may name, in the order given.
-QList<Task> pageTasks(const QStringList& extensions) {
-    QList<Task> tasks = {{{{"/", "index.html"}}, {}},
-                         {{{"/404.html", "404.html"}}, {}},
-                         {{{"/style.css", "style.css"}}, {}}};
+// Page files for every extension a link may name, in the order given; an
+// extension's search page names its lookup page as the one address.
+QList<Task> pageTasks(const QStringList& extensions, const QByteArray& hashedStyle) {
+    QList<Task> tasks = {{{{"/", "index.html", "/"}}, {}},
+                         {{{"/404.html", "404.html", {}}}, {}},
+                         {{{"/style.css", "style.css", {}}}, {}}};
+    if (!hashedStyle.isEmpty()) {
+        tasks.append({{{"/style.css", hashedStyle.mid(1), {}}}, {}});
+    }
     for (const QString& extension : extensions) {
         if (extension.contains(QLatin1Char('/')) || extension.startsWith(QLatin1Char('.'))) {
             continue;
         }
         Task task{{}, extension};
+        const QByteArray canonical =
+            addresses::pagePath(addresses::Page::Lookup, extension).toLatin1();
         for (const addresses::Page page : {addresses::Page::Lookup, addresses::Page::Search}) {
             task.jobs.append({addresses::pagePath(page, extension).toLatin1(),
-                              addresses::pageFile(page, extension).toUtf8()});
+                              addresses::pageFile(page, extension).toUtf8(), canonical});
         }
         tasks.append(task);
     }
     return tasks;
+}
+
+// "/icons/a.png" named by its content: "/icons/a.0123456789abcdef.png".
+QByteArray hashedName(const QByteArray& address, const QByteArray& content) {
+    const QByteArray hash =
+        QCryptographicHash::hash(content, QCryptographicHash::Sha256).left(8).toHex();
+    const qsizetype dot = address.lastIndexOf('.');
+    return dot > address.lastIndexOf('/') ? address.left(dot) + '.' + hash + address.mid(dot)
+                                          : address + '.' + hash;
 }
 
 QString failure(const QString& what, int error) {
@@ -112,10 +130,19 @@ QString failure(const QString& what, int error) {
 // Writes every file into the new version folder, through its descriptor.
 class Run {
 public:
-    Run(routes::Site& site, const webroot::WebRoot& root, const webroot::Say& say)
+    Run(routes::Site& site, const webroot::WebRoot& root, const webroot::Say& say,
+        const QUrl& publicRoot)
         : m_site(site)
         , m_root(root)
-        , say(say) {}
+        , say(say)
+        , m_publicRoot(publicRoot) {
+        if (!publicRoot.isEmpty()) {
+            m_style = hashedName("/assets/style.css", ask(site, "/style.css").body);
+        }
+    }
+
+    // The style sheet's name by content, when the export has an address.
+    QByteArray hashedStyle() const { return m_style; }
 
     // Each thread takes the next task until none is left, one failed or a
     // signal asked to stop, waiting if need be until its types are prepared.
@@ -124,6 +151,7 @@ public:
     void work(const QList<Task>& tasks) {
         QHash<QByteArray, webroot::FileRecord> written;
         QSet<QByteArray> icons;
+        QList<QByteArray> canonical;
         QString error;
         // Whatever the site throws (a thread it cannot start) fails the
         // export, which then cleans up, instead of ending the process.
@@ -131,8 +159,13 @@ public:
             for (qsizetype i = m_next++; i < tasks.size() && !m_failed && !StopSignals::stopping();
                  i = m_next++) {
                 waitUntilPrepared(i);
+                QString description; // the lookup page's, for the search page too
                 for (const Job& job : tasks[i].jobs) {
-                    error = writeAnswer(job, &written, &icons);
+                    error = writeAnswer(job, &written, &icons, &description);
+                    if (error.isEmpty() && job.canonical == job.address &&
+                        written.contains(job.file)) {
+                        canonical.append(job.address);
+                    }
                     if (!error.isEmpty()) {
                         m_failed = true;
                         break;
@@ -151,6 +184,7 @@ public:
         }
         m_written.insert(written);
         m_icons.unite(icons);
+        m_canonical += canonical;
     }
 
     // QMimeDatabase answers every thread through one lock, and reads a
@@ -198,9 +232,28 @@ public:
         QList<QByteArray> addresses(m_icons.begin(), m_icons.end());
         std::sort(addresses.begin(), addresses.end());
         for (const QByteArray& address : addresses) {
-            tasks.append({{{address, address.mid(1)}}, {}});
+            const QByteArray file = m_iconNames.value(address, address);
+            tasks.append({{{address, file.mid(1), {}}}, {}});
         }
         return tasks;
+    }
+
+    // The sitemap, robots.txt and the OpenSearch description, once the
+    // pages are written.
+    QString writeFindables() {
+        QList<QByteArray> pages = m_canonical;
+        std::sort(pages.begin(), pages.end());
+        QList<QPair<QByteArray, QByteArray>> files = publication::sitemaps(m_publicRoot, pages);
+        files.append({"robots.txt", publication::robots(m_publicRoot)});
+        files.append({"opensearch.xml", publication::openSearch(m_publicRoot)});
+        for (const auto& [file, content] : files) {
+            webroot::FileRecord record;
+            if (const QString error = write(file, content, &record); !error.isEmpty()) {
+                return error;
+            }
+            m_written.insert(file, record);
+        }
+        return {};
     }
 
     // Once the threads are joined.
@@ -246,26 +299,88 @@ private:
     // The site's answer to the job, written and noted with the icons it
     // shows; an error when it could not be written.
     QString writeAnswer(const Job& job, QHash<QByteArray, webroot::FileRecord>* written,
-                        QSet<QByteArray>* icons) {
-        const http::Response response = ask(m_site, job.address);
+                        QSet<QByteArray>* icons, QString* description) {
+        http::Response response = ask(m_site, job.address);
         // The 404 page is the one page whose status says so.
         if (response.status != 200 && job.address != "/404.html") {
             return {};
         }
+        const bool page = job.file.endsWith(".html") || job.file.endsWith(".htm");
+        if (page && !m_publicRoot.isEmpty()) {
+            response.body = published(job, response, description);
+        }
         webroot::FileRecord record;
-        const QString error = write(job.file, response.body, &record);
+        bool shared = false;
+        QString error = write(job.file, response.body, &record, &shared);
         if (error.isEmpty()) {
             written->insert(job.file, record);
             for (const QByteArray& icon : response.icons) {
                 icons->insert(icon);
             }
         }
+        if (error.isEmpty() && (page || job.file.endsWith(".css"))) {
+            error = writeCompressed(job.file, response.body, shared, written);
+        }
         return error;
+    }
+
+    // The page as a deployed site serves it: its one address, what it is
+    // about, the search box for the browser, assets named by content.
+    QByteArray published(const Job& job, const http::Response& response, QString* description) {
+        QByteArray body = response.body;
+        body.replace("href=\"/style.css\"", "href=\"" + m_style + '"');
+        for (const QByteArray& icon : response.icons) {
+            body.replace('"' + icon + '"', '"' + iconName(icon) + '"');
+        }
+        if (job.canonical == job.address) {
+            *description = publication::descriptionOf(body);
+        }
+        return publication::withHeadTags(
+            body, publication::headTags(m_publicRoot, job.canonical, *description));
+    }
+
+    QByteArray iconName(const QByteArray& address) {
+        {
+            const QMutexLocker locker(&m_lock);
+            if (const auto known = m_iconNames.constFind(address); known != m_iconNames.cend()) {
+                return *known;
+            }
+        }
+        const QByteArray name = hashedName(address, ask(m_site, address).body);
+        const QMutexLocker locker(&m_lock);
+        m_iconNames.insert(address, name);
+        return name;
+    }
+
+    // Beside the file, its gzip and brotli forms where they are smaller: a
+    // web server sends them as they are, to a client that takes them.
+    QString writeCompressed(const QByteArray& file, const QByteArray& content, bool shared,
+                            QHash<QByteArray, webroot::FileRecord>* written) {
+        for (const auto& [suffix, compress] :
+             {std::pair{".gz", &publication::gzip}, std::pair{".br", &publication::brotli}}) {
+            const QByteArray name = file + suffix;
+            webroot::FileRecord record;
+            // The same page gives the same compressed file: kept, not made again.
+            if (shared && m_root.reuse(name, {}, &record)) {
+                written->insert(name, record);
+                continue;
+            }
+            const QByteArray compressed = compress(content);
+            if (compressed.isEmpty()) {
+                continue;
+            }
+            if (const QString error = write(name, compressed, &record); !error.isEmpty()) {
+                return error;
+            }
+            written->insert(name, record);
+        }
+        return {};
     }
 
     // Bytes the live export already holds as it wrote them are shared with
     // it, so their time stays and a sync moves only what changed.
-    QString write(const QByteArray& file, const QByteArray& content, webroot::FileRecord* record) {
+    QString write(const QByteArray& file, const QByteArray& content, webroot::FileRecord* record,
+                  bool* shared = nullptr) {
         const QString path = m_root.versionPath() + QLatin1Char('/') + QString::fromUtf8(file);
         if (!safefs::isPlainPath(file)) {
             return say("不会写 %1：它不是普通的路径", "will not write %1: not a plain path")
@@ -275,6 +390,9 @@ private:
         info.st_size = content.size();
         const webroot::FileRecord fresh = webroot::FileRecord::of(content, info);
         if (m_root.reuse(file, fresh, record)) {
+            if (shared != nullptr) {
+                *shared = true;
+            }
             return {};
         }
         safefs::Fd parent;
@@ -307,6 +425,8 @@ private:
     routes::Site& m_site;
     const webroot::WebRoot& m_root;
     const webroot::Say& say;
+    const QUrl m_publicRoot;
+    QByteArray m_style; // the style sheet's name by content, with an address
     std::atomic<qsizetype> m_next{0};
     std::atomic<qsizetype> m_changed{0}; // files written afresh, not shared
     std::atomic<bool> m_failed{false};
@@ -317,26 +437,32 @@ private:
     QMutex m_lock; // guards what follows
     QSet<QByteArray> m_icons;
     QHash<QByteArray, webroot::FileRecord> m_written;
+    QHash<QByteArray, QByteArray> m_iconNames; // by content, with an address
+    QList<QByteArray> m_canonical;             // the pages of a sitemap
     QString m_error;
     bool m_warnedThreads = false;
 };
 
-QString writeVersion(webroot::WebRoot& root, int jobs, routes::Site& site, const webroot::Say& say,
-                     qsizetype* written, qsizetype* changed) {
-    Run run(site, root, say);
+QString writeVersion(webroot::WebRoot& root, const Options& options, routes::Site& site,
+                     const webroot::Say& say, qsizetype* written, qsizetype* changed) {
+    const int jobs = options.jobs;
+    Run run(site, root, say, options.publicRoot);
     knowledge::Knowledge& knowledge = site.sources().knowledge();
     QElapsedTimer timer;
     timer.start();
     const QStringList extensions = knowledge.knownExtensions();
     qCDebug(lcExport, "%lld 个扩展名已列出，用时 %lld 毫秒", qlonglong(extensions.size()),
             qlonglong(timer.elapsed()));
-    run.runAll(pageTasks(extensions), jobs, &knowledge);
+    run.runAll(pageTasks(extensions, run.hashedStyle()), jobs, &knowledge);
     qCDebug(lcExport, "页面已写好，到此用时 %lld 毫秒", qlonglong(timer.elapsed()));
     if (run.error().isEmpty() && !StopSignals::stopping()) {
         run.runAll(run.iconTasks(), jobs);
     }
     qCDebug(lcExport, "图标已写好，到此用时 %lld 毫秒", qlonglong(timer.elapsed()));
     QString error = run.error().isEmpty() ? StopSignals::reason(say) : run.error();
+    if (error.isEmpty() && !options.publicRoot.isEmpty()) {
+        error = run.writeFindables();
+    }
     if (error.isEmpty()) {
         error = root.prepare(run.written());
     }
@@ -352,7 +478,7 @@ QString writeVersion(webroot::WebRoot& root, int jobs, routes::Site& site, const
 int exportTo(const QString& directory, const Options& options, routes::Site& site) {
     const StopSignals stopSignals;
     const webroot::Say say(options.chinese);
-    webroot::WebRoot root(directory, options.chinese);
+    webroot::WebRoot root(directory, options.chinese, !options.publicRoot.isEmpty());
     qsizetype written = 0;
     qsizetype changed = 0;
     QString error = root.open();
@@ -360,18 +486,25 @@ int exportTo(const QString& directory, const Options& options, routes::Site& sit
         error = root.begin();
     }
     if (error.isEmpty()) {
-        error = writeVersion(root, options.jobs, site, say, &written, &changed);
+        error = writeVersion(root, options, site, say, &written, &changed);
     }
     if (error.isEmpty()) {
         error = root.switchOver();
     }
     if (error.isEmpty()) {
-        std::fprintf(stderr, "%s\n",
-                     qPrintable(say("已导出到 %1：%2 个文件，其中 %3 个有变化",
-                                    "exported into %1: %2 files, %3 of them changed")
-                                    .arg(directory)
-                                    .arg(written)
-                                    .arg(changed)));
+        // The last line says what a sync moves, and what an address would add.
+        QString done = say("已导出到 %1：%2 个文件，其中 %3 个有变化",
+                           "exported into %1: %2 files, %3 of them changed")
+                           .arg(directory)
+                           .arg(written)
+                           .arg(changed);
+        if (options.publicRoot.isEmpty()) {
+            done += say("；没有给出 --public-root，所以没有写 sitemap.xml、robots.txt 和 "
+                        "opensearch.xml，页面中也没有绝对地址",
+                        "; without --public-root, sitemap.xml, robots.txt, opensearch.xml and "
+                        "the pages' absolute addresses were left out");
+        }
+        std::fprintf(stderr, "%s\n", qPrintable(done));
         return 0;
     }
     root.abandon();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 
 namespace routes {
 class Site;
@@ -16,6 +17,11 @@ namespace exporter {
 struct Options {
     int jobs = 1;
     bool chinese = true; // our messages in Chinese, else English
+    // Where the site is deployed. With it, the export adds what search
+    // engines and browsers look for (canonical addresses, descriptions, a
+    // sitemap, robots.txt, OpenSearch) and names the style sheet and icons
+    // by their content, so caches may keep them for good.
+    QUrl publicRoot;
 };
 
 // Returns 0, or 1 with the reason on standard error. The directory may hold

@@ -19,8 +19,11 @@ namespace webroot {
 
 const QByteArray lookupFolder = addresses::pageFolder(addresses::Page::Lookup).toLatin1();
 const QByteArray searchFolder = addresses::pageFolder(addresses::Page::Search).toLatin1();
-const QByteArrayList publicNames = {"index.html", "404.html",   "style.css",
-                                    lookupFolder, searchFolder, "icons"};
+const QByteArrayList publicNames = {
+    "index.html",    "404.html",    "style.css",    lookupFolder,    searchFolder,  "icons",
+    "index.html.gz", "404.html.gz", "style.css.gz", "index.html.br", "404.html.br", "style.css.br"};
+const QByteArrayList publishedNames = {"sitemap.xml", "robots.txt", "opensearch.xml", "sitemaps",
+                                       "assets"};
 
 namespace {
 
@@ -32,6 +35,7 @@ constexpr const char* versionPrefix = ".quelvix-export-";
 constexpr const char* tempPrefix = ".quelvix-export-tmp-";
 constexpr const char* manifestHeader = "quelvix-export manifest 2";
 const QByteArrayList publicDirs = {lookupFolder, searchFolder, "icons"};
+const QByteArrayList publishedDirs = {"sitemaps", "assets"};
 
 // Unguessable, so nobody can plant a link where the next version will be.
 QByteArray randomName(const char* prefix) {
@@ -85,8 +89,8 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 }
 
 // Every folder a file needs, and the public ones even when empty.
-Version versionOf(const QHash<QByteArray, FileRecord>& files) {
-    Version version{QSet<QByteArray>(publicDirs.begin(), publicDirs.end()), files};
+Version versionOf(const QHash<QByteArray, FileRecord>& files, const QByteArrayList& dirs) {
+    Version version{QSet<QByteArray>(dirs.begin(), dirs.end()), files};
     for (auto file = files.cbegin(); file != files.cend(); ++file) {
         for (QByteArray dir = safefs::parentOf(file.key()); !dir.isEmpty();
              dir = safefs::parentOf(dir)) {
@@ -231,9 +235,11 @@ bool Manifest::parse(const QByteArray& text, Manifest* manifest) {
     return true;
 }
 
-WebRoot::WebRoot(QString path, bool chinese)
+WebRoot::WebRoot(QString path, bool chinese, bool published)
     : m_path(std::move(path))
-    , say(chinese) {}
+    , say(chinese)
+    , m_names(published ? publicNames + publishedNames : publicNames)
+    , m_dirs(published ? publicDirs + publishedDirs : publicDirs) {}
 
 WebRoot::~WebRoot() {
     m_newFd = safefs::Fd();
@@ -364,15 +370,22 @@ QString WebRoot::checkNames() {
                (name == currentName ? m_manifest.versions.contains(*target)
                                     : *target == linkTarget(name));
     };
-    for (const QByteArray& name : QByteArrayList{currentName} + publicNames) {
+    // A name this export does not write may be anyone's; the export's own
+    // link by that name goes once the new version is live.
+    for (const QByteArray& name : QByteArrayList{currentName} + publicNames + publishedNames) {
         struct stat info {};
         QByteArray target;
+        const bool written = name == currentName || m_names.contains(name);
         const int error = safefs::statAt(m_dir.get(), name, &info);
         if (error != 0 && error != ENOENT) {
             return failure(say("无法查看 %1", "cannot look into %1").arg(m_path), error);
         }
-        if (error == 0 && !isOurs(name, info, &target)) {
+        const bool ours = error == 0 && isOurs(name, info, &target);
+        if (error == 0 && !ours && written) {
             return notOurs.arg(display(name), kindOf(info.st_mode, say));
+        }
+        if (ours && !written) {
+            m_staleLinks.append(name);
         }
         if (error == 0 && name == currentName) {
             m_live = target;
@@ -498,7 +511,7 @@ QString WebRoot::begin() {
             return failed;
         }
     }
-    for (const QByteArray& dir : publicDirs) {
+    for (const QByteArray& dir : m_dirs) {
         error = error == 0 && ::mkdirat(m_newFd.get(), dir.constData(), 0777) != 0 ? errno : error;
     }
     return error == 0
@@ -508,7 +521,9 @@ QString WebRoot::begin() {
 
 bool WebRoot::reuse(const QByteArray& file, const FileRecord& fresh, FileRecord* kept) const {
     const FileRecord old = m_manifest.versions.value(m_live).files.value(file);
-    if (!m_liveFd.isOpen() || old.hash != fresh.hash || old.size != fresh.size) {
+    const bool asItIs = fresh.hash.isEmpty();
+    if (!m_liveFd.isOpen() || old.size < 0 ||
+        (!asItIs && (old.hash != fresh.hash || old.size != fresh.size))) {
         return false;
     }
     safefs::Fd from;
@@ -529,9 +544,9 @@ bool WebRoot::reuse(const QByteArray& file, const FileRecord& fresh, FileRecord*
 }
 
 QString WebRoot::prepare(const QHash<QByteArray, FileRecord>& files) {
-    m_newVersion = versionOf(files);
+    m_newVersion = versionOf(files, m_dirs);
     for (auto file = files.cbegin(); file != files.cend(); ++file) {
-        if (!publicNames.contains(file.key().split('/').constFirst())) {
+        if (!m_names.contains(file.key().split('/').constFirst())) {
             return say("%1 不会被提供：它不在任何公开名称之下",
                        "%1 would not be served: it is under no public name")
                 .arg(QString::fromUtf8(file.key()));
@@ -624,7 +639,7 @@ QString WebRoot::carryEntry(int from, int to, const safefs::Entry& entry, const 
 }
 
 QString WebRoot::makeLinks() {
-    for (const QByteArray& name : publicNames) {
+    for (const QByteArray& name : m_names) {
         struct stat info {};
         if (safefs::statAt(m_dir.get(), name, &info) == 0) {
             continue;
@@ -651,6 +666,9 @@ QString WebRoot::switchOver() {
                        error);
     }
     m_switched = true;
+    for (const QByteArray& name : m_staleLinks) {
+        ::unlinkat(m_dir.get(), name.constData(), 0);
+    }
     if (::fsync(m_dir.get()) != 0) {
         warn(failure(say("无法同步 %1", "cannot sync %1").arg(m_path), errno));
     }

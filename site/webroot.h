@@ -26,6 +26,8 @@ namespace webroot {
 
 // The public names, each a link into the live version.
 extern const QByteArrayList publicNames;
+// The names an export with the site's address adds.
+extern const QByteArrayList publishedNames;
 
 // Our messages are Chinese, or English where the user's locale is not
 // Chinese: the caller knows which.
@@ -77,7 +79,7 @@ struct Manifest {
 // abandon() leaves the directory as open() found it.
 class WebRoot {
 public:
-    WebRoot(QString path, bool chinese);
+    WebRoot(QString path, bool chinese, bool published);
     ~WebRoot();
     WebRoot(const WebRoot&) = delete;
     WebRoot& operator=(const WebRoot&) = delete;
@@ -90,7 +92,8 @@ public:
     int versionFd() const { return m_newFd.get(); }
     QString versionPath() const;
     // The live version's file at `file` when it holds exactly `content` as
-    // the export wrote it, so the new version can share it, time and all.
+    // the export wrote it, so the new version can share it, time and all;
+    // with no content given, the file as the export wrote it, whatever it holds.
     bool reuse(const QByteArray& file, const FileRecord& content, FileRecord* kept) const;
     // With the new version written: keeps others' files from the live one,
     // syncs it to disk, records it and makes the missing public links.
@@ -120,6 +123,9 @@ private:
 
     const QString m_path;
     const Say say;
+    QByteArrayList m_names;      // the public names this export links
+    QByteArrayList m_dirs;       // the public names that are folders
+    QByteArrayList m_staleLinks; // the export's links to names it no longer writes
     safefs::Fd m_liveFd;
     bool m_created = false;
     safefs::Fd m_dir;

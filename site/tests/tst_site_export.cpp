@@ -2,16 +2,20 @@
 #include "fixtures.h"
 #include "siteprocess.h"
 
+#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTest>
+#include <brotli/decode.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -179,6 +183,66 @@ QByteArray liveVersion(const QString& site) {
     return QFileInfo(site + "/.quelvix-export-current").symLinkTarget().section('/', -1).toUtf8();
 }
 
+enum Published {
+    SitemapListsPages,
+    CanonicalResolves,
+    HashedAssetsExist,
+    CompressedAsThePage,
+    SecondExportKeepsTimes,
+    RootRefused,
+    UnpublishedSaysSo,
+};
+
+const QByteArray publicRoot = "https://lookup.example.org";
+
+QByteArray gunzip(const QByteArray& packed) {
+    z_stream stream{};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK) {
+        return "not gzip";
+    }
+    QByteArray out(1 << 22, Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.constData()));
+    stream.avail_in = uInt(packed.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    const int result = inflate(&stream, Z_FINISH);
+    out.truncate(qsizetype(stream.total_out));
+    inflateEnd(&stream);
+    return result == Z_STREAM_END ? out : "not whole";
+}
+
+QByteArray unbrotli(const QByteArray& packed) {
+    size_t size = 1 << 22;
+    QByteArray out(qsizetype(size), Qt::Uninitialized);
+    const bool done = BrotliDecoderDecompress(size_t(packed.size()),
+                                              reinterpret_cast<const uint8_t*>(packed.constData()),
+                                              &size, reinterpret_cast<uint8_t*>(out.data())) ==
+                      BROTLI_DECODER_RESULT_SUCCESS;
+    out.truncate(qsizetype(size));
+    return done ? out : "not brotli";
+}
+
+// Every file's modification time in nanoseconds, links followed.
+QMap<QString, qint64> timesOf(const QString& directory) {
+    QMap<QString, qint64> times;
+    QDirIterator it(directory, QDir::Files,
+                    QDirIterator::Subdirectories | QDirIterator::FollowSymlinks);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat info {};
+        if (!QDir(directory).relativeFilePath(path).startsWith('.') &&
+            ::stat(qPrintable(path), &info) == 0) {
+            times.insert(QDir(directory).relativeFilePath(path),
+                         qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec);
+        }
+    }
+    return times;
+}
+
+bool isPage(const QString& path) {
+    return (path.endsWith(".html") || path.endsWith(".htm")) && path != "404.html";
+}
+
 quint16 freePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
@@ -199,12 +263,17 @@ private slots:
     void unwritableTargetsFailCleanly();
     void hostileTargetsLoseNothing_data();
     void hostileTargetsLoseNothing();
+    void publishedSiteIsFoundAndCached_data();
+    void publishedSiteIsFoundAndCached();
+    void debianNginxTakesTheShippedFile();
 
 private:
     void makeHostile(Hostile hostile, const QString& site, const QString& outside);
 
     TestWorld m_world;
     QString m_export;
+    QString m_published; // exported with --public-root
+    QByteArray m_unpublishedErrors;
     QStringList m_catalog;
 };
 
@@ -215,6 +284,12 @@ void TestSiteExport::initTestCase() {
     const Run run = exportSite(m_world.env, QStringList{"--export", m_export} + m_catalog);
     QVERIFY2(run.exitCode == 0, run.errors.constData());
     QVERIFY2(run.errors.contains("已导出"), run.errors.constData());
+    m_unpublishedErrors = run.errors;
+    m_published = m_world.dir.filePath("published/site");
+    const Run published = exportSite(
+        m_world.env,
+        QStringList{"--export", m_published, "--public-root", publicRoot + "/"} + m_catalog);
+    QVERIFY2(published.exitCode == 0, published.errors.constData());
 }
 
 void TestSiteExport::exportIsCompleteAndReproducible() {
@@ -280,6 +355,7 @@ void TestSiteExport::nginxServesWhatTheSiteServes() {
     QVERIFY(shipped.open(QIODevice::ReadOnly));
     QByteArray server = shipped.readAll();
     server.replace("listen 80;", "listen 127.0.0.1:" + QByteArray::number(port) + ";");
+    server.replace("listen [::]:80;", "");
     server.replace("root /var/www/quelvix;", "root " + m_export.toUtf8() + ";");
     server.replace("server 127.0.0.1:47300;", "server " + dynamic.host() + ";");
     server.replace("/etc/nginx/quelvix-proxy.conf", conf.toUtf8() + "/quelvix-proxy.conf");
@@ -325,6 +401,16 @@ void TestSiteExport::nginxServesWhatTheSiteServes() {
     QCOMPARE(unknown.status, 404);
     QCOMPARE(unknown.body, dynamic.get("/soso/qqqzzz.htm").body);
     QCOMPARE(fromNginx("/.quelvix-export-manifest").status, 404);
+    // A page compressed once, by the export: the file beside it, as it is.
+    QFile packed(m_export + "/filefound/qvxtest.html.gz");
+    QVERIFY(packed.open(QIODevice::ReadOnly));
+    const Reply gzipped =
+        exchange(port, "GET /filefound/qvxtest.html HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                       "Accept-Encoding: gzip\r\nConnection: close\r\n\r\n");
+    QCOMPARE(gzipped.status, 200);
+    QVERIFY2(gzipped.headers.contains("Content-Encoding: gzip"), gzipped.headers);
+    QVERIFY2(gzipped.headers.contains("Content-Length: " + QByteArray::number(packed.size())),
+             gzipped.headers);
     const Reply icon = fromNginx("/icons/catalog/org.example.Zh.png");
     QVERIFY(icon.headers.contains("Content-Type: image/png"));
     QVERIFY(icon.headers.contains("Cache-Control: public, max-age=86400"));
@@ -581,6 +667,164 @@ void TestSiteExport::hostileTargetsLoseNothing() {
     QVERIFY(!QFileInfo::exists(site + "/.quelvix-export.lock"));
     QVERIFY(before.value("site/.quelvix-export-current") !=
             onDisk(base).value("site/.quelvix-export-current"));
+}
+
+// An export given the site's address: found by search engines and browsers,
+// its assets cacheable for good, its pages precompressed, and a re-export of
+// the same data moving nothing.
+void TestSiteExport::publishedSiteIsFoundAndCached_data() {
+    QTest::addColumn<int>("check");
+    QTest::newRow("the sitemap lists every page once, and only pages") << int(SitemapListsPages);
+    QTest::newRow("each page's canonical address is a page") << int(CanonicalResolves);
+    QTest::newRow("assets named by their content, all there") << int(HashedAssetsExist);
+    QTest::newRow("each .gz and .br holds its file's bytes") << int(CompressedAsThePage);
+    QTest::newRow("a second export of the same data changes nothing")
+        << int(SecondExportKeepsTimes);
+    QTest::newRow("a root that is not http(s) is refused") << int(RootRefused);
+    QTest::newRow("without a root the last line says what was left out") << int(UnpublishedSaysSo);
+}
+
+void TestSiteExport::publishedSiteIsFoundAndCached() {
+    QFETCH(int, check);
+    static const QRegularExpression loc("<loc>([^<]*)</loc>");
+    static const QRegularExpression canonical("<link rel=\"canonical\" href=\"([^\"]*)\">");
+    static const QRegularExpression asset("(?:href|src)=\"/((?:assets|icons)/[^\"]*)\"");
+    static const QRegularExpression hashed("\\.([0-9a-f]{16})\\.[a-z]+$");
+    const QMap<QString, QByteArray> files = tree(m_published);
+    const auto pathOf = [](const QString& address) {
+        const QString path = QUrl::fromPercentEncoding(address.mid(publicRoot.size()).toUtf8());
+        return path == "/" ? QString("index.html") : path.mid(1);
+    };
+    switch (Published(check)) {
+    case SitemapListsPages: {
+        QStringList listed;
+        for (const auto& match : loc.globalMatch(QString::fromUtf8(files.value("sitemap.xml")))) {
+            QVERIFY2(match.captured(1).startsWith(publicRoot + "/"), qPrintable(match.captured(1)));
+            listed.append(pathOf(match.captured(1)));
+        }
+        QStringList pages =
+            files.keys().filter(QRegularExpression("^(index\\.html|filefound/.*\\.html)$"));
+        listed.sort();
+        QCOMPARE(listed, pages);
+        QVERIFY(pages.size() >= 4);
+        QVERIFY(files.value("robots.txt").contains("Sitemap: " + publicRoot + "/sitemap.xml"));
+        break;
+    }
+    case CanonicalResolves:
+        for (auto file = files.cbegin(); file != files.cend(); ++file) {
+            if (!isPage(file.key())) {
+                continue;
+            }
+            const auto matches = canonical.globalMatch(QString::fromUtf8(file.value()));
+            QVERIFY2(matches.hasNext(), qPrintable(file.key()));
+            const QString target = pathOf(matches.peekNext().captured(1));
+            QVERIFY2(files.contains(target) && isPage(target),
+                     qPrintable(file.key() + " -> " + target));
+            QVERIFY(!target.startsWith("soso/"));
+            QVERIFY(file.value().contains("<meta name=\"description\" content=\""));
+            QVERIFY(file.value().contains(
+                "<link rel=\"search\" type=\"application/opensearchdescription+xml\" "
+                "href=\"/opensearch.xml\""));
+        }
+        QVERIFY(files.value("opensearch.xml").contains(publicRoot + "/search?ext={searchTerms}"));
+        break;
+    case HashedAssetsExist: {
+        int checked = 0;
+        for (auto file = files.cbegin(); file != files.cend(); ++file) {
+            if (!isPage(file.key())) {
+                continue;
+            }
+            QVERIFY2(file.value().contains("href=\"/assets/style."), qPrintable(file.key()));
+            for (const auto& match : asset.globalMatch(QString::fromUtf8(file.value()))) {
+                const QString path = match.captured(1);
+                QVERIFY2(files.contains(path), qPrintable(file.key() + " -> " + path));
+                const QByteArray hash =
+                    QCryptographicHash::hash(files.value(path), QCryptographicHash::Sha256).toHex();
+                QCOMPARE(hashed.match(path).captured(1).toLatin1(), hash.left(16));
+                ++checked;
+            }
+        }
+        QVERIFY(checked > 10);
+        break;
+    }
+    case CompressedAsThePage: {
+        int checked = 0;
+        for (auto file = files.cbegin(); file != files.cend(); ++file) {
+            const QString plain = file.key().chopped(3);
+            if (file.key().endsWith(".gz")) {
+                QCOMPARE(gunzip(file.value()), files.value(plain));
+            } else if (file.key().endsWith(".br")) {
+                QCOMPARE(unbrotli(file.value()), files.value(plain));
+            } else if (isPage(file.key()) || file.key().endsWith(".css")) {
+                QVERIFY2(files.contains(file.key() + ".gz") && files.contains(file.key() + ".br"),
+                         qPrintable(file.key()));
+            }
+            ++checked;
+        }
+        QVERIFY(checked > 10);
+        break;
+    }
+    case SecondExportKeepsTimes: {
+        const QMap<QString, qint64> before = timesOf(m_published);
+        const Run run = exportSite(
+            m_world.env,
+            QStringList{"--export", m_published, "--public-root", publicRoot} + m_catalog);
+        QVERIFY2(run.exitCode == 0, run.errors.constData());
+        QVERIFY2(run.errors.contains("其中 0 个有变化"), run.errors.constData());
+        QCOMPARE(timesOf(m_published), before);
+        QCOMPARE(tree(m_published), files);
+        break;
+    }
+    case RootRefused:
+        for (const char* root : {"ftp://lookup.example.org/", "lookup.example.org", "https://"}) {
+            const QString target = m_world.dir.filePath("refused");
+            const Run run = exportSite(
+                m_world.env, QStringList{"--export", target, "--public-root", root} + m_catalog);
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY2(run.errors.contains("--public-root 须是"), run.errors.constData());
+            QVERIFY(!QFileInfo::exists(target));
+        }
+        break;
+    case UnpublishedSaysSo:
+        QVERIFY2(m_unpublishedErrors.trimmed().endsWith(
+                     "没有给出 --public-root，所以没有写 sitemap.xml、robots.txt 和 "
+                     "opensearch.xml，页面中也没有绝对地址"),
+                 m_unpublishedErrors.constData());
+        QVERIFY(!QFileInfo::exists(m_export + "/sitemap.xml"));
+        break;
+    }
+}
+
+// Dropped into a stock Debian nginx beside its default site, the shipped
+// file passes nginx -t without a warning.
+void TestSiteExport::debianNginxTakesTheShippedFile() {
+    const QString nginx = QStandardPaths::findExecutable("nginx", {"/usr/sbin", "/usr/bin"});
+    if (nginx.isEmpty() || !QFileInfo::exists("/etc/nginx/sites-enabled/default")) {
+        QSKIP("no stock Debian nginx here (nginx and /etc/nginx/sites-enabled/default)");
+    }
+    const QString etc = m_world.dir.filePath("debian-nginx");
+    QProcess copy;
+    copy.start("cp", {"-a", "/etc/nginx", etc});
+    QVERIFY(copy.waitForFinished() && copy.exitCode() == 0);
+    const auto moved = [&etc](QByteArray text) {
+        return text.replace("/etc/nginx", etc.toUtf8());
+    };
+    QFile main(etc + "/nginx.conf");
+    QVERIFY(main.open(QIODevice::ReadOnly));
+    QVERIFY(writeFile(etc + "/nginx.conf", moved(main.readAll())));
+    QFile shipped(QUELVIX_SOURCE_DIR "/deploy/nginx.conf");
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    QVERIFY(writeFile(etc + "/sites-enabled/quelvix", moved(shipped.readAll())));
+    QVERIFY(
+        QFile::copy(QUELVIX_SOURCE_DIR "/deploy/quelvix-proxy.conf", etc + "/quelvix-proxy.conf"));
+    QProcess test;
+    test.setProcessChannelMode(QProcess::MergedChannels);
+    // Debian's prefix, where its modules are found.
+    test.start(nginx, {"-t", "-e", "stderr", "-p", "/usr/share/nginx/", "-c", etc + "/nginx.conf"});
+    QVERIFY(test.waitForFinished(30000));
+    const QByteArray said = test.readAll();
+    QVERIFY2(test.exitCode() == 0, said.constData());
+    QVERIFY2(!said.contains("[warn]") && !said.contains("[emerg]"), said.constData());
 }
 
 QTEST_GUILESS_MAIN(TestSiteExport)
