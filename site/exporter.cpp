@@ -388,7 +388,8 @@ private:
         }
         struct stat info {};
         info.st_size = content.size();
-        const webroot::FileRecord fresh = webroot::FileRecord::of(content, info);
+        const webroot::FileRecord fresh =
+            webroot::FileRecord::of(webroot::FileRecord::hashOf(content), info);
         if (m_root.reuse(file, fresh, record)) {
             if (shared != nullptr) {
                 *shared = true;
@@ -404,7 +405,7 @@ private:
         if (error != 0) {
             return failure(say("无法写入 %1", "cannot write %1").arg(path), error);
         }
-        *record = webroot::FileRecord::of(content, info);
+        *record = webroot::FileRecord::of(fresh.hash, info);
         ++m_changed;
         return {};
     }

