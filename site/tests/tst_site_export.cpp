@@ -684,6 +684,7 @@ void TestSiteExport::publishedSiteIsFoundAndCached_data() {
         << int(SecondExportKeepsTimes);
     QTest::newRow("a root that is not http(s) is refused") << int(RootRefused);
     QTest::newRow("without a root the last line says what was left out") << int(UnpublishedSaysSo);
+    QTest::newRow("a sitemap of more than 50,000 pages is split") << int(SitemapSplit);
 }
 
 void TestSiteExport::publishedSiteIsFoundAndCached() {
