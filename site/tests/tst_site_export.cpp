@@ -373,6 +373,8 @@ void TestSiteExport::nginxServesWhatTheSiteServes() {
          dir = QFileInfo(dir).path()) {
         QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther);
     }
+    // An asset named by its content, as a published export names them.
+    QVERIFY(writeFile(m_export + "/icons/qvx.0123456789abcdef.png", "png"));
     QProcess nginxProcess;
     nginxProcess.start(nginx, {"-p", conf, "-c", conf + "/nginx.conf", "-g", "daemon off;"});
     QVERIFY(nginxProcess.waitForStarted());
@@ -416,6 +418,9 @@ void TestSiteExport::nginxServesWhatTheSiteServes() {
     const Reply icon = fromNginx("/icons/catalog/org.example.Zh.png");
     QVERIFY(icon.headers.contains("Content-Type: image/png"));
     QVERIFY(icon.headers.contains("Cache-Control: public, max-age=86400"));
+    QVERIFY(fromNginx("/icons/qvx.0123456789abcdef.png")
+                .headers.contains("Cache-Control: public, max-age=31536000, immutable"));
+    QVERIFY(QFile::remove(m_export + "/icons/qvx.0123456789abcdef.png"));
     nginxProcess.terminate();
     nginxProcess.waitForFinished();
 }
