@@ -355,6 +355,10 @@ int main(int argc, char* argv[]) {
         return usageError(say("--ready-fd 只用于提供页面，不用于导出",
                               "--ready-fd is for serving, not for an export"));
     }
+    if (parser.isSet(QStringLiteral("public-root")) && !parser.isSet(QStringLiteral("export"))) {
+        return usageError(say("--public-root 只用于导出（--export）",
+                              "--public-root is for an export (--export)"));
+    }
     if (!parser.positionalArguments().isEmpty()) {
         return usageError(say("不接受参数 %1", "unexpected argument %1")
                               .arg(parser.positionalArguments().join(QLatin1Char(' '))));

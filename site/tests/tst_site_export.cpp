@@ -792,6 +792,7 @@ void TestSiteExport::publishedSiteIsFoundAndCached() {
             QVERIFY2(run.errors.contains("--public-root 须是"), run.errors.constData());
             QVERIFY(!QFileInfo::exists(target));
         }
+        QCOMPARE(exportSite(m_world.env, {"--public-root", publicRoot}).exitCode, 2);
         break;
     case UnpublishedSaysSo:
         QVERIFY2(m_unpublishedErrors.trimmed().endsWith(
