@@ -86,7 +86,8 @@ start=$(date +%s.%N)
 "$build/bin/quelvix-site" --export "$work/export" 2>/dev/null
 export_seconds=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
 export_port=$(free_port)
-sed -e "s|listen 80;|listen 127.0.0.1:$export_port;|" -e "s|root /var/www/quelvix;|root $work/export;|" \
+sed -e "s|listen 80;|listen 127.0.0.1:$export_port;|" -e "s|listen \[::\]:80;||" \
+    -e "s|root /var/www/quelvix;|root $work/export;|" \
     -e "s|include /etc/nginx/quelvix-proxy.conf;|include $root/deploy/quelvix-proxy.conf;|" \
     "$root/deploy/nginx.conf" >"$work/nginx/quelvix.conf"
 cat >"$work/nginx/export.conf" <<CONF

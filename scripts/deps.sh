@@ -15,6 +15,7 @@ build="
     qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-webengine-dev
     libgl-dev libxcb1-dev
     libmicrohttpd-dev libglib2.0-dev libappstream-dev libmagic-dev
+    zlib1g-dev libbrotli-dev
 "
 # Running: what the app and the site load or start rather than link. The app
 # shows Chinese in Noto Sans Mono CJK SC, hands addresses to xdg-open and loads
@@ -27,7 +28,7 @@ run="
 # Testing and measuring, by the tests and scripts that use them.
 test="
     python3 xvfb xauth xdotool x11-utils python3-xlib
-    openbox nginx-light wrk curl
+    openbox nginx-light wrk curl strace
     desktop-file-utils systemd
     dpkg-dev fakeroot lintian
     clang libclang-rt-14-dev

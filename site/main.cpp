@@ -3,6 +3,7 @@
 #include "http.h"
 #include "knowledge.h"
 #include "mimedirs.h"
+#include "publication.h"
 #include "restart.h"
 #include "routes.h"
 #include "sitelog.h"
@@ -189,6 +190,12 @@ const Option options[] = {
      {"目录", "dir"},
      {"把公开页面写成静态文件放进 <目录>，然后退出。",
       "Write the public pages into <dir> as static files and exit."}},
+    {{"public-root"},
+     {"地址", "url"},
+     {"导出时给出网站的地址（http 或 https），以写 sitemap.xml、robots.txt、opensearch.xml "
+      "和绝对地址。",
+      "With --export: the site's address (http or https), for sitemap.xml, robots.txt, "
+      "opensearch.xml and absolute addresses."}},
     {{"jobs"},
      {"n", "n"},
      {"导出时用 <n> 个线程（默认每个处理器核心一个）。",
@@ -348,6 +355,10 @@ int main(int argc, char* argv[]) {
         return usageError(say("--ready-fd 只用于提供页面，不用于导出",
                               "--ready-fd is for serving, not for an export"));
     }
+    if (parser.isSet(QStringLiteral("public-root")) && !parser.isSet(QStringLiteral("export"))) {
+        return usageError(say("--public-root 只用于导出（--export）",
+                              "--public-root is for an export (--export)"));
+    }
     if (!parser.positionalArguments().isEmpty()) {
         return usageError(say("不接受参数 %1", "unexpected argument %1")
                               .arg(parser.positionalArguments().join(QLatin1Char(' '))));
@@ -379,11 +390,22 @@ int main(int argc, char* argv[]) {
             return usageError(
                 say("--jobs 须是 1 到 256 的数", "--jobs takes a number from 1 to 256"));
         }
+        QUrl publicRoot;
+        if (const QString refused =
+                parser.isSet(QStringLiteral("public-root"))
+                    ? publication::parseRoot(parser.value(QStringLiteral("public-root")),
+                                             readsChinese(), &publicRoot)
+                    : QString();
+            !refused.isEmpty()) {
+            return usageError(refused);
+        }
         qCInfo(lcExport, "导出公开页面到 %s，%d 个线程",
                qUtf8Printable(parser.value(QStringLiteral("export"))), jobs);
         routes::Site site(
             {.catalogDir = catalogDir, .cache = false, .watch = false, .isPublic = true});
-        return exporter::exportTo(parser.value(QStringLiteral("export")), jobs, site);
+        return exporter::exportTo(
+            parser.value(QStringLiteral("export")),
+            {.jobs = jobs, .chinese = readsChinese(), .publicRoot = publicRoot}, site);
     }
 
     sigset_t stopSignals;

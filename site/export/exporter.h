@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 
 namespace routes {
 class Site;
@@ -13,10 +14,20 @@ class Site;
 // and the same inputs always give the same files.
 namespace exporter {
 
+struct Options {
+    int jobs = 1;
+    bool chinese = true; // our messages in Chinese, else English
+    // Where the site is deployed. With it, the export adds what search
+    // engines and browsers look for (canonical addresses, descriptions, a
+    // sitemap, robots.txt, OpenSearch) and names the style sheet and icons
+    // by their content, so caches may keep them for good.
+    QUrl publicRoot;
+};
+
 // Returns 0, or 1 with the reason on standard error. The directory may hold
 // other files: the export changes only what it wrote itself (see webroot.h),
 // switches a web server to the new pages in one step, and a failed or stopped
 // export leaves the directory as it was.
-int exportTo(const QString& directory, int jobs, routes::Site& site);
+int exportTo(const QString& directory, const Options& options, routes::Site& site);
 
 } // namespace exporter

@@ -115,7 +115,8 @@ int openDirectory(int root, const QByteArray& relative, bool create, Fd* result)
     return 0;
 }
 
-int writeNewFile(int at, const QByteArray& name, const QByteArray& content, bool sync) {
+int writeNewFile(int at, const QByteArray& name, const QByteArray& content, bool sync,
+                 struct stat* written) {
     const int fd =
         ::openat(at, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
@@ -123,6 +124,9 @@ int writeNewFile(int at, const QByteArray& name, const QByteArray& content, bool
     }
     int error = writeAll(fd, content);
     if (error == 0 && sync && ::fsync(fd) != 0) {
+        error = errno;
+    }
+    if (error == 0 && written != nullptr && ::fstat(fd, written) != 0) {
         error = errno;
     }
     // A failed close may be the first sign of a write that did not land.

@@ -55,7 +55,9 @@ int openDirectory(int root, const QByteArray& relative, bool create, Fd* result)
 
 // A new file written whole: made exclusively, every byte written, synced when
 // asked, and closed with the close checked, so a full disk is an error.
-int writeNewFile(int at, const QByteArray& name, const QByteArray& content, bool sync);
+// `written`, when given, gets the file's status as written.
+int writeNewFile(int at, const QByteArray& name, const QByteArray& content, bool sync,
+                 struct stat* written = nullptr);
 
 // Reads a regular file of at most maxSize bytes; a link is refused.
 int readFile(int at, const QByteArray& name, qsizetype maxSize, QByteArray* content);

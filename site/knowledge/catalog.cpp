@@ -15,9 +15,21 @@
 #include <appstream.h>
 #include <malloc.h>
 #include <numeric>
+#include <system_error>
 
 namespace catalog {
 namespace {
+
+// On a thread of its own, or, when the system will start no more threads,
+// on the thread that first waits for it.
+template <typename Function, typename... Arguments>
+auto beside(Function&& function, Arguments&&... arguments) {
+    try {
+        return std::async(std::launch::async, function, arguments...);
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, function, arguments...);
+    }
+}
 
 // Where the distribution's package manager puts the catalog.
 const QStringList systemCatalogDirs = {
@@ -233,8 +245,7 @@ QByteArray extractPrograms(AsPool* pool) {
 // lists, which waits mostly on apt's helper and so goes on meanwhile.
 // Nothing when the catalog could not be read; kept only when it was read whole.
 std::optional<catalogcache::Extract> extractFrom(const QString& directory) {
-    std::future<QHash<QString, int>> choices =
-        std::async(std::launch::async, distribution::desktopChoices);
+    std::future<QHash<QString, int>> choices = beside(distribution::desktopChoices);
     bool loaded = false;
     catalogcache::Extract extract;
     {
@@ -366,7 +377,7 @@ std::shared_ptr<const Catalog> Catalog::load(const QString& directory, Reading r
         catalog->m_tables = nothing.get_future().share();
         return catalog;
     }
-    catalog->m_tables = std::async(std::launch::async, &Catalog::read, directory).share();
+    catalog->m_tables = beside(&Catalog::read, directory).share();
     if (reading == Reading::Whole) {
         catalog->m_tables.wait();
     }
