@@ -206,8 +206,8 @@ void TestSite::programsFromTheApplicationDatabase() {
     QVERIFY2(editor >= 0 && viewer >= 0, qPrintable(reply.body));
     // The default comes first although its name sorts last.
     QVERIFY2(viewer < editor, "the default program comes first");
-    QVERIFY(reply.body.contains("测试查看器 <span class=\"tag\">默认</span>"));
-    QVERIFY(!reply.body.contains("测试编辑器 <span class=\"tag\">默认</span>"));
+    QVERIFY(reply.body.contains("测试查看器 <span class=\"tag\">当前默认</span>"));
+    QVERIFY(!reply.body.contains("测试编辑器 <span class=\"tag\">当前默认</span>"));
     QVERIFY2(!reply.body.contains("查询此文件是什么的工具"), "the app never recommends itself");
 
     // Installed while the site runs: it appears on the next request.
