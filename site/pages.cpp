@@ -284,20 +284,21 @@ void installedDetails(Page& page, const Program& program) {
     }
 }
 
-// Open the page's file with it; make it the default for the type, unless it
-// is already. A package without a desktop entry has nothing the app could start.
+// Make it the default for the type, unless it is already; open the page's
+// file with it. A package without a desktop entry has nothing the app could start.
 void installedActions(Page& page, const Program& program, const QString& type, Audience audience) {
     using addresses::Action;
     if (!audience.machine || program.fromCatalog) {
         return;
     }
     const Blocks& b = blocks();
+    // Opening last, so that its button stands at the same place on every line.
     actionButtons(
-        page, {{&b.openAction,
-                audience.file ? actionHref({Action::Open, program.id, {}, {}, {}}) : QString()},
-               {&b.defaultAction,
-                program.isDefault ? QString()
-                                  : actionHref({Action::SetDefault, program.id, type, {}, {}})}});
+        page, {{&b.defaultAction, program.isDefault
+                                      ? QString()
+                                      : actionHref({Action::SetDefault, program.id, type, {}, {}})},
+               {&b.openAction,
+                audience.file ? actionHref({Action::Open, program.id, {}, {}, {}}) : QString()}});
 }
 
 // The programs that open the type, each with what the audience may do with it.

@@ -99,6 +99,15 @@ void TestSite::routes_data() {
                           << QStringList{};
     QTest::newRow("no such page") << QByteArray("/filefound/") << 404 << QStringList{"网页未找到"}
                                   << QStringList{};
+    // The buttons the app carries out, followed in a browser: said so, never done.
+    QTest::newRow("action followed in a browser")
+        << QByteArray("/action/default?program=qvx-viewer.desktop&type=application/pdf") << 404
+        << QStringList{"这个按钮要在", "里点"} << QStringList{"网页未找到"};
+    QTest::newRow("action that names nothing valid")
+        << QByteArray("/action/install?package=%3Cx%3E") << 404 << QStringList{"这个按钮要在"}
+        << QStringList{"<x>"};
+    QTest::newRow("action folder itself") << QByteArray("/action") << 404
+                                          << QStringList{"这个按钮要在"} << QStringList{};
 }
 
 void TestSite::routes() {

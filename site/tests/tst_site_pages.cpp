@@ -313,8 +313,8 @@ private Q_SLOTS:
                 << pages::compact(answer, {}) << (machine ? setDefault + install : QStringList());
             QTest::addRow("%s full page", who)
                 << pages::full(answer, {}) << (machine ? setDefault + install : QStringList());
-            QStringList forFile = {openEither[0]};
-            forFile << openEither[1] << setDefault << install;
+            QStringList forFile{openEither[0]};
+            forFile << setDefault << openEither[1] << install;
             QTest::addRow("%s page for a file", who)
                 << pages::fileAnswer(file, {}) << (machine ? forFile : QStringList());
         }
