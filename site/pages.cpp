@@ -90,9 +90,9 @@ struct Blocks {
     Block installCommand{"installCommand", {"package"}};
     Block commandAside{"commandAside", {"command"}};
     Block actions{"actions", {"links"}};
-    Block openAction{"openAction", {"href"}};
-    Block defaultAction{"defaultAction", {"href"}};
-    Block installAction{"installAction", {"href"}};
+    Block openAction{"openAction", {"href", "name"}};
+    Block defaultAction{"defaultAction", {"href", "name"}};
+    Block installAction{"installAction", {"href", "name"}};
     Block siblings{"siblings", {"count"}};
     Block moreInstallable{"moreInstallable", {"count"}};
     Block noneInCatalog{"noneInCatalog", {}};
@@ -150,16 +150,21 @@ QString actionHref(const addresses::ActionRequest& request) {
     return addresses::actionOf(QUrl(path)) ? path : QString();
 }
 
-void actionButtons(Page& page, const QList<std::pair<const Block*, QString>>& links) {
+QString spacedInText(const QString& name);
+
+// The buttons for one program, each naming it where it tells what it does.
+void actionButtons(Page& page, const QString& name,
+                   const QList<std::pair<const Block*, QString>>& links) {
     const bool any = std::any_of(links.begin(), links.end(),
                                  [](const auto& link) { return !link.second.isEmpty(); });
     if (!any) {
         return;
     }
+    const QString named = spacedInText(name);
     blocks().actions.render(page, {Value::fill([&](Page& into) {
                                 for (const auto& [block, href] : links) {
                                     if (!href.isEmpty()) {
-                                        block->render(into, {href});
+                                        block->render(into, {href, named});
                                     }
                                 }
                             })});
@@ -294,11 +299,12 @@ void installedActions(Page& page, const Program& program, const QString& type, A
     const Blocks& b = blocks();
     // Opening last, so that its button stands at the same place on every line.
     actionButtons(
-        page, {{&b.defaultAction, program.isDefault
-                                      ? QString()
-                                      : actionHref({Action::SetDefault, program.id, type, {}, {}})},
-               {&b.openAction,
-                audience.file ? actionHref({Action::Open, program.id, {}, {}, {}}) : QString()}});
+        page, program.name,
+        {{&b.defaultAction, program.isDefault
+                                ? QString()
+                                : actionHref({Action::SetDefault, program.id, type, {}, {}})},
+         {&b.openAction,
+          audience.file ? actionHref({Action::Open, program.id, {}, {}, {}}) : QString()}});
 }
 
 // The programs that open the type, each with what the audience may do with it.
@@ -369,7 +375,7 @@ void installableItem(Page& page, const catalog::Program& program, bool full, Aud
                               {Value::fill([&](Page& code) { installCommand(code, program); })});
     };
     const auto button = [&](Page& into) {
-        actionButtons(into, {{&b.installAction, install}});
+        actionButtons(into, program.name, {{&b.installAction, install}});
     };
     if (!full) {
         b.installableItemCompact.render(
@@ -423,20 +429,19 @@ void installableList(Page& page, const Format& format, const Catalog& catalog, b
 
 // A name set into a Chinese sentence, a blank on each side where it begins
 // or ends in Latin letters ("作为 Zip 归档打开").
-void spacedInText(Page& page, const QString& name) {
+QString spacedInText(const QString& name) {
     const auto isLatin = [](QChar c) {
         return c.unicode() < 0x80 && c.isLetterOrNumber();
     };
     if (name.isEmpty()) {
-        return;
+        return name;
     }
-    if (isLatin(name.front())) {
-        page += ' ';
-    }
-    templates::appendEscaped(page, name);
-    if (isLatin(name.back())) {
-        page += ' ';
-    }
+    return (isLatin(name.front()) ? QStringLiteral(" ") : QString()) + name +
+           (isLatin(name.back()) ? QStringLiteral(" ") : QString());
+}
+
+void spacedInText(Page& page, const QString& name) {
+    templates::appendEscaped(page, spacedInText(name));
 }
 
 qsizetype parentProgramCount(const Format& format) {
