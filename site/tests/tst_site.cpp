@@ -106,8 +106,8 @@ void TestSite::routes_data() {
     QTest::newRow("action that names nothing valid")
         << QByteArray("/action/install?package=%3Cx%3E") << 404 << QStringList{"这个按钮要在"}
         << QStringList{"<x>"};
-    QTest::newRow("action folder itself") << QByteArray("/action") << 404
-                                          << QStringList{"这个按钮要在"} << QStringList{};
+    QTest::newRow("action folder itself")
+        << QByteArray("/action") << 404 << QStringList{"这个按钮要在"} << QStringList{};
 }
 
 void TestSite::routes() {
