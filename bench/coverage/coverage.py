@@ -198,7 +198,7 @@ def program_items(page):
 def item_name(item):
     first = re.search(r"<p\b[^>]*>(.*?)</p>", item, re.S)
     name = text_of(re.sub(r"<code class=\"cmd\".*?</code>", "", first.group(1) if first else item))
-    return re.sub(r"\s*默认$", "", name).strip()
+    return re.sub(r"\s*(当前)?默认$", "", name).strip()
 
 
 def item_packages(item, desktop):

@@ -48,12 +48,68 @@ QStringList texts(GPtrArray* values) {
     return list;
 }
 
-QString cachedIcon(AsComponent* component) {
+// The pages show no icon larger than this.
+constexpr char iconSize[] = "48x48";
+
+// Where a catalog's cached icons are: icons/<origin>/48x48/ beside each folder
+// of its data.
+QStringList iconRoots(const QString& directory) {
+    const QStringList dirs =
+        directory.isEmpty() ? systemCatalogDirs : QStringList{directory + "/yaml"};
+    QStringList roots;
+    for (const QString& dir : dirs) {
+        roots << QFileInfo(dir).path() + QStringLiteral("/icons");
+    }
+    roots.removeDuplicates();
+    return roots;
+}
+
+// The folders whose change means other icons: each root, where an origin's
+// folder comes, and each origin's 48 px folder, where its icons come.
+QStringList iconFolders(const QString& directory) {
+    QStringList folders;
+    for (const QString& root : iconRoots(directory)) {
+        folders << root;
+        for (const QString& origin : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            folders << root + u'/' + origin + u'/' + QLatin1String(iconSize);
+        }
+    }
+    return folders;
+}
+
+// The 48 px file of a component's cached icon. The library gives its place
+// only where the file was there when it last kept its reading of the catalog,
+// and it keeps that reading while the catalog's data is unchanged, though the
+// icons come later or anew: then the icon is found by its name, which
+// Debian's catalog gives the same for every size and the remote copy.
+QString cachedIcon(AsComponent* component, const QStringList& roots) {
     GPtrArray* icons = as_component_get_icons(component);
+    QStringList names;
     for (guint i = 0; icons && i < icons->len; ++i) {
         auto* icon = static_cast<AsIcon*>(g_ptr_array_index(icons, i));
-        if (as_icon_get_kind(icon) == AS_ICON_KIND_CACHED && as_icon_get_width(icon) == 48) {
+        const AsIconKind kind = as_icon_get_kind(icon);
+        if (kind == AS_ICON_KIND_CACHED && as_icon_get_width(icon) == 48 &&
+            as_icon_get_filename(icon)) {
             return text(as_icon_get_filename(icon));
+        }
+        if (kind == AS_ICON_KIND_CACHED || kind == AS_ICON_KIND_REMOTE) {
+            names << text(as_icon_get_name(icon));
+        }
+    }
+    const QString origin = text(as_component_get_origin(component));
+    const auto isFileName = [](const QString& name) {
+        return !name.isEmpty() && !name.startsWith(u'.') && !name.contains(u'/');
+    };
+    if (!isFileName(origin)) {
+        return {};
+    }
+    for (const QString& name : names) {
+        for (const QString& root : roots) {
+            const QString file =
+                root + u'/' + origin + u'/' + QLatin1String(iconSize) + u'/' + name;
+            if (isFileName(name) && QFileInfo(file).isFile()) {
+                return file;
+            }
         }
     }
     return {};
@@ -170,7 +226,7 @@ QStringList catalogFiles(const QString& directory) {
             files << file.filePath();
         }
     }
-    return files;
+    return files + iconFolders(directory);
 }
 
 // What the tables need of each program that opens any type, as text: the
@@ -217,7 +273,7 @@ QStringList list(QByteArrayView field) {
     return items;
 }
 
-QByteArray extractPrograms(AsPool* pool) {
+QByteArray extractPrograms(AsPool* pool, const QStringList& roots) {
     QByteArray extract;
     GPtrArray* components = as_pool_get_components_by_kind(pool, AS_COMPONENT_KIND_DESKTOP_APP);
     for (guint i = 0; components && i < components->len; ++i) {
@@ -229,7 +285,7 @@ QByteArray extractPrograms(AsPool* pool) {
                                        withoutSeparators(as_component_get_name(component)),
                                        withoutSeparators(as_component_get_summary(component)),
                                        withoutSeparators(as_component_get_pkgname(component)),
-                                       withoutSeparators(cachedIcon(component).toUtf8()),
+                                       withoutSeparators(cachedIcon(component, roots).toUtf8()),
                                        joined(desktopIdsOf(component)),
                                        joined(types),
                                        joined(texts(as_component_get_categories(component)))};
@@ -251,7 +307,7 @@ std::optional<catalogcache::Extract> extractFrom(const QString& directory) {
     {
         const Pool pool = loadPool(directory, &loaded, &extract.complete);
         if (loaded) {
-            extract.programs = extractPrograms(pool.get());
+            extract.programs = extractPrograms(pool.get(), iconRoots(directory));
         }
     }
     extract.choices = choices.get();

@@ -22,20 +22,36 @@ constexpr guint pollMilliseconds = 200;
 // the programs are read again once the folder has been quiet this long.
 constexpr auto programsQuiet = std::chrono::seconds(1);
 
+// The lists of defaults GIO reads in each folder: one for each desktop the
+// session names ("gnome-mimeapps.list"), then the common one.
+QStringList defaultsLists() {
+    QStringList names;
+    for (const QString& desktop :
+         qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts)) {
+        names << desktop.toLower() + QStringLiteral("-mimeapps.list");
+    }
+    return names << QStringLiteral("mimeapps.list");
+}
+
 // Where installing or removing a program, or choosing another default, leaves
 // a trace: the folders of desktop entries, their index and the lists of
 // defaults.
 QStringList programFiles() {
+    const QStringList lists = defaultsLists();
     QStringList files;
     for (const QString& dir :
          QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
         files << dir + QStringLiteral("/applications")
-              << dir + QStringLiteral("/applications/mimeinfo.cache")
-              << dir + QStringLiteral("/applications/mimeapps.list");
+              << dir + QStringLiteral("/applications/mimeinfo.cache");
+        for (const QString& list : lists) {
+            files << dir + QStringLiteral("/applications/") + list;
+        }
     }
     for (const QString& dir :
          QStandardPaths::standardLocations(QStandardPaths::GenericConfigLocation)) {
-        files << dir + QStringLiteral("/mimeapps.list");
+        for (const QString& list : lists) {
+            files << dir + u'/' + list;
+        }
     }
     return files;
 }

@@ -61,21 +61,19 @@ struct Blocks {
     Block compactName{"compactName", {"icon", "name"}};
     Block compactType{"compactType", {"type"}};
     Block compactInstalled{"compactInstalled", {"list"}};
-    Block adviceMaker{"adviceMaker", {"maker"}};
-    Block adviceHowTo{"adviceHowTo", {"howTo"}};
-    Block adviceBoth{"adviceBoth", {"maker", "howTo"}};
-    Block answer{"answer", {"howTo"}};
-    Block parentNote{"parentNote", {"count", "parent"}};
+    Block maker{"maker", {"maker"}};
+    Block howTo{"howTo", {"howTo"}};
+    Block parentNote{"parentNote", {"count", "parent", "more"}};
+    Block fullPageLink{"fullPageLink", {"href"}};
+    Block fullPageText{"fullPageText", {}};
     Block fullSection{"fullSection", {"icon", "name", "facts", "programs"}};
     Block facts{"facts", {"type", "aliases", "parents", "extensions"}};
     Block code{"code", {"text"}};
     Block noneListed{"noneListed", {}};
-    Block fullMaker{"fullMaker", {"maker"}};
-    Block fullHowTo{"fullHowTo", {"howTo"}};
     Block fullInstalled{"fullInstalled", {"list"}};
     Block parentGroup{"parentGroup", {"parent", "type"}};
     Block apps{"apps", {"items"}};
-    Block installed{"installed", {"icon", "name", "tags", "details"}};
+    Block installed{"installed", {"icon", "name", "tags", "details", "actions"}};
     Block defaultTag{"defaultTag", {}};
     Block installedTag{"installedTag", {}};
     Block packageDetails{"packageDetails", {"package"}};
@@ -85,10 +83,16 @@ struct Blocks {
     Block noneOnMachine{"noneOnMachine", {}};
     Block installableCompact{"installableCompact", {"list"}};
     Block installableFull{"installableFull", {"list"}};
-    Block installableItemCompact{"installableItemCompact", {"icon", "name", "command"}};
-    Block installableItemFull{"installableItemFull",
-                              {"icon", "name", "summary", "package", "siblings", "id", "command"}};
+    Block installableItemCompact{"installableItemCompact", {"icon", "name", "command", "actions"}};
+    Block installableItemFull{
+        "installableItemFull",
+        {"icon", "name", "summary", "package", "siblings", "id", "command", "actions"}};
     Block installCommand{"installCommand", {"package"}};
+    Block commandAside{"commandAside", {"command"}};
+    Block actions{"actions", {"links"}};
+    Block openAction{"openAction", {"href", "name"}};
+    Block defaultAction{"defaultAction", {"href", "name"}};
+    Block installAction{"installAction", {"href", "name"}};
     Block siblings{"siblings", {"count"}};
     Block moreInstallable{"moreInstallable", {"count"}};
     Block noneInCatalog{"noneInCatalog", {}};
@@ -115,9 +119,11 @@ struct Blocks {
     Block found{"found", {"items"}};
     Block foundItem{"foundItem", {"links", "description"}};
     Block moreFound{"moreFound", {"count"}};
-    Block moreFoundCompact{"moreFoundCompact", {"count"}};
+    Block moreFoundCompact{"moreFoundCompact", {"count", "href"}};
     Block noSuchPageTitle{"noSuchPageTitle", {}};
     Block noSuchPage{"noSuchPage", {}};
+    Block actionTitle{"actionTitle", {"product"}};
+    Block actionElsewhere{"actionElsewhere", {"product"}};
 };
 
 const Blocks& blocks() {
@@ -126,6 +132,43 @@ const Blocks& blocks() {
 }
 
 const Value nothing = Value::html({});
+
+// Whom a page is for. One the site serves to its own user's app lists the
+// programs installed here and carries buttons that the app carries out; an
+// exported or public page, read by people with neither this machine nor the
+// app, has neither. A page for a file given to the app also offers to open it.
+struct Audience {
+    bool machine = false;
+    bool file = false;
+};
+constexpr Audience anyone{};
+
+// An action's link, or nothing where a name does not fit the form the app
+// takes: no button is better than one the app turns down.
+QString actionHref(const addresses::ActionRequest& request) {
+    const QString path = addresses::actionPath(request);
+    return addresses::actionOf(QUrl(path)) ? path : QString();
+}
+
+QString spacedInText(const QString& name);
+
+// The buttons for one program, each naming it where it tells what it does.
+void actionButtons(Page& page, const QString& name,
+                   const QList<std::pair<const Block*, QString>>& links) {
+    const bool any = std::any_of(links.begin(), links.end(),
+                                 [](const auto& link) { return !link.second.isEmpty(); });
+    if (!any) {
+        return;
+    }
+    const QString named = spacedInText(name);
+    blocks().actions.render(page, {Value::fill([&](Page& into) {
+                                for (const auto& [block, href] : links) {
+                                    if (!href.isEmpty()) {
+                                        block->render(into, {href, named});
+                                    }
+                                }
+                            })});
+}
 
 QStringView bodyClass(bool full) {
     return full ? QStringView(u"full") : QStringView(u"compact");
@@ -246,7 +289,27 @@ void installedDetails(Page& page, const Program& program) {
     }
 }
 
-void installedItems(Page& page, const QList<Program>& programs, bool withDetails) {
+// Make it the default for the type, unless it is already; open the page's
+// file with it. A package without a desktop entry has nothing the app could start.
+void installedActions(Page& page, const Program& program, const QString& type, Audience audience) {
+    using addresses::Action;
+    if (!audience.machine || program.fromCatalog) {
+        return;
+    }
+    const Blocks& b = blocks();
+    // Opening last, so that its button stands at the same place on every line.
+    actionButtons(
+        page, program.name,
+        {{&b.defaultAction, program.isDefault
+                                ? QString()
+                                : actionHref({Action::SetDefault, program.id, type, {}, {}})},
+         {&b.openAction,
+          audience.file ? actionHref({Action::Open, program.id, {}, {}, {}}) : QString()}});
+}
+
+// The programs that open the type, each with what the audience may do with it.
+void installedItems(Page& page, const QList<Program>& programs, bool withDetails,
+                    const QString& type, Audience audience) {
     for (const Program& program : programs) {
         const auto details = [&](Page& into) {
             installedDetails(into, program);
@@ -255,18 +318,19 @@ void installedItems(Page& page, const QList<Program>& programs, bool withDetails
             page,
             {Value::fill([&](Page& into) { programIcon(into, program, withDetails ? 32 : 16); }),
              program.name, Value::fill([&](Page& into) { tags(into, program, withDetails); }),
-             withDetails ? Value::fill(details) : nothing});
+             withDetails ? Value::fill(details) : nothing,
+             Value::fill([&](Page& into) { installedActions(into, program, type, audience); })});
     }
 }
 
-void installedList(Page& page, const Format& format, bool withDetails) {
+void installedList(Page& page, const Format& format, bool withDetails, Audience audience) {
     const Blocks& b = blocks();
     if (format.programs.isEmpty()) {
         (format.opensOnLinux ? b.noneInstalled : b.noneOnMachine).render(page);
         return;
     }
     b.apps.render(page, {Value::fill([&](Page& into) {
-                      installedItems(into, format.programs, withDetails);
+                      installedItems(into, format.programs, withDetails, format.mimeType, audience);
                   })});
 }
 
@@ -287,15 +351,36 @@ void installCommand(Page& page, const catalog::Program& program) {
     }
 }
 
-void installableItem(Page& page, const catalog::Program& program, bool full) {
+// The catalog's component goes with the package, for a software centre to
+// show; where its id does not fit, the package alone.
+QString installHref(const catalog::Program& program) {
+    using addresses::Action;
+    const QString withComponent =
+        actionHref({Action::Install, {}, {}, program.package, program.id});
+    return withComponent.isEmpty() ? actionHref({Action::Install, {}, {}, program.package, {}})
+                                   : withComponent;
+}
+
+// Where the app can install it, its button comes first and the command stays
+// beside it, small, for whoever wants a terminal.
+void installableItem(Page& page, const catalog::Program& program, bool full, Audience audience) {
     const Blocks& b = blocks();
+    const QString install = audience.machine ? installHref(program) : QString();
     const auto command = [&](Page& into) {
-        installCommand(into, program);
+        if (install.isEmpty()) {
+            installCommand(into, program);
+            return;
+        }
+        b.commandAside.render(into,
+                              {Value::fill([&](Page& code) { installCommand(code, program); })});
+    };
+    const auto button = [&](Page& into) {
+        actionButtons(into, program.name, {{&b.installAction, install}});
     };
     if (!full) {
         b.installableItemCompact.render(
             page, {Value::fill([&](Page& into) { catalogIcon(into, program, 24); }), program.name,
-                   Value::fill(command)});
+                   Value::fill(command), Value::fill(button)});
         return;
     }
     const auto siblings = [&](Page& into) {
@@ -306,14 +391,15 @@ void installableItem(Page& page, const catalog::Program& program, bool full) {
     b.installableItemFull.render(
         page, {Value::fill([&](Page& into) { catalogIcon(into, program, 48); }), program.name,
                program.summary, program.package, Value::fill(siblings), segment(program.id),
-               Value::fill(command)});
+               Value::fill(command), Value::fill(button)});
 }
 
-void installableItems(Page& page, const QList<catalog::Program>& programs, bool full) {
+void installableItems(Page& page, const QList<catalog::Program>& programs, bool full,
+                      Audience audience) {
     const qsizetype cap = full ? fullInstallable : compactInstallable;
     blocks().apps.render(page, {Value::fill([&](Page& into) {
                              for (qsizetype i = 0; i < programs.size() && i < cap; ++i) {
-                                 installableItem(into, programs[i], full);
+                                 installableItem(into, programs[i], full, audience);
                              }
                          })});
     if (programs.size() > cap) {
@@ -321,7 +407,8 @@ void installableItems(Page& page, const QList<catalog::Program>& programs, bool 
     }
 }
 
-void installableList(Page& page, const Format& format, const Catalog& catalog, bool full) {
+void installableList(Page& page, const Format& format, const Catalog& catalog, bool full,
+                     Audience audience) {
     const Blocks& b = blocks();
     if (!catalog.installed) {
         b.noCatalog.render(page);
@@ -332,7 +419,7 @@ void installableList(Page& page, const Format& format, const Catalog& catalog, b
     }
     const auto list = [&](Page& into) {
         if (!format.installable.isEmpty()) {
-            installableItems(into, format.installable, full);
+            installableItems(into, format.installable, full, audience);
         } else {
             (format.opensOnLinux ? b.noneInCatalog : b.noneOnLinux).render(into);
         }
@@ -342,20 +429,19 @@ void installableList(Page& page, const Format& format, const Catalog& catalog, b
 
 // A name set into a Chinese sentence, a blank on each side where it begins
 // or ends in Latin letters ("作为 Zip 归档打开").
-void spacedInText(Page& page, const QString& name) {
+QString spacedInText(const QString& name) {
     const auto isLatin = [](QChar c) {
         return c.unicode() < 0x80 && c.isLetterOrNumber();
     };
     if (name.isEmpty()) {
-        return;
+        return name;
     }
-    if (isLatin(name.front())) {
-        page += ' ';
-    }
-    templates::appendEscaped(page, name);
-    if (isLatin(name.back())) {
-        page += ' ';
-    }
+    return (isLatin(name.front()) ? QStringLiteral(" ") : QString()) + name +
+           (isLatin(name.back()) ? QStringLiteral(" ") : QString());
+}
+
+void spacedInText(Page& page, const QString& name) {
+    templates::appendEscaped(page, spacedInText(name));
 }
 
 qsizetype parentProgramCount(const Format& format) {
@@ -366,20 +452,32 @@ qsizetype parentProgramCount(const Format& format) {
     return count;
 }
 
+// "见完整页面", as a link where the pane knows which page that is.
+void fullPageLink(Page& page, const QString& extension) {
+    if (extension.isEmpty()) {
+        blocks().fullPageText.render(page);
+    } else {
+        blocks().fullPageLink.render(page, {fullAddress(extension)});
+    }
+}
+
 // The pane lists no program that opens only a type above the format; where
-// nothing else opens it, it says that some do.
-void compactParentNote(Page& page, const Format& format) {
+// nothing else opens it, it says that some do, and where to find them.
+void compactParentNote(Page& page, const Format& format, const QString& extension) {
     if (!format.programs.isEmpty() || !format.installable.isEmpty() ||
         format.parentGroups.isEmpty()) {
         return;
     }
     const QString& parent = format.parentGroups.first().description;
-    blocks().parentNote.render(page, {parentProgramCount(format), Value::fill([&](Page& into) {
-                                          spacedInText(into, parent);
-                                      })});
+    blocks().parentNote.render(page,
+                               {parentProgramCount(format),
+                                Value::fill([&](Page& into) { spacedInText(into, parent); }),
+                                Value::fill([&](Page& into) { fullPageLink(into, extension); })});
 }
 
-void parentGroup(Page& page, const knowledge::ParentGroup& group, const Catalog& catalog) {
+// What only opens a type above the format is not offered as its default.
+void parentGroup(Page& page, const knowledge::ParentGroup& group, const Catalog& catalog,
+                 Audience audience) {
     const Blocks& b = blocks();
     const bool showInstallable = catalog.available && !group.installable.isEmpty();
     if (group.installed.isEmpty() && !showInstallable) {
@@ -389,58 +487,42 @@ void parentGroup(Page& page, const knowledge::ParentGroup& group, const Catalog&
         page,
         {Value::fill([&](Page& into) { spacedInText(into, group.description); }), group.mimeType});
     if (!group.installed.isEmpty()) {
-        b.apps.render(
-            page, {Value::fill([&](Page& into) { installedItems(into, group.installed, true); })});
+        b.apps.render(page, {Value::fill([&](Page& into) {
+                          installedItems(into, group.installed, true, group.mimeType, anyone);
+                      })});
     }
     if (showInstallable) {
-        installableItems(page, group.installable, true);
+        installableItems(page, group.installable, true, audience);
     }
 }
 
-// One line in the pane, so the programs stay in view; where no program here
-// opens the format, how to open it is the answer, and is shown whole.
-void compactAdvice(Page& page, const Format& format) {
-    const Blocks& b = blocks();
-    const bool adviceIsTheAnswer =
-        !format.opensOnLinux || (format.programs.isEmpty() && format.installable.isEmpty());
-    const bool maker = !format.maker.isEmpty();
-    const bool howTo = !format.howToOpen.isEmpty() && !adviceIsTheAnswer;
-    if (maker && howTo) {
-        b.adviceBoth.render(page, {format.maker, format.howToOpen});
-    } else if (maker) {
-        b.adviceMaker.render(page, {format.maker});
-    } else if (howTo) {
-        b.adviceHowTo.render(page, {format.howToOpen});
-    }
-    if (!format.howToOpen.isEmpty() && adviceIsTheAnswer) {
-        b.answer.render(page, {format.howToOpen});
-    }
-}
-
-void fullAdvice(Page& page, const Format& format) {
+// Each part whole and under its own label, in the pane as on the full page:
+// the advice is often the answer itself ("可用 Wine 运行").
+void advice(Page& page, const Format& format) {
     if (!format.maker.isEmpty()) {
-        blocks().fullMaker.render(page, {format.maker});
+        blocks().maker.render(page, {format.maker});
     }
     if (!format.howToOpen.isEmpty()) {
-        blocks().fullHowTo.render(page, {format.howToOpen});
+        blocks().howTo.render(page, {format.howToOpen});
     }
 }
 
+// The extension is the one whose full page the pane points to, or empty.
 void compactSection(Page& page, const Format& format, const Catalog& catalog, bool named,
-                    bool describesMachine) {
+                    Audience audience, const QString& extension) {
     const Blocks& b = blocks();
     if (named) {
         b.compactName.render(
             page, {Value::fill([&](Page& into) { typeIcon(into, format, 16); }), describe(format)});
     }
     b.compactType.render(page, {format.mimeType});
-    compactAdvice(page, format);
-    if (describesMachine) {
+    advice(page, format);
+    if (audience.machine) {
         b.compactInstalled.render(
-            page, {Value::fill([&](Page& into) { installedList(into, format, false); })});
+            page, {Value::fill([&](Page& into) { installedList(into, format, false, audience); })});
     }
-    installableList(page, format, catalog, false);
-    compactParentNote(page, format);
+    installableList(page, format, catalog, false, audience);
+    compactParentNote(page, format, extension);
 }
 
 void facts(Page& page, const Format& format) {
@@ -450,24 +532,23 @@ void facts(Page& page, const Format& format) {
                Value::fill([&](Page& into) { extensionLinks(into, format.suffixes); })});
 }
 
-void fullPrograms(Page& page, const Format& format, const Catalog& catalog, bool describesMachine) {
-    fullAdvice(page, format);
-    if (describesMachine) {
+void fullPrograms(Page& page, const Format& format, const Catalog& catalog, Audience audience) {
+    advice(page, format);
+    if (audience.machine) {
         blocks().fullInstalled.render(
-            page, {Value::fill([&](Page& into) { installedList(into, format, true); })});
+            page, {Value::fill([&](Page& into) { installedList(into, format, true, audience); })});
     }
-    installableList(page, format, catalog, true);
+    installableList(page, format, catalog, true, audience);
     for (const knowledge::ParentGroup& group : format.parentGroups) {
-        parentGroup(page, group, catalog);
+        parentGroup(page, group, catalog, audience);
     }
 }
 
-void fullSection(Page& page, const Format& format, const Catalog& catalog, bool describesMachine) {
+void fullSection(Page& page, const Format& format, const Catalog& catalog, Audience audience) {
     blocks().fullSection.render(
         page, {Value::fill([&](Page& into) { typeIcon(into, format, 32); }), describe(format),
-               Value::fill([&](Page& into) { facts(into, format); }), Value::fill([&](Page& into) {
-                   fullPrograms(into, format, catalog, describesMachine);
-               })});
+               Value::fill([&](Page& into) { facts(into, format); }),
+               Value::fill([&](Page& into) { fullPrograms(into, format, catalog, audience); })});
 }
 
 // Links to the compact or the full pages of the first extensions.
@@ -489,7 +570,7 @@ void suggestionList(Page& page, const QStringList& suggestions, bool full) {
                                 })});
 }
 
-void foundList(Page& page, const QList<words::Found>& found, bool full) {
+void foundList(Page& page, const QString& word, const QList<words::Found>& found, bool full) {
     const Blocks& b = blocks();
     const qsizetype cap = full ? fullFound : compactFound;
     const auto items = [&](Page& into) {
@@ -503,7 +584,11 @@ void foundList(Page& page, const QList<words::Found>& found, bool full) {
     };
     b.found.render(page, {Value::fill(items)});
     if (found.size() > cap) {
-        (full ? b.moreFound : b.moreFoundCompact).render(page, {found.size() - cap});
+        if (full) {
+            b.moreFound.render(page, {found.size() - cap});
+        } else {
+            b.moreFoundCompact.render(page, {found.size() - cap, fullAddress(word)});
+        }
     }
 }
 
@@ -566,17 +651,31 @@ void fileHeading(Page& page, const FileAnswer& answer) {
     }
 }
 
+// The extension's full page tells of the content's format only where the
+// extension names it.
+QString extensionOf(const FileAnswer& answer, const Format& format) {
+    const bool named =
+        std::any_of(answer.byName.begin(), answer.byName.end(),
+                    [&](const Format& one) { return one.mimeType == format.mimeType; });
+    if (named) {
+        return answer.extension;
+    }
+    return format.suffixes.isEmpty() ? QString() : knowledge::pageName(format.suffixes.first());
+}
+
 void fileBody(Page& page, const FileAnswer& answer, const Catalog& catalog) {
+    const Audience audience{.machine = answer.describesMachine, .file = true};
     // What the extension would have meant comes straight under the answer,
     // where the pane shows it without scrolling.
     noticeList(page, answer.notices);
     fileHeading(page, answer);
     byNameNote(page, answer);
     if (answer.format) {
-        compactSection(page, *answer.format, catalog, false, answer.describesMachine);
+        compactSection(page, *answer.format, catalog, false, audience,
+                       extensionOf(answer, *answer.format));
     } else if (answer.type.isEmpty()) {
         for (const Format& format : answer.byName) {
-            compactSection(page, format, catalog, true, answer.describesMachine);
+            compactSection(page, format, catalog, true, audience, answer.extension);
         }
     }
 }
@@ -627,7 +726,8 @@ QByteArray compact(const knowledge::Answer& answer, const Catalog& catalog) {
             if (i > 0) {
                 b.formatRule.render(into);
             }
-            compactSection(into, answer.formats[i], catalog, several, answer.describesMachine);
+            compactSection(into, answer.formats[i], catalog, several,
+                           {.machine = answer.describesMachine}, answer.extension);
         }
     };
     return document(compactPageBytes, Value::fill([&](Page& into) {
@@ -650,7 +750,7 @@ QByteArray full(const knowledge::Answer& answer, const Catalog& catalog) {
             b.fullHeadingOne.render(into, {Value::fill(icon), answer.extension});
         }
         for (const Format& format : answer.formats) {
-            fullSection(into, format, catalog, answer.describesMachine);
+            fullSection(into, format, catalog, {.machine = answer.describesMachine});
         }
         (answer.describesMachine ? b.footerMachine : b.footerPublic).render(into);
     };
@@ -703,9 +803,10 @@ QByteArray wordResults(const QString& word, const QList<words::Found>& found, bo
         if (full) {
             navigation(into);
         }
-        b.wordResults.render(into, {Value::fill(title), word, found.size(),
-                                    Value::fill([&](Page& list) { foundList(list, found, full); }),
-                                    full ? nothing : Value::fill(form)});
+        b.wordResults.render(into,
+                             {Value::fill(title), word, found.size(),
+                              Value::fill([&](Page& list) { foundList(list, word, found, full); }),
+                              full ? nothing : Value::fill(form)});
     };
     return document(full ? fullPageBytes : compactPageBytes, Value::fill(title), bodyClass(full),
                     Value::fill(body));
@@ -732,6 +833,16 @@ QByteArray noSuchPage() {
                     Value::fill([&](Page& into) {
                         navigation(into);
                         b.noSuchPage.render(into);
+                    }));
+}
+
+QByteArray actionElsewhere() {
+    const Blocks& b = blocks();
+    return document(compactPageBytes,
+                    Value::fill([&](Page& into) { b.actionTitle.render(into, {product}); }),
+                    u"full", Value::fill([&](Page& into) {
+                        navigation(into);
+                        b.actionElsewhere.render(into, {product});
                     }));
 }
 

@@ -43,6 +43,9 @@ QByteArray wordResults(const QString& word, const QList<words::Found>& found, bo
 QByteArray searchPage(bool full);
 // Any other address on the site.
 QByteArray noSuchPage();
+// An address of a button that the app carries out, followed in a browser:
+// the site itself never acts on one.
+QByteArray actionElsewhere();
 
 // The style sheet every page links to.
 QByteArray styleSheet();

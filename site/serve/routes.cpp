@@ -188,6 +188,10 @@ Response Site::fixedPage(const QByteArray& path) {
     if (path == "/style.css") {
         return lasting("text/css; charset=utf-8", pages::styleSheet());
     }
+    // A button the app carries out, followed in a browser: the site acts on none.
+    if (addresses::isActionPath(QString::fromLatin1(path))) {
+        return html(404, pages::actionElsewhere());
+    }
     return html(404, pages::noSuchPage());
 }
 

@@ -99,6 +99,15 @@ void TestSite::routes_data() {
                           << QStringList{};
     QTest::newRow("no such page") << QByteArray("/filefound/") << 404 << QStringList{"网页未找到"}
                                   << QStringList{};
+    // The buttons the app carries out, followed in a browser: said so, never done.
+    QTest::newRow("action followed in a browser")
+        << QByteArray("/action/default?program=qvx-viewer.desktop&type=application/pdf") << 404
+        << QStringList{"这个按钮要在", "里点"} << QStringList{"网页未找到"};
+    QTest::newRow("action that names nothing valid")
+        << QByteArray("/action/install?package=%3Cx%3E") << 404 << QStringList{"这个按钮要在"}
+        << QStringList{"<x>"};
+    QTest::newRow("action folder itself")
+        << QByteArray("/action") << 404 << QStringList{"这个按钮要在"} << QStringList{};
 }
 
 void TestSite::routes() {
@@ -206,8 +215,8 @@ void TestSite::programsFromTheApplicationDatabase() {
     QVERIFY2(editor >= 0 && viewer >= 0, qPrintable(reply.body));
     // The default comes first although its name sorts last.
     QVERIFY2(viewer < editor, "the default program comes first");
-    QVERIFY(reply.body.contains("测试查看器 <span class=\"tag\">默认</span>"));
-    QVERIFY(!reply.body.contains("测试编辑器 <span class=\"tag\">默认</span>"));
+    QVERIFY(reply.body.contains("测试查看器 <span class=\"tag\">当前默认</span>"));
+    QVERIFY(!reply.body.contains("测试编辑器 <span class=\"tag\">当前默认</span>"));
     QVERIFY2(!reply.body.contains("查询此文件是什么的工具"), "the app never recommends itself");
 
     // Installed while the site runs: it appears on the next request.

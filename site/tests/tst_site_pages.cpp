@@ -1,10 +1,18 @@
 // Every page the site makes, through every branch, with hostile text in
 // every field: the templates and the code agree on every block's names, and
 // no text from outside reaches a page as markup.
+#include "addresses.h"
+#include "catalog.h"
+#include "icons.h"
 #include "pages.h"
 
+#include <QDir>
+#include <QImage>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 namespace {
 
@@ -96,12 +104,116 @@ bool onlyTemplateMarkup(const QByteArray& page, QString* stray) {
     return syntax < 0 && control < 0;
 }
 
+QString described(const addresses::ActionRequest& request) {
+    return QStringLiteral("%1 %2 %3 %4 %5")
+        .arg(int(request.action))
+        .arg(request.program, request.type, request.package, request.component);
+}
+
+QStringList described(const QList<addresses::ActionRequest>& requests) {
+    QStringList lines;
+    for (const addresses::ActionRequest& request : requests) {
+        lines << described(request);
+    }
+    return lines;
+}
+
+// Every action link of a page, as the app would read it.
+QStringList actionsOn(const QByteArray& page) {
+    static const QRegularExpression href(QStringLiteral("href=\"(/action/[^\"]*)\""));
+    QStringList found;
+    for (const QRegularExpressionMatch& match : href.globalMatch(QString::fromUtf8(page))) {
+        const QString link =
+            match.captured(1).replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+        const std::optional<addresses::ActionRequest> request = addresses::actionOf(QUrl(link));
+        found << (request ? described(*request) : QStringLiteral("refused: ") + link);
+    }
+    return found;
+}
+
+// A format as this machine may know it: the default program, another one,
+// one whose package is installed without a desktop entry, and two to install.
+knowledge::Format wordDocument() {
+    knowledge::Format format;
+    format.mimeType = QStringLiteral("application/vnd.test.document");
+    format.description = QStringLiteral("测试文档");
+    format.suffixes = {QStringLiteral("tdoc")};
+    knowledge::Program writer;
+    writer.name = QStringLiteral("Writer");
+    writer.id = QStringLiteral("org.example.Writer.desktop");
+    writer.isDefault = true;
+    knowledge::Program reader = writer;
+    reader.name = QStringLiteral("Reader");
+    reader.id = QStringLiteral("org.example.Reader.desktop");
+    reader.isDefault = false;
+    knowledge::Program packaged = reader;
+    packaged.name = QStringLiteral("Packaged");
+    packaged.id = QStringLiteral("org.example.Packaged");
+    packaged.fromCatalog = true;
+    format.programs = {writer, reader, packaged};
+    catalog::Program editor;
+    editor.id = QStringLiteral("org.example.Editor");
+    editor.name = QStringLiteral("Editor");
+    editor.package = QStringLiteral("example-editor");
+    catalog::Program odd = editor;
+    odd.id = QStringLiteral("odd id");
+    odd.package = QStringLiteral("odd-editor");
+    format.installable = {editor, odd};
+    return format;
+}
+
+// A catalog as Debian's package manager leaves it: the data compressed under
+// apt's name for it, the icon listed at three sizes and as a remote copy, and
+// on disk only in the 48 px folder under the catalog's origin.
+struct DebianCatalog {
+    QTemporaryDir dir;
+    QString icon =
+        dir.filePath("icons/debian-test-main/48x48/example-writer_org.example.Writer.png");
+
+    bool writeData() {
+        const QByteArray name = "example-writer_org.example.Writer.png";
+        const QByteArray yaml =
+            "---\nFile: DEP-11\nVersion: '0.16'\nOrigin: debian-test-main\n"
+            "MediaBaseUrl: https://appstream.example.org/media\n"
+            "---\nType: desktop-application\nID: org.example.Writer.desktop\n"
+            "Package: example-writer\nName:\n  C: Example Writer\nSummary:\n"
+            "  C: Writes test documents\nIcon:\n  cached:\n  - name: " +
+            name + "\n    width: 48\n    height: 48\n  - name: " + name +
+            "\n    width: 64\n    height: 64\n  - name: " + name +
+            "\n    width: 128\n    height: 128\n  remote:\n  - url: o/or/org.example.Writer/"
+            "1/icons/128x128/" +
+            name +
+            "\n    width: 128\n    height: 128\n  stock: example-writer\n"
+            "Provides:\n  mediatypes:\n  - application/vnd.test.document\n";
+        const QString data =
+            dir.filePath("yaml/deb.example.org_debian_dists_test_main_dep11_Components-amd64.yml");
+        QDir().mkpath(QFileInfo(data).path());
+        QFile file(data);
+        return file.open(QIODevice::WriteOnly) && file.write(yaml) == yaml.size() &&
+               (file.close(), QProcess::execute("gzip", {data}) == 0);
+    }
+    bool writeIcon() {
+        QDir().mkpath(QFileInfo(icon).path());
+        QImage image(48, 48, QImage::Format_ARGB32);
+        image.fill(Qt::blue);
+        return image.save(icon);
+    }
+};
+
 } // namespace
 
 class TstSitePages : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_cache;
+
 private Q_SLOTS:
+    // What reads the catalog keeps its readings here, not in the user's cache.
+    void initTestCase() {
+        QVERIFY(m_cache.isValid());
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(m_cache.path()));
+    }
+
     void everyPageIsTemplateMarkupOnly_data() {
         QTest::addColumn<QByteArray>("page");
         int row = 0;
@@ -155,6 +267,7 @@ private Q_SLOTS:
             add("home", pages::home(full));
         }
         add("no such page", pages::noSuchPage());
+        add("an action followed in a browser", pages::actionElsewhere());
     }
 
     void everyPageIsTemplateMarkupOnly() {
@@ -168,6 +281,84 @@ private Q_SLOTS:
     // After every page above was made: each block parsed, was given exactly
     // the values it shows, and is rendered by some page.
     void templatesAndCodeAgree() { QCOMPARE(pages::templateProblems(), QStringList()); }
+
+    // Buttons for the app only on the pages the site serves to its own user's
+    // app; opening only on a page for a file given to the app; none for the
+    // current default, for a package without a desktop entry, or for a name
+    // that does not fit the form the app takes.
+    void actionLinks_data() {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QStringList>("expected");
+        using addresses::Action;
+        const QString type = QStringLiteral("application/vnd.test.document");
+        const QStringList setDefault =
+            described({{Action::SetDefault, "org.example.Reader.desktop", type, {}, {}}});
+        const QStringList openEither =
+            described({{Action::Open, "org.example.Writer.desktop", {}, {}, {}},
+                       {Action::Open, "org.example.Reader.desktop", {}, {}, {}}});
+        const QStringList install =
+            described({{Action::Install, {}, {}, "example-editor", "org.example.Editor"},
+                       {Action::Install, {}, {}, "odd-editor", {}}});
+        const QString extension = QStringLiteral("tdoc");
+        for (const bool machine : {true, false}) {
+            const knowledge::Answer answer{extension, {wordDocument()}, machine};
+            pages::FileAnswer file;
+            file.extension = extension;
+            file.type = type;
+            file.format = wordDocument();
+            file.byName = {wordDocument()};
+            file.describesMachine = machine;
+            const char* who = machine ? "the app's" : "public or exported";
+            QTest::addRow("%s compact page", who)
+                << pages::compact(answer, {}) << (machine ? setDefault + install : QStringList());
+            QTest::addRow("%s full page", who)
+                << pages::full(answer, {}) << (machine ? setDefault + install : QStringList());
+            QStringList forFile{openEither[0]};
+            forFile << setDefault << openEither[1] << install;
+            QTest::addRow("%s page for a file", who)
+                << pages::fileAnswer(file, {}) << (machine ? forFile : QStringList());
+        }
+    }
+
+    void actionLinks() {
+        QFETCH(QByteArray, page);
+        QFETCH(QStringList, expected);
+        QCOMPARE(actionsOn(page), expected);
+        QVERIFY(page.contains("<span class=\"tag\">当前默认</span>") == !expected.isEmpty());
+        QCOMPARE(page.count("sudo apt install"), 2);
+    }
+
+    // The catalog's cached icon is found however the library kept its
+    // reading, and served from the address the pages give it, to this
+    // machine's pages as to public ones.
+    void catalogIcon_data() {
+        QTest::addColumn<bool>("iconsLater");
+        QTest::newRow("icons there when the catalog is first read") << false;
+        QTest::newRow("icons come after the catalog was read") << true;
+    }
+
+    void catalogIcon() {
+        QFETCH(bool, iconsLater);
+        DebianCatalog debian;
+        QVERIFY(debian.writeData());
+        if (iconsLater) {
+            const auto before =
+                catalog::Catalog::load(debian.dir.path(), catalog::Catalog::Reading::Whole);
+            QVERIFY(before->isAvailable());
+            QVERIFY(before->iconFile("org.example.Writer.desktop").isEmpty());
+        }
+        QVERIFY(debian.writeIcon());
+        const auto catalog =
+            catalog::Catalog::load(debian.dir.path(), catalog::Catalog::Reading::Whole);
+        const QString id = QStringLiteral("org.example.Writer.desktop");
+        QCOMPARE(catalog->iconFile(id), debian.icon);
+        const QString address = icons::address(icons::Kind::Catalog, id, catalog->iconFile(id));
+        QCOMPARE(address, "/icons/catalog/org.example.Writer.desktop.png");
+        const icons::Themes themes;
+        for (const bool isPublic : {false, true}) {
+            QCOMPARE(icons::resolve(address.toLatin1(), themes, *catalog, isPublic), debian.icon);
+        }
+    }
 
     void styleSheetIsServed() {
         const QByteArray style = pages::styleSheet();

@@ -1,5 +1,7 @@
 #include "fakeservices.h"
+#include "fixtures.h"
 #include "form1.h"
+#include "siteprocess.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -14,7 +16,63 @@ class TestSitePane : public QObject {
 
 private slots:
     void pdfPageNamesThePdfType();
+    void actionsOnlyForThisUsersApp_data();
+    void actionsOnlyForThisUsersApp();
 };
+
+// The site serves its buttons to this user's app alone: the pages of a
+// public site and of an export, read by people without the app, carry none.
+void TestSitePane::actionsOnlyForThisUsersApp_data() {
+    QTest::addColumn<QString>("served");
+    QTest::addColumn<QStringList>("actions");
+    const QStringList none;
+    QTest::newRow("the app's own site")
+        << ""
+        << QStringList{"/action/open?program=qvx-viewer.desktop",
+                       "/action/install?package=org.example.b&amp;component=org.example.B"};
+    QTest::newRow("a public site") << "--public" << none;
+    QTest::newRow("an export") << "--export" << none;
+}
+
+void TestSitePane::actionsOnlyForThisUsersApp() {
+    QFETCH(QString, served);
+    QFETCH(QStringList, actions);
+    TestWorld world;
+    QVERIFY(world.make(false));
+    const QStringList catalog{"--catalog", world.catalog};
+    QStringList pages;
+    if (served == "--export") {
+        const QString out = world.dir.filePath("export");
+        QProcess exporter;
+        exporter.setProcessEnvironment(world.env);
+        exporter.start(QStringLiteral(QUELVIX_SITE_BINARY), QStringList{served, out} + catalog);
+        QVERIFY(exporter.waitForFinished(120000));
+        QCOMPARE(exporter.exitCode(), 0);
+        for (const char* file : {"/filefound/qvxtest.html", "/soso/qvxtest.htm"}) {
+            QFile page(out + file);
+            QVERIFY2(page.open(QIODevice::ReadOnly), file);
+            pages << QString::fromUtf8(page.readAll());
+        }
+    } else {
+        const Site site(world.env, served.isEmpty() ? catalog : QStringList{served} + catalog);
+        QVERIFY(site.isUp());
+        for (const char* target : {"/filefound/qvxtest.html?type=application/x-quelvix-test",
+                                   "/filefound/qvxtest.html", "/soso/qvxtest.htm"}) {
+            const Reply reply = site.get(target);
+            QCOMPARE(reply.status, 200);
+            pages << reply.body;
+        }
+    }
+    const QString all = pages.join(u'\n');
+    QVERIFY(all.contains("sudo apt install org.example.b"));
+    for (const QString& action : actions) {
+        QVERIFY2(all.contains("href=\"" + action + "\""), qPrintable(action));
+    }
+    if (actions.isEmpty()) {
+        QVERIFY(!all.contains("/action/"));
+        QVERIFY(!all.contains("当前默认"));
+    }
+}
 
 void TestSitePane::pdfPageNamesThePdfType() {
     QProcess site;

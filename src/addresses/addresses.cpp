@@ -1,5 +1,6 @@
 #include "addresses.h"
 
+#include <QHash>
 #include <QRegularExpression>
 #include <QUrlQuery>
 
@@ -125,11 +126,16 @@ constexpr ActionForm actionForms[] = {
     {Action::Install, u"install"},
 };
 
-// Each field as narrow as what it names, so nothing else rides along.
+// Each field as narrow as what it names, so nothing else rides along. A
+// pattern is compiled once per thread: the site checks every link it writes.
 bool matches(const QString& value, const char* pattern) {
-    return QRegularExpression(QRegularExpression::anchoredPattern(QLatin1String(pattern)))
-        .match(value)
-        .hasMatch();
+    thread_local QHash<const char*, QRegularExpression> compiled;
+    auto found = compiled.constFind(pattern);
+    if (found == compiled.cend()) {
+        found = compiled.insert(pattern, QRegularExpression(QRegularExpression::anchoredPattern(
+                                             QLatin1String(pattern))));
+    }
+    return found->match(value).hasMatch();
 }
 bool isProgram(const QString& id) {
     return matches(id, "[A-Za-z0-9_][A-Za-z0-9_.-]{0,200}\\.desktop");
