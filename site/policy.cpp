@@ -47,12 +47,10 @@ bool isNested(const QByteArray& destination) {
 // does, but may not fetch from here with its own scripts or forms, nor show
 // these pages inside its own.
 bool isForeignFetch(const Request& request, int port) {
-    const QByteArray site = request.header("Sec-Fetch-Site");
     if (request.header("Sec-Fetch-Mode") == "navigate") {
-        return (site == "cross-site" || site == "same-site") &&
-               isNested(request.header("Sec-Fetch-Dest"));
+        return isFromElsewhere(request) && isNested(request.header("Sec-Fetch-Dest"));
     }
-    if (site == "cross-site") {
+    if (isFromElsewhere(request)) {
         return true;
     }
     const QByteArray origin = request.header("Origin");
@@ -66,7 +64,7 @@ bool hasAmbiguousFraming(const Request& request) {
     return lengths > 1 || (lengths == 1 && request.headerCount("Transfer-Encoding") > 0);
 }
 
-bool isToken(const QByteArray& text) {
+bool isToken(QByteArrayView text) {
     static constexpr std::string_view punctuation = "!#$%&'*+-.^_`|~";
     return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) ||
@@ -142,6 +140,16 @@ bool isOverlongSearch(const Request& request) {
 
 } // namespace
 
+bool isFromElsewhere(const Request& request) {
+    const QByteArray site = request.header("Sec-Fetch-Site");
+    return site == "cross-site" || site == "same-site";
+}
+
+bool isMediaType(QByteArrayView text) {
+    const qsizetype slash = text.indexOf('/');
+    return slash > 0 && isToken(text.first(slash)) && isToken(text.sliced(slash + 1));
+}
+
 Response withSecurityHeaders(Response response) {
     response.headers.emplaceBack("X-Content-Type-Options", "nosniff");
     response.headers.emplaceBack("Content-Security-Policy", contentSecurityPolicy);
@@ -158,6 +166,10 @@ std::optional<Response> refusal(const Request& request, int port, bool isPublic)
         Response response = bare(codingError.value_or(400));
         response.closeConnection = true;
         return response;
+    }
+    // Two hosts leave in doubt which site was asked for.
+    if (request.headerCount("Host") > 1) {
+        return bare(400);
     }
     if (!isPublic && !isOwnHost(request.header("Host"), port)) {
         return bare(421);
