@@ -62,7 +62,11 @@ public:
     Server& operator=(const Server&) = delete;
 
     // Listens on the port (0: one the system picks); returns the port, or -1.
-    int listen(int port);
+    // A socket already listening there (`inherited`, from the process this
+    // one replaced) is used as it is, so the port is never free meanwhile.
+    int listen(int port, int inherited = -1);
+    // The listening socket, for handing on to the process that replaces this one.
+    int listeningSocket() const;
 
     struct Daemon;
 

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
@@ -103,18 +104,55 @@ std::optional<inet_diag_msg> SocketTable::ask(const inet_diag_req_v2& request) {
     }
 }
 
-std::optional<uid_t> SocketTable::owner(const sockaddr_in& local, const sockaddr_in& remote) {
+// An IPv4 address as a dual-stack IPv6 socket holds it: ::ffff:a.b.c.d.
+bool isMapped(const __be32 (&address)[4], __be32 v4) {
+    return address[0] == 0 && address[1] == 0 && address[2] == htonl(0xffff) && address[3] == v4;
+}
+
+// Whether the kernel's entry is the socket asked for. A program's IPv6
+// socket connected to ::ffff:127.0.0.1 is an IPv4 connection to the kernel,
+// found by the same question, but its entry is an IPv6 one.
+bool isSocketAsked(const inet_diag_msg& found, const inet_diag_req_v2& asked) {
+    const inet_diag_sockid& id = found.id;
+    if (id.idiag_sport != asked.id.idiag_sport || id.idiag_dport != asked.id.idiag_dport) {
+        return false;
+    }
+    if (found.idiag_family == AF_INET) {
+        return id.idiag_src[0] == asked.id.idiag_src[0] && id.idiag_dst[0] == asked.id.idiag_dst[0];
+    }
+    return found.idiag_family == AF_INET6 && isMapped(id.idiag_src, asked.id.idiag_src[0]) &&
+           isMapped(id.idiag_dst, asked.id.idiag_dst[0]);
+}
+
+inet_diag_req_v2 questionFor(int family) {
     inet_diag_req_v2 request{};
-    request.sdiag_family = AF_INET;
+    request.sdiag_family = uint8_t(family);
     request.sdiag_protocol = IPPROTO_TCP;
     request.idiag_states = ~0u;
+    request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    return request;
+}
+
+std::optional<uid_t> SocketTable::owner(const sockaddr_in& local, const sockaddr_in& remote) {
+    inet_diag_req_v2 request = questionFor(AF_INET);
     request.id.idiag_sport = local.sin_port;
     request.id.idiag_dport = remote.sin_port;
     request.id.idiag_src[0] = local.sin_addr.s_addr;
     request.id.idiag_dst[0] = remote.sin_addr.s_addr;
-    request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-    request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-    const std::optional<inet_diag_msg> found = ask(request);
+    std::optional<inet_diag_msg> found = ask(request);
+    if (!found) {
+        // Asked as what it is: a dual-stack socket holding IPv4 addresses.
+        inet_diag_req_v2 asV6 = questionFor(AF_INET6);
+        asV6.id.idiag_sport = request.id.idiag_sport;
+        asV6.id.idiag_dport = request.id.idiag_dport;
+        for (__be32* address : {asV6.id.idiag_src, asV6.id.idiag_dst}) {
+            address[2] = htonl(0xffff);
+        }
+        asV6.id.idiag_src[3] = request.id.idiag_src[0];
+        asV6.id.idiag_dst[3] = request.id.idiag_dst[0];
+        found = ask(asV6);
+    }
     if (!found) {
         return std::nullopt;
     }
@@ -123,11 +161,7 @@ std::optional<uid_t> SocketTable::owner(const sockaddr_in& local, const sockaddr
     constexpr uint8_t newSynReceived = 12;
     const bool live = found->idiag_state != TCP_TIME_WAIT && found->idiag_state != TCP_LISTEN &&
                       found->idiag_state != newSynReceived;
-    const bool same = found->id.idiag_sport == request.id.idiag_sport &&
-                      found->id.idiag_dport == request.id.idiag_dport &&
-                      found->id.idiag_src[0] == request.id.idiag_src[0] &&
-                      found->id.idiag_dst[0] == request.id.idiag_dst[0];
-    return live && same ? std::optional(found->idiag_uid) : std::nullopt;
+    return live && isSocketAsked(*found, request) ? std::optional(found->idiag_uid) : std::nullopt;
 }
 
 // One accepted socket, from accept to close.
@@ -357,7 +391,7 @@ void connectionChanged(void* cls, MHD_Connection* connection, void** context,
     --worker->load;
 }
 
-int listeningSocket(const sockaddr_in& address, int backlog) {
+int openListeningSocket(const sockaddr_in& address, int backlog) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const int on = 1;
     if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
@@ -366,6 +400,30 @@ int listeningSocket(const sockaddr_in& address, int backlog) {
         if (fd >= 0) {
             close(fd);
         }
+        return -1;
+    }
+    return fd;
+}
+
+// A listening socket handed on by the process this one replaced, if it is
+// one on loopback at the port asked for; otherwise closed.
+int adopted(int fd, int port) {
+    if (fd < 0) {
+        return -1;
+    }
+    sockaddr_in bound{};
+    socklen_t length = sizeof bound;
+    int listening = 0;
+    socklen_t size = sizeof listening;
+    const bool usable = getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) == 0 &&
+                        length == sizeof bound && bound.sin_family == AF_INET &&
+                        bound.sin_addr.s_addr == htonl(INADDR_LOOPBACK) &&
+                        (port == 0 || ntohs(bound.sin_port) == port) &&
+                        getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 &&
+                        listening != 0 && fcntl(fd, F_SETFD, FD_CLOEXEC) == 0 &&
+                        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) == 0;
+    if (!usable) {
+        close(fd);
         return -1;
     }
     return fd;
@@ -555,12 +613,15 @@ Server::~Server() {
     }
 }
 
-int Server::listen(int port) {
+int Server::listen(int port, int inherited) {
     Daemon& server = *m_daemon;
     server.address.sin_family = AF_INET;
     server.address.sin_port = htons(uint16_t(port));
     server.address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    server.listenSocket = listeningSocket(server.address, server.limits.backlog);
+    server.listenSocket = adopted(inherited, port);
+    if (server.listenSocket < 0) {
+        server.listenSocket = openListeningSocket(server.address, server.limits.backlog);
+    }
     server.stop = eventfd(0, EFD_CLOEXEC);
     socklen_t length = sizeof server.address;
     if (server.listenSocket < 0 || server.stop < 0 ||
@@ -580,6 +641,10 @@ int Server::listen(int port) {
         worker->thread = std::thread([raw = worker.get()] { raw->loop(); });
     }
     return ntohs(server.address.sin_port);
+}
+
+int Server::listeningSocket() const {
+    return m_daemon->listenSocket;
 }
 
 } // namespace http

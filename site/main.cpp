@@ -55,20 +55,8 @@ void blockStopSignals(sigset_t* set) {
     pthread_sigmask(SIG_BLOCK, set, nullptr);
 }
 
-// What the person reads is in Chinese, unless their locale asks for another
-// language: then in English.
-bool readsChinese() {
-    static const bool chinese = [] {
-        const QLocale::Language language = QLocale::system().language();
-        return language == QLocale::Chinese || language == QLocale::C ||
-               language == QLocale::AnyLanguage;
-    }();
-    return chinese;
-}
-
-QString say(const char* chinese, const char* english) {
-    return QString::fromUtf8(readsChinese() ? chinese : english);
-}
+using sitelog::readsChinese;
+using sitelog::say;
 
 // The file this process runs from, as it was at start: removing or upgrading
 // the package takes it away or puts another file in its place.
@@ -316,6 +304,8 @@ void keepArgumentsForRestart(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Before any thread or child: nothing else may inherit it.
+    const int inherited = restart::takeListening();
     sitelog::setUp();
     // Before anything reads the XDG data directories; the site's own format
     // table first, so that its cache is checked too.
@@ -381,6 +371,9 @@ int main(int argc, char* argv[]) {
         }
         qCInfo(lcExport, "导出公开页面到 %s，%d 个线程",
                qUtf8Printable(parser.value(QStringLiteral("export"))), jobs);
+        if (inherited >= 0) {
+            close(inherited);
+        }
         routes::Site site(
             {.catalogDir = catalogDir, .cache = false, .watch = false, .isPublic = true});
         return exporter::exportTo(parser.value(QStringLiteral("export")), jobs, site);
@@ -404,7 +397,7 @@ int main(int argc, char* argv[]) {
         },
         limits);
     errno = 0;
-    const int bound = server.listen(port);
+    const int bound = server.listen(port, inherited);
     site.setPort(bound);
     if (bound < 0) {
         QString why = say("无法在 127.0.0.1:%1 上监听", "cannot listen on 127.0.0.1:%1").arg(port);
@@ -418,8 +411,12 @@ int main(int argc, char* argv[]) {
     qCInfo(lcSite, "已启动：版本 %s，端口 %d，%s", QUELVIX_VERSION, bound,
            limits.anyUser ? "公开站点，应答任何人" : "本机站点，只应答本用户");
     restart::keepPort(bound);
+    restart::keepListening(server.listeningSocket());
     site.sources().warmUp();
-    std::printf("listening on http://127.0.0.1:%d\n", bound);
+    // The address last on the line: whoever starts the site reads it from there.
+    std::printf("%s\n", qPrintable(say("查询站点地址：http://127.0.0.1:%1",
+                                       "listening on http://127.0.0.1:%1")
+                                       .arg(bound)));
     std::fflush(stdout);
     readyLine.ready(bound);
     waitForStop(stopSignals, idleLimit, site, executable);

@@ -11,6 +11,13 @@ namespace restart {
 void keepArguments(int argc, char* argv[]);
 // The port the site listens on, so a site started on port 0 keeps its port.
 void keepPort(int port);
+// The listening socket itself, handed on open across the restart: between
+// the old process and the new one the port is never free for another
+// program to take, and connections made meanwhile wait in its queue.
+void keepListening(int fd);
+// The listening socket handed on by the process this one replaced, or -1.
+// Call once, first thing in main, before any thread starts.
+int takeListening();
 
 // Says why on stderr and starts over; never returns. Requests under way are
 // cut off.
