@@ -220,6 +220,7 @@ private slots:
     void slowClientsStarveNobody();
     void headerFloodIsCutOff();
     void thousandConnectionsAtOnce();
+    void memoryGoesBackAfterAWaveOfSlowClients();
     void burstsAreAnsweredWithinASecond();
     void slowRequestsAreDroppedAtTheDeadline();
     void cacheKeepsOnlyWhatExists_data();
@@ -454,6 +455,35 @@ void TestSiteHostile::thousandConnectionsAtOnce() {
     // Every client hears back, one way or the other; on this scale, all are served.
     QCOMPARE(answered + refused, count);
     QCOMPARE(answered, count);
+}
+
+// A wave of slow clients takes memory for each one's buffer; once they have
+// gone, the site is back near its size before, not holding the wave's peak.
+void TestSiteHostile::memoryGoesBackAfterAWaveOfSlowClients() {
+    constexpr int count = 8192;
+    Site site;
+    QVERIFY(site.isUp());
+    QCOMPARE(site.get("/filefound/pdf.html").status, 200);
+    const qint64 before = residentKilobytes(site.pid());
+    std::vector<std::unique_ptr<Connection>> clients;
+    for (int i = 0; i < count; ++i) {
+        clients.push_back(std::make_unique<Connection>(site.port()));
+        QVERIFY(clients.back()->isConnected());
+        QVERIFY(clients.back()->send("GET / HTTP/1.1\r\nHost: " + site.host() +
+                                     "\r\nX-Slow: " + QByteArray(512, 'x')));
+    }
+    // Accepted in the order they came: once a later one is answered, the
+    // site holds them all.
+    QCOMPARE(site.get("/").status, 200);
+    const qint64 peak = residentKilobytes(site.pid());
+    clients.clear();
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        residentKilobytes(site.pid()) - before < 8 * 1024,
+        qPrintable(QStringLiteral("%1 kB before, %2 kB at the peak, %3 kB now")
+                       .arg(before)
+                       .arg(peak)
+                       .arg(residentKilobytes(site.pid()))),
+        10000);
 }
 
 // Requests that all arrive while the site is not running, as on a busy
