@@ -11,7 +11,6 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -48,7 +47,10 @@ int openFolder(bool create, safefs::Fd* folder) {
 }
 
 void cannotKeep(int error) {
-    qCDebug(lcCatalog, "软件目录的读出结果存不下：%s", std::strerror(error));
+    qCDebug(lcCatalog, "%s",
+            qUtf8Printable(sitelog::say("软件目录的读出结果存不下：%1",
+                                        "cannot keep what the software catalog gave: %1")
+                               .arg(QString::fromLocal8Bit(std::strerror(error)))));
 }
 
 } // namespace

@@ -512,8 +512,10 @@ void Worker::acceptSome() {
             return;
         }
         if (!mayConnect(client.address)) {
-            qCDebug(lcHttp, "拒绝另一用户的连接（来自端口 %u）",
-                    unsigned(ntohs(client.address.sin_port)));
+            qCDebug(lcHttp, "%s",
+                    qUtf8Printable(sitelog::say("拒绝另一用户的连接（来自端口 %1）",
+                                                "refused another user's connection (from port %1)")
+                                       .arg(ntohs(client.address.sin_port))));
             close(client.fd);
             continue;
         }

@@ -408,8 +408,13 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "quelvix-site: %s\n", qPrintable(why));
         return 1;
     }
-    qCInfo(lcSite, "已启动：版本 %s，端口 %d，%s", QUELVIX_VERSION, bound,
-           limits.anyUser ? "公开站点，应答任何人" : "本机站点，只应答本用户");
+    qCInfo(lcSite, "%s",
+           qUtf8Printable(say("已启动：版本 %1，端口 %2，%3", "started: version %1, port %2, %3")
+                              .arg(QStringLiteral(QUELVIX_VERSION), QString::number(bound),
+                                   limits.anyUser ? say("公开站点，应答任何人",
+                                                        "public site, answering anyone")
+                                                  : say("本机站点，只应答本用户",
+                                                        "local site, answering this user only"))));
     restart::keepPort(bound);
     restart::keepListening(server.listeningSocket());
     site.sources().warmUp();

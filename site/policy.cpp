@@ -204,29 +204,35 @@ QByteArray loggable(const QByteArray& sent) {
     return sent.size() > shown ? line + "..." : line;
 }
 
-const char* refusalReason(int status) {
+QString refusalReason(int status) {
+    using sitelog::say;
     switch (status) {
     case 421:
-        return "Host 不是本站";
+        return say("Host 不是本站", "the Host is not this site");
     case 403:
-        return "别的网站发起的请求";
+        return say("别的网站发起的请求", "asked from another site");
     case 405:
-        return "方法不受理";
+        return say("方法不受理", "method not taken");
     case 414:
-        return "地址或搜索词过长";
+        return say("地址或搜索词过长", "address or search too long");
     case 501:
-        return "不认识的传输编码";
+        return say("不认识的传输编码", "unknown transfer coding");
     default:
-        return "请求头有歧义或不合格式";
+        return say("请求头有歧义或不合格式", "ambiguous or malformed header");
     }
 }
 
 } // namespace
 
 void logRefusal(const Request& request, int status) {
-    qCDebug(lcHttp, "拒绝 %d（%s）：%s %s，Host: %s", status, refusalReason(status),
-            loggable(request.method).constData(), loggable(request.path).constData(),
-            loggable(request.header("Host")).constData());
+    const auto shown = [](const QByteArray& sent) {
+        return QString::fromLatin1(loggable(sent));
+    };
+    qCDebug(lcHttp, "%s",
+            qUtf8Printable(
+                sitelog::say("拒绝 %1（%2）：%3 %4，Host: %5", "refused %1 (%2): %3 %4, Host: %5")
+                    .arg(QString::number(status), refusalReason(status), shown(request.method),
+                         shown(request.path), shown(request.header("Host")))));
 }
 
 } // namespace policy
