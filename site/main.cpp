@@ -209,8 +209,8 @@ int columns(const QString& text) {
 QString helpText() {
     const int language = readsChinese() ? 0 : 1;
     QString text =
-        say("用法：quelvix-site [选项]\n本机的查询站点，只在 127.0.0.1 上应答。\n\n选项：\n",
-            "Usage: quelvix-site [options]\nThe local lookup site on 127.0.0.1.\n\n"
+        say("用法：quelvix-site [选项]\n本机的查询站点，只在 127.0.0.1 和 ::1 上应答。\n\n选项：\n",
+            "Usage: quelvix-site [options]\nThe local lookup site on 127.0.0.1 and ::1.\n\n"
             "Options:\n");
     for (const Option& option : options) {
         QStringList names;
@@ -305,7 +305,7 @@ void keepArgumentsForRestart(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     // Before any thread or child: nothing else may inherit it.
-    const int inherited = restart::takeListening();
+    const std::vector<int> inherited = restart::takeListening();
     sitelog::setUp();
     // Before anything reads the XDG data directories; the site's own format
     // table first, so that its cache is checked too.
@@ -371,8 +371,8 @@ int main(int argc, char* argv[]) {
         }
         qCInfo(lcExport, "导出公开页面到 %s，%d 个线程",
                qUtf8Printable(parser.value(QStringLiteral("export"))), jobs);
-        if (inherited >= 0) {
-            close(inherited);
+        for (const int fd : inherited) {
+            close(fd);
         }
         routes::Site site(
             {.catalogDir = catalogDir, .cache = false, .watch = false, .isPublic = true});
@@ -416,7 +416,7 @@ int main(int argc, char* argv[]) {
                                                   : say("本机站点，只应答本用户",
                                                         "local site, answering this user only"))));
     restart::keepPort(bound);
-    restart::keepListening(server.listeningSocket());
+    restart::keepListening(server.listeningSockets());
     site.sources().warmUp();
     // The address last on the line: whoever starts the site reads it from there.
     std::printf("%s\n", qPrintable(say("查询站点地址：http://127.0.0.1:%1",

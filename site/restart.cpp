@@ -27,12 +27,13 @@ constexpr int cannotRestart = 75;
 // Long enough on loopback for an answer already handed to the server.
 constexpr auto grace = std::chrono::milliseconds(100);
 
-// The environment variable that names the listening socket handed on.
-constexpr char listeningVariable[] = "QUELVIX_SITE_LISTEN_FD";
+// The environment variable that names the listening sockets handed on,
+// their numbers separated by commas.
+constexpr char listeningVariable[] = "QUELVIX_SITE_LISTEN_FDS";
 
 QMutex lock;
 std::vector<std::string> arguments;
-int listening = -1;
+std::vector<int> listening;
 std::atomic<bool> underway{false};
 
 // This process's environment, with the listening socket named in it (and
@@ -45,8 +46,12 @@ std::vector<std::string> environmentHandingOn() {
             environment.emplace_back(*entry);
         }
     }
-    if (listening >= 0) {
-        environment.push_back(prefix + std::to_string(listening));
+    std::string named;
+    for (const int fd : listening) {
+        named += (named.empty() ? "" : ",") + std::to_string(fd);
+    }
+    if (!named.empty()) {
+        environment.push_back(prefix + named);
     }
     return environment;
 }
@@ -79,22 +84,27 @@ void keepPort(int port) {
     }
 }
 
-void keepListening(int fd) {
+void keepListening(const std::vector<int>& fds) {
     const QMutexLocker locker(&lock);
-    listening = fd;
+    listening = fds;
 }
 
-int takeListening() {
+std::vector<int> takeListening() {
     const char* named = std::getenv(listeningVariable);
-    if (!named) {
-        return -1;
+    std::vector<int> fds;
+    for (const char* at = named; at && *at;) {
+        char* end = nullptr;
+        const long fd = std::strtol(at, &end, 10);
+        if (end == at || fd <= 2 || fd >= INT_MAX || (*end != ',' && *end != '\0')) {
+            break;
+        }
+        if (fcntl(int(fd), F_SETFD, FD_CLOEXEC) == 0) {
+            fds.push_back(int(fd));
+        }
+        at = *end == ',' ? end + 1 : end;
     }
-    char* end = nullptr;
-    const long fd = std::strtol(named, &end, 10);
-    const bool valid = *named != '\0' && *end == '\0' && fd > 2 && fd < INT_MAX &&
-                       fcntl(int(fd), F_SETFD, FD_CLOEXEC) == 0;
     unsetenv(listeningVariable);
-    return valid ? int(fd) : -1;
+    return fds;
 }
 
 void soon(const QString& why) {
@@ -120,13 +130,13 @@ void now(const QString& why) {
     std::vector<char*> argv = pointersTo(arguments);
     std::vector<char*> envp = pointersTo(environment);
     // The new start blocks what it needs itself, and opens its own files;
-    // only the listening socket stays open.
+    // only the listening sockets stay open.
     sigset_t none;
     sigemptyset(&none);
     pthread_sigmask(SIG_SETMASK, &none, nullptr);
     close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-    if (listening >= 0) {
-        fcntl(listening, F_SETFD, 0);
+    for (const int fd : listening) {
+        fcntl(fd, F_SETFD, 0);
     }
     execve("/proc/self/exe", argv.data(), envp.data());
     const int error = errno;

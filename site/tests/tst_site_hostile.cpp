@@ -163,8 +163,9 @@ enum class Heard { Reply, Nothing, NoConnection };
 // What a program running as another user hears back from the site. The
 // child only makes system calls: another thread of this process may have
 // held a lock when it forked.
-// How a client's socket reaches 127.0.0.1.
-enum class Stack { V4, DualStack };
+// How a client's socket reaches the site: IPv4 to 127.0.0.1, IPv6 to
+// ::ffff:127.0.0.1 (as a dual-stack program does), or IPv6 to ::1.
+enum class Stack { V4, DualStack, V6 };
 
 Heard heardByOtherUser(quint16 port, const QByteArray& request, uid_t user, Stack stack) {
     sockaddr_storage address{};
@@ -175,12 +176,10 @@ Heard heardByOtherUser(quint16 port, const QByteArray& request, uid_t user, Stac
         v4->sin_port = htons(port);
         v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     } else {
-        // As a Java or other dual-stack program connects: an IPv6 socket,
-        // to ::ffff:127.0.0.1.
         auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
         v6->sin6_family = AF_INET6;
         v6->sin6_port = htons(port);
-        inet_pton(AF_INET6, "::ffff:127.0.0.1", &v6->sin6_addr);
+        inet_pton(AF_INET6, stack == Stack::V6 ? "::1" : "::ffff:127.0.0.1", &v6->sin6_addr);
         length = sizeof(sockaddr_in6);
     }
     const pid_t child = fork();
@@ -622,6 +621,9 @@ void TestSiteHostile::otherUsersAreRefused_data() {
         << QStringList{} << false << Stack::DualStack << Heard::Reply;
     QTest::newRow("another user, dual-stack socket")
         << QStringList{} << true << Stack::DualStack << Heard::Nothing;
+    QTest::newRow("the site's own user, over ::1")
+        << QStringList{} << false << Stack::V6 << Heard::Reply;
+    QTest::newRow("another user, over ::1") << QStringList{} << true << Stack::V6 << Heard::Nothing;
 }
 
 // Another user's program may not read this user's programs and defaults
@@ -638,7 +640,9 @@ void TestSiteHostile::otherUsersAreRefused() {
     Site site(QProcessEnvironment::systemEnvironment(), arguments);
     QVERIFY(site.isUp());
     constexpr uid_t nobody = 65534;
-    const QByteArray get = "GET /filefound/pdf.html HTTP/1.1\r\nHost: " + site.host() + "\r\n\r\n";
+    const QByteArray host =
+        stack == Stack::V6 ? "[::1]:" + QByteArray::number(site.port()) : site.host();
+    const QByteArray get = "GET /filefound/pdf.html HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
     QCOMPARE(heardByOtherUser(site.port(), get, otherUser ? nobody : geteuid(), stack), heard);
 }
 

@@ -56,21 +56,24 @@ bool replaceFile(const QString& path, const QString& with) {
     return QFile::copy(with, next) && std::rename(qPrintable(next), qPrintable(path)) == 0;
 }
 
-// The kernel's number for the socket listening on the port, from its
-// table; empty when nothing listens there.
-QByteArray listeningSocketOn(quint16 port) {
-    QFile table(QStringLiteral("/proc/net/tcp"));
-    if (!table.open(QIODevice::ReadOnly)) {
-        return {};
-    }
+// The kernel's numbers for the sockets listening on the port, IPv4 and
+// IPv6, from its tables.
+QByteArrayList listeningSocketsOn(quint16 port) {
+    QByteArrayList found;
     const QByteArray local = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-    for (const QByteArray& line : table.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        if (fields.size() > 9 && fields[1].endsWith(local) && fields[3] == "0A") {
-            return fields[9];
+    for (const char* name : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile table(QString::fromLatin1(name));
+        if (!table.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        for (const QByteArray& line : table.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 9 && fields[1].endsWith(local) && fields[3] == "0A") {
+                found << fields[9];
+            }
         }
     }
-    return {};
+    return found;
 }
 
 QString variant(const QString& name) {
@@ -167,14 +170,14 @@ void TestSiteMime::damagedCacheWhileRunning() {
     QVERIFY(site.isUp());
     QCOMPARE(site.get("/filefound/qva.html").status, 200);
     const qint64 pid = site.process().processId();
-    const QByteArray listening = listeningSocketOn(site.port());
+    const QByteArrayList listening = listeningSocketsOn(site.port());
     QVERIFY(!listening.isEmpty());
 
     QVERIFY(replaceFile(userCache(), cache));
     QTRY_COMPARE_WITH_TIMEOUT(site.get("/filefound/qva.html").status, 404, 20000);
     // Started over on the very socket it listened on: the port was never
     // free for another program to take meanwhile.
-    QCOMPARE(listeningSocketOn(site.port()), listening);
+    QCOMPARE(listeningSocketsOn(site.port()), listening);
     QCOMPARE(site.get("/filefound/pdf.html").status, 200);
     QVERIFY2(site.isRunning(), qPrintable(site.errors()));
     QCOMPARE(site.process().processId(), pid);
