@@ -460,6 +460,11 @@ void TestSiteHostile::thousandConnectionsAtOnce() {
 // gone, the site is back near its size before, not holding the wave's peak.
 void TestSiteHostile::memoryGoesBackAfterAWaveOfSlowClients() {
     constexpr int count = 8192;
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < rlim_t(count) + 512) {
+        QSKIP("not run: 8,192 connections need more descriptors than this machine allows");
+    }
     Site site;
     QVERIFY(site.isUp());
     QCOMPARE(site.get("/filefound/pdf.html").status, 200);
