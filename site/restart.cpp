@@ -36,7 +36,7 @@ std::vector<std::string> arguments;
 std::vector<int> listening;
 std::atomic<bool> underway{false};
 
-// This process's environment, with the listening socket named in it (and
+// This process's environment, with the listening sockets named in it (and
 // only there: a name left from an earlier start is dropped).
 std::vector<std::string> environmentHandingOn() {
     std::vector<std::string> environment;
