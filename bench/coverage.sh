@@ -86,7 +86,7 @@ for given in "$@"; do
         kill -0 "$pid" 2>/dev/null || { cat "$work/site-$index.err" >&2; exit 1; }
         sleep 0.1
     done
-    url=$(sed -n 's/^listening on //p' "$work/site-$index.out")
+    url=$(sed -n 's|^.*\(http://127\.0\.0\.1:[0-9]*\)$|\1|p' "$work/site-$index.out")
     python3 "$helper" measure --url "$url" --export "$work/export-$index" \
         --export-seconds "$export_seconds" --machine "$work/machine.tsv" \
         --label "$label" --binary "$binary" >"$work/result-$index.json"

@@ -35,7 +35,7 @@ start_site() { # variable, name, cache setting
     QUELVIX_SITE_CACHE=$3 $one_core "$site" --port 0 >"$work/$2.out" 2>"$work/$2.log" &
     pids+=($!)
     until grep -qs listening "$work/$2.out"; do sleep 0.1; done
-    printf -v "$1" '%s' "$(sed -n 's/^listening on //p' "$work/$2.out")"
+    printf -v "$1" '%s' "$(sed -n 's|^.*\(http://127\.0\.0\.1:[0-9]*\)$|\1|p' "$work/$2.out")"
 }
 start_site base uncached 0
 start_site cached cached 1

@@ -44,7 +44,7 @@ start_site() { # name, cache setting, options
     pids+=($!)
     pid[$1]=$!
     until grep -qs listening "$work/$1.out"; do sleep 0.1; done
-    url[$1]=$(sed -n 's/^listening on //p' "$work/$1.out")$path
+    url[$1]=$(sed -n 's|^.*\(http://127\.0\.0\.1:[0-9]*\)$|\1|p' "$work/$1.out")$path
 }
 # What compare, stress and cache share: the sites, nginx and the export.
 setup() {
@@ -255,7 +255,7 @@ cache() {
 
 
 # The site started on its own: to the line saying it is ready (with
-# --ready-fd; a site without it is timed to its "listening on" line, printed
+# --ready-fd; a site without it is timed to the line with its address, printed
 # at the same point), then to the first page answered; and the shared
 # objects it has mapped by then.
 site_start() { # port -> "ready ms, page ms, shared objects"

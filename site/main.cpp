@@ -56,20 +56,8 @@ void blockStopSignals(sigset_t* set) {
     pthread_sigmask(SIG_BLOCK, set, nullptr);
 }
 
-// What the person reads is in Chinese, unless their locale asks for another
-// language: then in English.
-bool readsChinese() {
-    static const bool chinese = [] {
-        const QLocale::Language language = QLocale::system().language();
-        return language == QLocale::Chinese || language == QLocale::C ||
-               language == QLocale::AnyLanguage;
-    }();
-    return chinese;
-}
-
-QString say(const char* chinese, const char* english) {
-    return QString::fromUtf8(readsChinese() ? chinese : english);
-}
+using sitelog::readsChinese;
+using sitelog::say;
 
 // The file this process runs from, as it was at start: removing or upgrading
 // the package takes it away or puts another file in its place.
@@ -228,8 +216,8 @@ int columns(const QString& text) {
 QString helpText() {
     const int language = readsChinese() ? 0 : 1;
     QString text =
-        say("用法：quelvix-site [选项]\n本机的查询站点，只在 127.0.0.1 上应答。\n\n选项：\n",
-            "Usage: quelvix-site [options]\nThe local lookup site on 127.0.0.1.\n\n"
+        say("用法：quelvix-site [选项]\n本机的查询站点，只在 127.0.0.1 和 ::1 上应答。\n\n选项：\n",
+            "Usage: quelvix-site [options]\nThe local lookup site on 127.0.0.1 and ::1.\n\n"
             "Options:\n");
     for (const Option& option : options) {
         QStringList names;
@@ -323,6 +311,8 @@ void keepArgumentsForRestart(int argc, char* argv[]) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Before any thread or child: nothing else may inherit it.
+    const std::vector<int> inherited = restart::takeListening();
     sitelog::setUp();
     // Before anything reads the XDG data directories; the site's own format
     // table first, so that its cache is checked too.
@@ -401,6 +391,9 @@ int main(int argc, char* argv[]) {
         }
         qCInfo(lcExport, "导出公开页面到 %s，%d 个线程",
                qUtf8Printable(parser.value(QStringLiteral("export"))), jobs);
+        for (const int fd : inherited) {
+            close(fd);
+        }
         routes::Site site(
             {.catalogDir = catalogDir, .cache = false, .watch = false, .isPublic = true});
         return exporter::exportTo(
@@ -426,7 +419,7 @@ int main(int argc, char* argv[]) {
         },
         limits);
     errno = 0;
-    const int bound = server.listen(port);
+    const int bound = server.listen(port, inherited);
     site.setPort(bound);
     if (bound < 0) {
         QString why = say("无法在 127.0.0.1:%1 上监听", "cannot listen on 127.0.0.1:%1").arg(port);
@@ -437,11 +430,20 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "quelvix-site: %s\n", qPrintable(why));
         return 1;
     }
-    qCInfo(lcSite, "已启动：版本 %s，端口 %d，%s", QUELVIX_VERSION, bound,
-           limits.anyUser ? "公开站点，应答任何人" : "本机站点，只应答本用户");
+    qCInfo(lcSite, "%s",
+           qUtf8Printable(say("已启动：版本 %1，端口 %2，%3", "started: version %1, port %2, %3")
+                              .arg(QStringLiteral(QUELVIX_VERSION), QString::number(bound),
+                                   limits.anyUser ? say("公开站点，应答任何人",
+                                                        "public site, answering anyone")
+                                                  : say("本机站点，只应答本用户",
+                                                        "local site, answering this user only"))));
     restart::keepPort(bound);
+    restart::keepListening(server.listeningSockets());
     site.sources().warmUp();
-    std::printf("listening on http://127.0.0.1:%d\n", bound);
+    // The address last on the line: whoever starts the site reads it from there.
+    std::printf("%s\n", qPrintable(say("查询站点地址：http://127.0.0.1:%1",
+                                       "listening on http://127.0.0.1:%1")
+                                       .arg(bound)));
     std::fflush(stdout);
     readyLine.ready(bound);
     waitForStop(stopSignals, idleLimit, site, executable);

@@ -5,6 +5,7 @@
 #include <QPair>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // The site's HTTP layer, in terms of its own: requests and responses as plain
 // values, so the routes never see the library underneath.
@@ -50,7 +51,7 @@ struct Limits {
     bool anyUser = false;
 };
 
-// An event-driven server on 127.0.0.1: a few threads each wait on many
+// An event-driven server on loopback: a few threads each wait on many
 // connections, so an idle or slow client costs a socket and its buffer, never
 // a thread. Each new connection goes to the thread with the fewest. The
 // handler runs on those threads and must be thread-safe.
@@ -61,8 +62,13 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // Listens on the port (0: one the system picks); returns the port, or -1.
-    int listen(int port);
+    // Listens on the port (0: one the system picks) of 127.0.0.1, and of ::1
+    // where it can; returns the port, or -1. Sockets already listening there
+    // (`inherited`, from the process this one replaced) are used as they
+    // are, so the port is never free meanwhile.
+    int listen(int port, const std::vector<int>& inherited = {});
+    // The listening sockets, for handing on to the process that replaces this one.
+    std::vector<int> listeningSockets() const;
 
     struct Daemon;
 

@@ -11,15 +11,19 @@
 #include "http.h"
 #include "sitelog.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
 #include <linux/sock_diag.h>
+#include <malloc.h>
 #include <microhttpd.h>
 #include <mutex>
 #include <netinet/in.h>
@@ -37,6 +41,38 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// A socket's address, IPv4 or IPv6, as accept and getsockname fill it.
+struct Endpoint {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+
+    int family() const { return address.ss_family; }
+    sockaddr* raw() { return reinterpret_cast<sockaddr*>(&address); }
+    const sockaddr* raw() const { return reinterpret_cast<const sockaddr*>(&address); }
+    const sockaddr_in& v4() const { return reinterpret_cast<const sockaddr_in&>(address); }
+    const sockaddr_in6& v6() const { return reinterpret_cast<const sockaddr_in6&>(address); }
+    uint16_t port() const { return ntohs(family() == AF_INET ? v4().sin_port : v6().sin6_port); }
+};
+
+// The loopback address of a family at a port.
+Endpoint loopback(int family, int port) {
+    Endpoint endpoint;
+    if (family == AF_INET) {
+        auto& v4 = reinterpret_cast<sockaddr_in&>(endpoint.address);
+        v4.sin_family = AF_INET;
+        v4.sin_port = htons(uint16_t(port));
+        v4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        endpoint.length = sizeof v4;
+    } else {
+        auto& v6 = reinterpret_cast<sockaddr_in6&>(endpoint.address);
+        v6.sin6_family = AF_INET6;
+        v6.sin6_port = htons(uint16_t(port));
+        v6.sin6_addr = in6addr_loopback;
+        endpoint.length = sizeof v6;
+    }
+    return endpoint;
+}
+
 // The kernel's table of sockets, asked over netlink: one small request per
 // question, instead of reading all of /proc/net/tcp for each.
 class SocketTable {
@@ -53,7 +89,7 @@ public:
 
     // Who owns the TCP socket that has `local` as its own address and
     // `remote` as its peer's; nothing if there is no such live socket.
-    std::optional<uid_t> owner(const sockaddr_in& local, const sockaddr_in& remote);
+    std::optional<uid_t> owner(const Endpoint& local, const Endpoint& remote);
 
 private:
     std::optional<inet_diag_msg> ask(const inet_diag_req_v2& request);
@@ -103,18 +139,65 @@ std::optional<inet_diag_msg> SocketTable::ask(const inet_diag_req_v2& request) {
     }
 }
 
-std::optional<uid_t> SocketTable::owner(const sockaddr_in& local, const sockaddr_in& remote) {
+// An address in the kernel's table, in its IPv6 form: an IPv4 one as a
+// dual-stack socket holds it, ::ffff:a.b.c.d. In this form both entries a
+// dual-stack socket may have compare alike.
+std::array<__be32, 4> inV6Form(int family, const __be32 (&words)[4]) {
+    if (family == AF_INET) {
+        return {0, 0, htonl(0xffff), words[0]};
+    }
+    return {words[0], words[1], words[2], words[3]};
+}
+
+// Whether the kernel's entry is the socket asked for. A program's IPv6
+// socket connected to ::ffff:127.0.0.1 is an IPv4 connection to the kernel,
+// found by the same question, but its entry is an IPv6 one.
+bool isSocketAsked(const inet_diag_msg& found, const inet_diag_req_v2& asked) {
+    const inet_diag_sockid& id = found.id;
+    return id.idiag_sport == asked.id.idiag_sport && id.idiag_dport == asked.id.idiag_dport &&
+           inV6Form(found.idiag_family, id.idiag_src) ==
+               inV6Form(asked.sdiag_family, asked.id.idiag_src) &&
+           inV6Form(found.idiag_family, id.idiag_dst) ==
+               inV6Form(asked.sdiag_family, asked.id.idiag_dst);
+}
+
+// The question for the socket with `local` as its own address and `remote`
+// as its peer's.
+inet_diag_req_v2 questionFor(const Endpoint& local, const Endpoint& remote) {
     inet_diag_req_v2 request{};
-    request.sdiag_family = AF_INET;
+    request.sdiag_family = uint8_t(local.family());
     request.sdiag_protocol = IPPROTO_TCP;
     request.idiag_states = ~0u;
-    request.id.idiag_sport = local.sin_port;
-    request.id.idiag_dport = remote.sin_port;
-    request.id.idiag_src[0] = local.sin_addr.s_addr;
-    request.id.idiag_dst[0] = remote.sin_addr.s_addr;
+    request.id.idiag_sport = htons(local.port());
+    request.id.idiag_dport = htons(remote.port());
+    if (local.family() == AF_INET) {
+        request.id.idiag_src[0] = local.v4().sin_addr.s_addr;
+        request.id.idiag_dst[0] = remote.v4().sin_addr.s_addr;
+    } else {
+        std::memcpy(request.id.idiag_src, &local.v6().sin6_addr, sizeof(in6_addr));
+        std::memcpy(request.id.idiag_dst, &remote.v6().sin6_addr, sizeof(in6_addr));
+    }
     request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
     request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-    const std::optional<inet_diag_msg> found = ask(request);
+    return request;
+}
+
+// The same question asked of the IPv6 table, the addresses mapped.
+inet_diag_req_v2 asDualStack(inet_diag_req_v2 request) {
+    const std::array<__be32, 4> source = inV6Form(AF_INET, request.id.idiag_src);
+    const std::array<__be32, 4> destination = inV6Form(AF_INET, request.id.idiag_dst);
+    std::copy(source.begin(), source.end(), request.id.idiag_src);
+    std::copy(destination.begin(), destination.end(), request.id.idiag_dst);
+    request.sdiag_family = AF_INET6;
+    return request;
+}
+
+std::optional<uid_t> SocketTable::owner(const Endpoint& local, const Endpoint& remote) {
+    const inet_diag_req_v2 request = questionFor(local, remote);
+    std::optional<inet_diag_msg> found = ask(request);
+    if (!found && request.sdiag_family == AF_INET) {
+        found = ask(asDualStack(request));
+    }
     if (!found) {
         return std::nullopt;
     }
@@ -123,11 +206,7 @@ std::optional<uid_t> SocketTable::owner(const sockaddr_in& local, const sockaddr
     constexpr uint8_t newSynReceived = 12;
     const bool live = found->idiag_state != TCP_TIME_WAIT && found->idiag_state != TCP_LISTEN &&
                       found->idiag_state != newSynReceived;
-    const bool same = found->id.idiag_sport == request.id.idiag_sport &&
-                      found->id.idiag_dport == request.id.idiag_dport &&
-                      found->id.idiag_src[0] == request.id.idiag_src[0] &&
-                      found->id.idiag_dst[0] == request.id.idiag_dst[0];
-    return live && same ? std::optional(found->idiag_uid) : std::nullopt;
+    return live && isSocketAsked(*found, request) ? std::optional(found->idiag_uid) : std::nullopt;
 }
 
 // One accepted socket, from accept to close.
@@ -186,7 +265,13 @@ private:
 // A connection just accepted, on its way to the thread that will serve it.
 struct Accepted {
     int fd = -1;
-    sockaddr_in address{};
+    Endpoint address;
+};
+
+// A listening socket and the address it is bound to.
+struct Listener {
+    int fd = -1;
+    Endpoint address;
 };
 
 // One thread with its own instance of the library.
@@ -209,8 +294,8 @@ struct Worker {
     bool start();
     void loop();
     int timeoutMs();
-    bool mayConnect(const sockaddr_in& client);
-    void acceptSome();
+    bool mayConnect(const Endpoint& client, const Listener& listener);
+    void acceptSome(const Listener& listener);
     void take(const Accepted& client);
     void handOver(const Accepted& client);
     void takeHandedOver();
@@ -220,18 +305,23 @@ struct Worker {
 struct Server::Daemon {
     Handler handler;
     Limits limits;
-    sockaddr_in address{};
-    int listenSocket = -1;
+    // IPv4 first; IPv6 beside it where the machine has it.
+    std::vector<Listener> listeners;
     int stop = -1;
     std::vector<std::unique_ptr<Worker>> workers;
 
-    bool hasRoom() const {
-        int open = 0;
+    // The most connections open at once since memory was last given back.
+    std::atomic<int> peak{0};
+
+    int open() const {
+        int count = 0;
         for (const auto& worker : workers) {
-            open += worker->load.load();
+            count += worker->load.load();
         }
-        return open < limits.connections;
+        return count;
     }
+    bool hasRoom() const { return open() < limits.connections; }
+    void giveBackMemory();
     Worker* leastLoaded() const {
         Worker* least = workers.front().get();
         for (const auto& worker : workers) {
@@ -357,21 +447,85 @@ void connectionChanged(void* cls, MHD_Connection* connection, void** context,
     --worker->load;
 }
 
-int listeningSocket(const sockaddr_in& address, int backlog) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+// A socket listening at the address, or -1 with errno saying why.
+int openListeningSocket(const Endpoint& address, int backlog) {
+    const int fd = socket(address.family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     const int on = 1;
     if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fd, backlog) != 0) {
+        (address.family() == AF_INET6 &&
+         setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on) != 0) ||
+        bind(fd, address.raw(), address.length) != 0 || listen(fd, backlog) != 0) {
         if (fd >= 0) {
+            const int error = errno;
             close(fd);
+            errno = error;
         }
         return -1;
     }
     return fd;
 }
 
+// Whether the address is the loopback one of its family at the port (any
+// port for 0).
+bool isLoopbackAt(const Endpoint& address, int port) {
+    const bool loopback = (address.family() == AF_INET && address.length == sizeof(sockaddr_in) &&
+                           address.v4().sin_addr.s_addr == htonl(INADDR_LOOPBACK)) ||
+                          (address.family() == AF_INET6 && address.length == sizeof(sockaddr_in6) &&
+                           IN6_IS_ADDR_LOOPBACK(&address.v6().sin6_addr));
+    return loopback && (port == 0 || address.port() == port);
+}
+
+// A listening socket handed on by the process this one replaced, if it is
+// one on loopback at the port asked for; otherwise closed.
+std::optional<Listener> adopted(int fd, int port) {
+    Listener listener{fd, {}};
+    int accepts = 0;
+    socklen_t size = sizeof accepts;
+    const bool usable = getsockname(fd, listener.address.raw(), &listener.address.length) == 0 &&
+                        isLoopbackAt(listener.address, port) &&
+                        getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepts, &size) == 0 &&
+                        accepts != 0 && fcntl(fd, F_SETFD, FD_CLOEXEC) == 0 &&
+                        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) == 0;
+    if (!usable) {
+        close(fd);
+        return std::nullopt;
+    }
+    return listener;
+}
+
+// A new socket listening at the address, its port filled in if the system
+// picked it.
+std::optional<Listener> listening(const Endpoint& address, int backlog) {
+    Listener listener{openListeningSocket(address, backlog), {}};
+    if (listener.fd < 0) {
+        return std::nullopt;
+    }
+    if (getsockname(listener.fd, listener.address.raw(), &listener.address.length) != 0) {
+        close(listener.fd);
+        return std::nullopt;
+    }
+    return listener;
+}
+
 } // namespace
+
+// What a wave of connections took (each one's buffer, in the allocator's
+// arena of the thread that served it) stays with the process after they
+// close: one block still in use keeps a whole stretch of an arena, and
+// 16,500 slow connections left the site at 225-250 MB. Once the open
+// connections fall to half the most there were, the free pages go back to
+// the system; a few times per wave, never per connection.
+void Server::Daemon::giveBackMemory() {
+    constexpr int worthGivingBack = 1024;
+    const int now = open();
+    int highest = peak.load();
+    while (now > highest && !peak.compare_exchange_weak(highest, now)) {
+    }
+    if (highest >= worthGivingBack && now <= highest / 2 &&
+        peak.compare_exchange_strong(highest, now)) {
+        malloc_trim(0);
+    }
+}
 
 Worker::~Worker() {
     if (daemon) {
@@ -405,22 +559,21 @@ bool Worker::start() {
 
 // Whether the program at the other end runs as the same user as the server.
 // Loopback only: the client's socket is on this machine, in the kernel's table.
-bool Worker::mayConnect(const sockaddr_in& client) {
+bool Worker::mayConnect(const Endpoint& client, const Listener& listener) {
     if (server->limits.anyUser) {
         return true;
     }
-    const std::optional<uid_t> owner = sockets.owner(client, server->address);
+    const std::optional<uid_t> owner = sockets.owner(client, listener.address);
     return owner && *owner == geteuid();
 }
 
 // A few at a time, so the connections already open wait for no flood of new
 // ones. Another user's connection is closed at once, unanswered.
-void Worker::acceptSome() {
+void Worker::acceptSome(const Listener& listener) {
     for (int i = 0; i < 16 && server->hasRoom(); ++i) {
         Accepted client;
-        socklen_t length = sizeof client.address;
-        client.fd = accept4(server->listenSocket, reinterpret_cast<sockaddr*>(&client.address),
-                            &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        client.fd = accept4(listener.fd, client.address.raw(), &client.address.length,
+                            SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (client.fd < 0) {
             // Out of descriptors: the waiting connection stays ready, so
             // trying again at once would only spin.
@@ -429,9 +582,11 @@ void Worker::acceptSome() {
             }
             return;
         }
-        if (!mayConnect(client.address)) {
-            qCDebug(lcHttp, "拒绝另一用户的连接（来自端口 %u）",
-                    unsigned(ntohs(client.address.sin_port)));
+        if (!mayConnect(client.address, listener)) {
+            qCDebug(lcHttp, "%s",
+                    qUtf8Printable(sitelog::say("拒绝另一用户的连接（来自端口 %1）",
+                                                "refused another user's connection (from port %1)")
+                                       .arg(client.address.port())));
             close(client.fd);
             continue;
         }
@@ -448,8 +603,8 @@ void Worker::acceptSome() {
 // Only the thread that runs an instance of the library may add to it.
 void Worker::take(const Accepted& client) {
     opened = false;
-    if (MHD_add_connection(daemon, client.fd, reinterpret_cast<const sockaddr*>(&client.address),
-                           sizeof client.address) != MHD_YES &&
+    if (MHD_add_connection(daemon, client.fd, client.address.raw(), client.address.length) !=
+            MHD_YES &&
         !opened) {
         --load; // closed by the library before it was ever counted as open
     }
@@ -510,11 +665,13 @@ void Worker::loop() {
         // At the site's limit, new connections wait in the listening queue;
         // the thread that closes one looks at that queue again next time round.
         const bool accepting = server->hasRoom() && Clock::now() >= acceptAgainAt;
+        const std::vector<Listener>& listeners = server->listeners;
         pollfd ready[] = {{events, POLLIN, 0},
                           {server->stop, POLLIN, 0},
                           {handedOverSignal, POLLIN, 0},
-                          {accepting ? server->listenSocket : -1, POLLIN, 0}};
-        if (poll(ready, 4, timeoutMs()) < 0 && errno != EINTR) {
+                          {accepting ? listeners[0].fd : -1, POLLIN, 0},
+                          {accepting && listeners.size() > 1 ? listeners[1].fd : -1, POLLIN, 0}};
+        if (poll(ready, std::size(ready), timeoutMs()) < 0 && errno != EINTR) {
             return;
         }
         if (ready[1].revents != 0) {
@@ -523,11 +680,14 @@ void Worker::loop() {
         if (ready[2].revents != 0) {
             takeHandedOver();
         }
-        if (ready[3].revents != 0) {
-            acceptSome();
+        for (size_t i = 0; i < listeners.size(); ++i) {
+            if (ready[3 + i].revents != 0) {
+                acceptSome(listeners[i]);
+            }
         }
         MHD_run(daemon);
         dropLateClients();
+        server->giveBackMemory();
     }
 }
 
@@ -548,24 +708,48 @@ Server::~Server() {
         }
     }
     m_daemon->workers.clear();
-    for (const int fd : {m_daemon->stop, m_daemon->listenSocket}) {
-        if (fd >= 0) {
-            close(fd);
-        }
+    if (m_daemon->stop >= 0) {
+        close(m_daemon->stop);
+    }
+    for (const Listener& listener : m_daemon->listeners) {
+        close(listener.fd);
     }
 }
 
-int Server::listen(int port) {
+// The IPv4 socket must be had; the IPv6 one is taken where it can be, on the
+// same port, for programs that reach loopback as ::1.
+int Server::listen(int port, const std::vector<int>& inherited) {
     Daemon& server = *m_daemon;
-    server.address.sin_family = AF_INET;
-    server.address.sin_port = htons(uint16_t(port));
-    server.address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    server.listenSocket = listeningSocket(server.address, server.limits.backlog);
+    std::optional<Listener> v4;
+    std::optional<Listener> v6;
+    for (const int fd : inherited) {
+        std::optional<Listener> listener = adopted(fd, port);
+        auto& slot = listener && listener->address.family() == AF_INET ? v4 : v6;
+        if (listener && !slot) {
+            slot = listener;
+        } else if (listener) {
+            close(listener->fd);
+        }
+    }
+    if (!v4) {
+        v4 = listening(loopback(AF_INET, port), server.limits.backlog);
+    }
+    if (!v4) {
+        return -1;
+    }
+    server.listeners.push_back(*v4);
+    if (!v6) {
+        v6 = listening(loopback(AF_INET6, v4->address.port()), server.limits.backlog);
+    }
+    if (v6) {
+        server.listeners.push_back(*v6);
+    } else {
+        qCDebug(lcHttp, "%s",
+                qUtf8Printable(sitelog::say("::1 上无法监听，只在 127.0.0.1 上应答",
+                                            "cannot listen on ::1; answering on 127.0.0.1 only")));
+    }
     server.stop = eventfd(0, EFD_CLOEXEC);
-    socklen_t length = sizeof server.address;
-    if (server.listenSocket < 0 || server.stop < 0 ||
-        getsockname(server.listenSocket, reinterpret_cast<sockaddr*>(&server.address), &length) !=
-            0) {
+    if (server.stop < 0) {
         return -1;
     }
     for (int i = 0; i < std::max(1, server.limits.threads); ++i) {
@@ -579,7 +763,15 @@ int Server::listen(int port) {
     for (auto& worker : server.workers) {
         worker->thread = std::thread([raw = worker.get()] { raw->loop(); });
     }
-    return ntohs(server.address.sin_port);
+    return v4->address.port();
+}
+
+std::vector<int> Server::listeningSockets() const {
+    std::vector<int> fds;
+    for (const Listener& listener : m_daemon->listeners) {
+        fds.push_back(listener.fd);
+    }
+    return fds;
 }
 
 } // namespace http

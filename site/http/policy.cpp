@@ -47,12 +47,10 @@ bool isNested(const QByteArray& destination) {
 // does, but may not fetch from here with its own scripts or forms, nor show
 // these pages inside its own.
 bool isForeignFetch(const Request& request, int port) {
-    const QByteArray site = request.header("Sec-Fetch-Site");
     if (request.header("Sec-Fetch-Mode") == "navigate") {
-        return (site == "cross-site" || site == "same-site") &&
-               isNested(request.header("Sec-Fetch-Dest"));
+        return isFromElsewhere(request) && isNested(request.header("Sec-Fetch-Dest"));
     }
-    if (site == "cross-site") {
+    if (isFromElsewhere(request)) {
         return true;
     }
     const QByteArray origin = request.header("Origin");
@@ -66,7 +64,7 @@ bool hasAmbiguousFraming(const Request& request) {
     return lengths > 1 || (lengths == 1 && request.headerCount("Transfer-Encoding") > 0);
 }
 
-bool isToken(const QByteArray& text) {
+bool isToken(QByteArrayView text) {
     static constexpr std::string_view punctuation = "!#$%&'*+-.^_`|~";
     return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) ||
@@ -142,6 +140,16 @@ bool isOverlongSearch(const Request& request) {
 
 } // namespace
 
+bool isFromElsewhere(const Request& request) {
+    const QByteArray site = request.header("Sec-Fetch-Site");
+    return site == "cross-site" || site == "same-site";
+}
+
+bool isMediaType(QByteArrayView text) {
+    const qsizetype slash = text.indexOf('/');
+    return slash > 0 && isToken(text.first(slash)) && isToken(text.sliced(slash + 1));
+}
+
 Response withSecurityHeaders(Response response) {
     response.headers.emplaceBack("X-Content-Type-Options", "nosniff");
     response.headers.emplaceBack("Content-Security-Policy", contentSecurityPolicy);
@@ -158,6 +166,10 @@ std::optional<Response> refusal(const Request& request, int port, bool isPublic)
         Response response = bare(codingError.value_or(400));
         response.closeConnection = true;
         return response;
+    }
+    // Two hosts leave in doubt which site was asked for.
+    if (request.headerCount("Host") > 1) {
+        return bare(400);
     }
     if (!isPublic && !isOwnHost(request.header("Host"), port)) {
         return bare(421);
@@ -192,29 +204,35 @@ QByteArray loggable(const QByteArray& sent) {
     return sent.size() > shown ? line + "..." : line;
 }
 
-const char* refusalReason(int status) {
+QString refusalReason(int status) {
+    using sitelog::say;
     switch (status) {
     case 421:
-        return "Host 不是本站";
+        return say("Host 不是本站", "the Host is not this site");
     case 403:
-        return "别的网站发起的请求";
+        return say("别的网站发起的请求", "asked from another site");
     case 405:
-        return "方法不受理";
+        return say("方法不受理", "method not taken");
     case 414:
-        return "地址或搜索词过长";
+        return say("地址或搜索词过长", "address or search too long");
     case 501:
-        return "不认识的传输编码";
+        return say("不认识的传输编码", "unknown transfer coding");
     default:
-        return "请求头有歧义或不合格式";
+        return say("请求头有歧义或不合格式", "ambiguous or malformed header");
     }
 }
 
 } // namespace
 
 void logRefusal(const Request& request, int status) {
-    qCDebug(lcHttp, "拒绝 %d（%s）：%s %s，Host: %s", status, refusalReason(status),
-            loggable(request.method).constData(), loggable(request.path).constData(),
-            loggable(request.header("Host")).constData());
+    const auto shown = [](const QByteArray& sent) {
+        return QString::fromLatin1(loggable(sent));
+    };
+    qCDebug(lcHttp, "%s",
+            qUtf8Printable(
+                sitelog::say("拒绝 %1（%2）：%3 %4，Host: %5", "refused %1 (%2): %3 %4, Host: %5")
+                    .arg(QString::number(status), refusalReason(status), shown(request.method),
+                         shown(request.path), shown(request.header("Host")))));
 }
 
 } // namespace policy

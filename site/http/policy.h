@@ -20,6 +20,15 @@ constexpr qsizetype maxExtensionLength = 255;
 // site answers under any host and to any page.
 std::optional<http::Response> refusal(const http::Request& request, int port, bool isPublic);
 
+// Whether the request was sent from another site's page, as the browser
+// tells it. On loopback every port is the same site, so a page served by any
+// other program on this machine counts as another site's.
+bool isFromElsewhere(const http::Request& request);
+
+// Whether a text has the form of a media type, "top/sub" in token
+// characters, and so cannot carry a sentence of someone else's.
+bool isMediaType(QByteArrayView text);
+
 // One debug line of the site's log, with what the client sent made safe to print.
 void logRefusal(const http::Request& request, int status);
 

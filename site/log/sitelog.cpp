@@ -1,5 +1,7 @@
 #include "sitelog.h"
 
+#include <QLocale>
+
 Q_LOGGING_CATEGORY(lcSite, "quelvix.site.main", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcHttp, "quelvix.site.http", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcCache, "quelvix.site.cache", QtInfoMsg)
@@ -27,6 +29,21 @@ void setDetail(Detail detail) {
         QLoggingCategory::setFilterRules(QStringLiteral("quelvix.site.*.debug=true"));
         break;
     }
+}
+
+// The C locale, as a bare session or a service has it, is no request for
+// another language.
+bool readsChinese() {
+    static const bool chinese = [] {
+        const QLocale::Language language = QLocale::system().language();
+        return language == QLocale::Chinese || language == QLocale::C ||
+               language == QLocale::AnyLanguage;
+    }();
+    return chinese;
+}
+
+QString say(const char* chinese, const char* english) {
+    return QString::fromUtf8(readsChinese() ? chinese : english);
 }
 
 } // namespace sitelog

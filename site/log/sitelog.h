@@ -24,4 +24,9 @@ enum class Detail {
 void setUp();
 void setDetail(Detail detail);
 
+// What the person reads on the terminal: the Chinese text, unless their
+// locale asks for another language, then the English one.
+bool readsChinese();
+QString say(const char* chinese, const char* english);
+
 } // namespace sitelog

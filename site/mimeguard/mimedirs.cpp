@@ -3,6 +3,7 @@
 #include "filestamp.h"
 #include "mimecheck.h"
 #include "restart.h"
+#include "sitelog.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -224,8 +225,10 @@ void leaveOutDamaged() {
     s.changes.watch(s.caches);
     s.checked = hashOf(s.caches);
     for (const auto& [cache, problem] : damagedAmong(s.caches)) {
-        std::fprintf(stderr, "quelvix-site: 已略过损坏的 MIME 数据库 %s（%s）\n", qPrintable(cache),
-                     qPrintable(problem));
+        std::fprintf(stderr, "quelvix-site: %s\n",
+                     qPrintable(sitelog::say("已略过损坏的 MIME 数据库 %1（%2）",
+                                             "left out the damaged MIME database %1 (%2)")
+                                    .arg(cache, problem)));
         s.leftOut << cache;
     }
     pointAwayFrom(s, raw);
@@ -248,12 +251,15 @@ void recheck() {
     const QList<QPair<QString, QString>> damaged = damagedAmong(s.caches);
     for (const auto& [cache, problem] : damaged) {
         if (!s.leftOut.contains(cache)) {
-            restart::soon(QStringLiteral("MIME 数据库 %1 已损坏（%2）").arg(cache, problem));
+            restart::soon(
+                sitelog::say("MIME 数据库 %1 已损坏（%2）", "the MIME database %1 is damaged (%2)")
+                    .arg(cache, problem));
             return;
         }
     }
     if (damaged.size() != s.leftOut.size()) {
-        restart::soon(QStringLiteral("略过的 MIME 数据库已修复"));
+        restart::soon(
+            sitelog::say("略过的 MIME 数据库已修复", "a MIME database left out has been repaired"));
         return;
     }
     s.changes.watch(s.caches);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <vector>
 
 // Starting the site afresh in its own process: same id, same arguments, same
 // environment, so whatever it had read (GLib's and Qt's databases above all)
@@ -11,6 +12,13 @@ namespace restart {
 void keepArguments(int argc, char* argv[]);
 // The port the site listens on, so a site started on port 0 keeps its port.
 void keepPort(int port);
+// The listening sockets themselves, handed on open across the restart:
+// between the old process and the new one the port is never free for
+// another program to take, and connections made meanwhile wait in the queue.
+void keepListening(const std::vector<int>& fds);
+// The listening sockets handed on by the process this one replaced, if any.
+// Call once, first thing in main, before any thread starts.
+std::vector<int> takeListening();
 
 // Says why on stderr and starts over; never returns. Requests under way are
 // cut off.

@@ -90,23 +90,23 @@ std::optional<FileFinding> fileFinding(const Request& request) {
     if (!page || page->page != addresses::Page::Lookup) {
         return std::nullopt;
     }
+    // Only a media type and the notices the app knows are taken: any other
+    // text would be shown under the site's own name as if the app had said it.
     FileFinding finding;
-    bool found = false;
     for (const http::Field& field : request.query) {
-        if (field.first == addresses::typeField) {
-            finding.type = decoded(field.second).trimmed();
-            found = true;
+        const QByteArray value = QByteArray::fromPercentEncoding(field.second).trimmed();
+        if (field.first == addresses::typeField && policy::isMediaType(value)) {
+            finding.type = QString::fromLatin1(value);
         } else if (field.first == addresses::noticeField) {
-            for (const QString& code : decoded(field.second).split(u',', Qt::SkipEmptyParts)) {
+            for (const QString& code : QString::fromUtf8(value).split(u',', Qt::SkipEmptyParts)) {
                 const std::optional<filecheck::NoticeKind> kind = filecheck::noticeKindOf(code);
                 if (kind && !finding.notices.contains(*kind)) {
                     finding.notices.append(*kind);
                 }
             }
-            found = true;
         }
     }
-    if (!found) {
+    if (finding.type.isEmpty() && finding.notices.isEmpty()) {
         return std::nullopt;
     }
     finding.extension = page->extension;
@@ -202,7 +202,11 @@ Response Site::page(const Request& request) {
     }
     // A file's page is made afresh each time: there is no end to the
     // combinations a query can name, and none is asked for twice in a row.
-    if (const std::optional<FileFinding> finding = fileFinding(request)) {
+    // What a file holds is the app's word; a page of another site that links
+    // here with its own gets the plain page.
+    const std::optional<FileFinding> finding =
+        policy::isFromElsewhere(request) ? std::nullopt : fileFinding(request);
+    if (finding) {
         return filePage(finding->extension, finding->type, finding->notices);
     }
     const std::optional<Lookup> lookup = lookupOf(path);

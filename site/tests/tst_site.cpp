@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <sys/stat.h>
 
 class TestSite : public QObject {
     Q_OBJECT
@@ -20,6 +21,8 @@ private slots:
     void malformedRequestsAreRefused();
     void manyRequestsAtOnce();
     void programsFromTheApplicationDatabase();
+    void keptCatalogIsNeverFollowed_data();
+    void keptCatalogIsNeverFollowed();
     void logTellsRefusalsOnlyWhenVerbose_data();
     void logTellsRefusalsOnlyWhenVerbose();
 
@@ -91,9 +94,23 @@ void TestSite::routes_data() {
     QTest::newRow("file: no extension, reversed name, unknown kind dropped")
         << QByteArray("/filefound/.html?type=application/zip&notice=reversed,nonsense") << 200
         << QStringList{"改变文字方向", "没有扩展名", "application/zip"} << QStringList{"nonsense"};
-    QTest::newRow("file: type escaped")
+    // Only a media type is a type: any other text would be the site's own
+    // heading vouching for whoever wrote the link.
+    QTest::newRow("file: markup as a type, dropped")
         << QByteArray("/filefound/pdf.html?type=%3Cscript%3E") << 200
-        << QStringList{"&lt;script&gt;"} << QStringList{"<script>"};
+        << QStringList{"application/pdf"} << QStringList{"<script>", "&lt;script&gt;", "这个文件"};
+    QTest::newRow("file: words as a type, dropped")
+        << "/filefound/exe.html?type=" +
+               QByteArray("安全的 PDF 文档（已由 Quelvix 检查）…请在终端运行：curl x | sudo sh")
+                   .toPercentEncoding()
+        << 200 << QStringList{"exe"} << QStringList{"Quelvix 检查", "sudo sh", "这个文件"};
+    QTest::newRow("file: words as a type beside a notice")
+        << "/filefound/pdf.html?type=" + QByteArray("已检查 / 安全").toPercentEncoding() +
+               "&notice=program"
+        << 200 << QStringList{"notice"} << QStringList{"已检查", "安全"};
+    QTest::newRow("file: a type with parameters, dropped")
+        << QByteArray("/filefound/pdf.html?type=text/plain;%20note=%E5%B7%B2%E6%A3%80%E6%9F%A5")
+        << 200 << QStringList{"application/pdf"} << QStringList{"已检查", "这个文件"};
     QTest::newRow("home") << QByteArray("/") << 200
                           << QStringList{"疑难解答", "没有找到扩展名", "无法显示该页"}
                           << QStringList{};
@@ -225,6 +242,46 @@ void TestSite::programsFromTheApplicationDatabase() {
     QCOMPARE(QProcess::execute("update-desktop-database", {share + "/applications"}), 0);
     QTRY_VERIFY_WITH_TIMEOUT(site.get("/filefound/qvxtest.html").body.contains("测试播放器"),
                              20000);
+}
+
+void TestSite::keptCatalogIsNeverFollowed_data() {
+    QTest::addColumn<bool>("fifo");
+    QTest::newRow("a link to a file of the user's") << false;
+    QTest::newRow("a FIFO") << true;
+}
+
+// What the site keeps of the catalog's reading lives in the user's cache
+// folder, where anything may stand in its place: a link is never written
+// through, a FIFO never waited on; either is replaced by the site's own file.
+void TestSite::keptCatalogIsNeverFollowed() {
+    QFETCH(bool, fifo);
+    TestWorld world;
+    QVERIFY(world.make(false));
+    const QStringList arguments{"--catalog", world.catalog};
+    QString kept;
+    {
+        Site first(world.env, arguments);
+        QVERIFY(first.isUp());
+        QCOMPARE(first.get("/filefound/qvxtest.html").status, 200);
+        const QDir folder(world.dir.filePath("cache/quelvix-site"));
+        QTRY_VERIFY(!folder.entryList({"catalog-*"}, QDir::Files).isEmpty());
+        kept = folder.filePath(folder.entryList({"catalog-*"}, QDir::Files).first());
+    }
+    QVERIFY(QFile::remove(kept));
+    const QString usersFile = world.dir.filePath("mine.txt");
+    QVERIFY(writeFile(usersFile, "the user's own words\n"));
+    QVERIFY(fifo ? ::mkfifo(QFile::encodeName(kept).constData(), 0600) == 0
+                 : QFile::link(usersFile, kept));
+
+    Site second(world.env, arguments);
+    QVERIFY(second.isUp());
+    const Reply reply = second.get("/filefound/qvxtest.html");
+    QCOMPARE(reply.status, 200);
+    QVERIFY(reply.body.contains("中文阅读器"));
+    QTRY_VERIFY(QFileInfo(kept).isFile() && !QFileInfo(kept).isSymLink());
+    QFile mine(usersFile);
+    QVERIFY(mine.open(QIODevice::ReadOnly));
+    QCOMPARE(mine.readAll(), QByteArray("the user's own words\n"));
 }
 
 void TestSite::logTellsRefusalsOnlyWhenVerbose_data() {

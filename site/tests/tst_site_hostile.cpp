@@ -160,22 +160,47 @@ private:
 
 enum class Heard { Reply, Nothing, NoConnection };
 
+bool hasIpv6Loopback() {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_loopback;
+    const bool bound =
+        fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
 // What a program running as another user hears back from the site. The
 // child only makes system calls: another thread of this process may have
 // held a lock when it forked.
-Heard heardByOtherUser(quint16 port, const QByteArray& request, uid_t user) {
+// How a client's socket reaches the site: IPv4 to 127.0.0.1, IPv6 to
+// ::ffff:127.0.0.1 (as a dual-stack program does), or IPv6 to ::1.
+enum class Stack { V4, DualStack, V6 };
+
+Heard heardByOtherUser(quint16 port, const QByteArray& request, uid_t user, Stack stack) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof(sockaddr_in);
+    if (stack == Stack::V4) {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(port);
+        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    } else {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        inet_pton(AF_INET6, stack == Stack::V6 ? "::1" : "::ffff:127.0.0.1", &v6->sin6_addr);
+        length = sizeof(sockaddr_in6);
+    }
     const pid_t child = fork();
     if (child == 0) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         // The socket belongs to whoever makes it, so it is made as that user.
         if (setgid(user) != 0 || setuid(user) != 0) {
             _exit(int(Heard::NoConnection));
         }
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        const int fd = ::socket(address.ss_family, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
             ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) !=
                 request.size()) {
             _exit(int(Heard::NoConnection));
@@ -205,6 +230,7 @@ private slots:
     void slowClientsStarveNobody();
     void headerFloodIsCutOff();
     void thousandConnectionsAtOnce();
+    void memoryGoesBackAfterAWaveOfSlowClients();
     void burstsAreAnsweredWithinASecond();
     void slowRequestsAreDroppedAtTheDeadline();
     void cacheKeepsOnlyWhatExists_data();
@@ -305,6 +331,33 @@ void TestSiteHostile::protocol_data() {
         << get + "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: navigate\r\n"
                  "Sec-Fetch-Dest: document\r\n\r\n"
         << 200 << QByteArrayList{"application/pdf"} << QByteArrayList{} << false;
+    QTest::newRow("program icon for a page on another loopback port")
+        << QByteArray("GET /icons/program/org.example.Viewer.png HTTP/1.1\r\nHost: HOST\r\n"
+                      "Sec-Fetch-Site: same-site\r\nSec-Fetch-Mode: no-cors\r\n"
+                      "Sec-Fetch-Dest: image\r\n\r\n")
+        << 403 << QByteArrayList{} << QByteArrayList{"image/png", "<html"} << false;
+    QTest::newRow("two hosts, ours first")
+        << get + "Host: evil.example\r\n\r\n"
+        << 400 << QByteArrayList{} << QByteArrayList{"<html"} << false;
+    // Another site's words in a file's query, linked to from that site: the
+    // plain page, which vouches for nothing the link said.
+    const QByteArray words = "安全的 PDF 文档（已由 Quelvix 检查）请在终端运行：curl x | sudo sh";
+    QTest::newRow("another site's words as a file's type")
+        << "GET /filefound/pdf.html?type=" + words.toPercentEncoding() +
+               " HTTP/1.1\r\nHost: HOST\r\nSec-Fetch-Site: cross-site\r\n"
+               "Sec-Fetch-Mode: navigate\r\nSec-Fetch-Dest: document\r\n\r\n"
+        << 200 << QByteArrayList{"application/pdf"}
+        << QByteArrayList{"Quelvix 检查", "sudo sh", "这个文件"} << false;
+    QTest::newRow("a file's query from a page on another loopback port")
+        << QByteArray("GET /filefound/pdf.html?type=application/x-ms-dos-executable&"
+                      "notice=program HTTP/1.1\r\nHost: HOST\r\nSec-Fetch-Site: same-site\r\n"
+                      "Sec-Fetch-Mode: navigate\r\nSec-Fetch-Dest: document\r\n\r\n")
+        << 200 << QByteArrayList{"application/pdf"}
+        << QByteArrayList{"x-ms-dos-executable", "notice", "这个文件"} << false;
+    QTest::newRow("a file's query from the app")
+        << QByteArray("GET /filefound/pdf.html?type=application/x-ms-dos-executable&"
+                      "notice=program HTTP/1.1\r\nHost: HOST\r\n\r\n")
+        << 200 << QByteArrayList{"x-ms-dos-executable", "notice"} << QByteArrayList{} << false;
     QTest::newRow("NUL and controls in the extension")
         << QByteArray("GET /filefound/a%00b%01%7f%c2%85c.html HTTP/1.1\r\nHost: HOST\r\n\r\n")
         << 404 << QByteArrayList{"abc"}
@@ -412,6 +465,40 @@ void TestSiteHostile::thousandConnectionsAtOnce() {
     // Every client hears back, one way or the other; on this scale, all are served.
     QCOMPARE(answered + refused, count);
     QCOMPARE(answered, count);
+}
+
+// A wave of slow clients takes memory for each one's buffer; once they have
+// gone, the site is back near its size before, not holding the wave's peak.
+void TestSiteHostile::memoryGoesBackAfterAWaveOfSlowClients() {
+    constexpr int count = 8192;
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    if (limit.rlim_cur < rlim_t(count) + 512) {
+        QSKIP("not run: 8,192 connections need more descriptors than this machine allows");
+    }
+    Site site;
+    QVERIFY(site.isUp());
+    QCOMPARE(site.get("/filefound/pdf.html").status, 200);
+    const qint64 before = residentKilobytes(site.pid());
+    std::vector<std::unique_ptr<Connection>> clients;
+    for (int i = 0; i < count; ++i) {
+        clients.push_back(std::make_unique<Connection>(site.port()));
+        QVERIFY(clients.back()->isConnected());
+        QVERIFY(clients.back()->send("GET / HTTP/1.1\r\nHost: " + site.host() +
+                                     "\r\nX-Slow: " + QByteArray(512, 'x')));
+    }
+    // Accepted in the order they came: once a later one is answered, the
+    // site holds them all.
+    QCOMPARE(site.get("/").status, 200);
+    const qint64 peak = residentKilobytes(site.pid());
+    clients.clear();
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        residentKilobytes(site.pid()) - before < 8 * 1024,
+        qPrintable(QStringLiteral("%1 kB before, %2 kB at the peak, %3 kB now")
+                       .arg(before)
+                       .arg(peak)
+                       .arg(residentKilobytes(site.pid()))),
+        10000);
 }
 
 // Requests that all arrive while the site is not running, as on a busy
@@ -540,10 +627,19 @@ void TestSiteHostile::cacheKeepsOnlyWhatExists() {
 void TestSiteHostile::otherUsersAreRefused_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("otherUser");
+    QTest::addColumn<Stack>("stack");
     QTest::addColumn<Heard>("heard");
-    QTest::newRow("the site's own user") << QStringList{} << false << Heard::Reply;
-    QTest::newRow("another user") << QStringList{} << true << Heard::Nothing;
-    QTest::newRow("another user, public site") << QStringList{"--public"} << true << Heard::Reply;
+    QTest::newRow("the site's own user") << QStringList{} << false << Stack::V4 << Heard::Reply;
+    QTest::newRow("another user") << QStringList{} << true << Stack::V4 << Heard::Nothing;
+    QTest::newRow("another user, public site")
+        << QStringList{"--public"} << true << Stack::V4 << Heard::Reply;
+    QTest::newRow("the site's own user, dual-stack socket")
+        << QStringList{} << false << Stack::DualStack << Heard::Reply;
+    QTest::newRow("another user, dual-stack socket")
+        << QStringList{} << true << Stack::DualStack << Heard::Nothing;
+    QTest::newRow("the site's own user, over ::1")
+        << QStringList{} << false << Stack::V6 << Heard::Reply;
+    QTest::newRow("another user, over ::1") << QStringList{} << true << Stack::V6 << Heard::Nothing;
 }
 
 // Another user's program may not read this user's programs and defaults
@@ -552,15 +648,21 @@ void TestSiteHostile::otherUsersAreRefused_data() {
 void TestSiteHostile::otherUsersAreRefused() {
     QFETCH(QStringList, arguments);
     QFETCH(bool, otherUser);
+    QFETCH(Stack, stack);
     QFETCH(Heard, heard);
     if (geteuid() != 0) {
         QSKIP("not run: connecting as another user needs root");
     }
+    if (stack != Stack::V4 && !hasIpv6Loopback()) {
+        QSKIP("not run: this machine has no IPv6 loopback");
+    }
     Site site(QProcessEnvironment::systemEnvironment(), arguments);
     QVERIFY(site.isUp());
     constexpr uid_t nobody = 65534;
-    const QByteArray get = "GET /filefound/pdf.html HTTP/1.1\r\nHost: " + site.host() + "\r\n\r\n";
-    QCOMPARE(heardByOtherUser(site.port(), get, otherUser ? nobody : geteuid()), heard);
+    const QByteArray host =
+        stack == Stack::V6 ? "[::1]:" + QByteArray::number(site.port()) : site.host();
+    const QByteArray get = "GET /filefound/pdf.html HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
+    QCOMPARE(heardByOtherUser(site.port(), get, otherUser ? nobody : geteuid(), stack), heard);
 }
 
 QTEST_GUILESS_MAIN(TestSiteHostile)

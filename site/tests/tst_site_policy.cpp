@@ -55,6 +55,25 @@ void TestSitePolicy::refusal_data() {
         << get({host, {"Origin", "http://evil.example"}}) << false << 403 << false;
     QTest::newRow("own origin") << get({host, {"Origin", "http://127.0.0.1:47200"}}) << false << 0
                                 << false;
+    // On loopback every port is the same site: a page another program serves
+    // on this machine is another site's page.
+    QTest::newRow("image for a page on another loopback port")
+        << get({host,
+                {"Sec-Fetch-Site", "same-site"},
+                {"Sec-Fetch-Mode", "no-cors"},
+                {"Sec-Fetch-Dest", "image"}},
+               "GET", "/icons/program/org.example.Viewer.png")
+        << false << 403 << false;
+    QTest::newRow("framed by a page on another loopback port")
+        << get({host,
+                {"Sec-Fetch-Site", "same-site"},
+                {"Sec-Fetch-Mode", "navigate"},
+                {"Sec-Fetch-Dest", "iframe"}})
+        << false << 403 << false;
+    QTest::newRow("two hosts, ours first")
+        << get({host, {"Host", "evil.example"}}) << false << 400 << false;
+    QTest::newRow("two hosts, public site")
+        << get({{"Host", "quelvix.example"}, {"Host", "evil.example"}}) << true << 400 << false;
     QTest::newRow("post") << get({host}, "POST") << false << 405 << true;
     QTest::newRow("two lengths") << get({host, {"Content-Length", "1"}, {"Content-Length", "2"}})
                                  << false << 400 << true;

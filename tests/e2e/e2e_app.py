@@ -255,7 +255,7 @@ def start_site(site_binary):
     site = subprocess.Popen([site_binary, "--port", "0", "--exit-when-idle", "120"],
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     line = site.stdout.readline()
-    if "listening on" not in line:
+    if "http://127.0.0.1:" not in line:
         site.kill()
         raise Failure(f"the site did not start: {line!r}")
     return site, int(line.rsplit(":", 1)[1])
