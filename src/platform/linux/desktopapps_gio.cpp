@@ -1,10 +1,13 @@
 // The desktop's programs through GIO, which reads the same desktop files and
 // mimeapps.list as the person's file manager.
-// GLib first: its headers use names Qt defines as macros.
-#include "desktopapps.h"
-
+// GLib first: its headers use names (signals) Qt defines as macros.
+// clang-format off
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
+// clang-format on
+
+#include "desktopapps.h"
+
 #include <memory>
 
 namespace platform::desktopapps {

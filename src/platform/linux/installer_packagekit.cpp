@@ -2,10 +2,14 @@
 // as root on the system bus and asks polkit, which asks the person for the
 // password. The app talks to it with its GLib client on the GLib main loop
 // Qt runs on.
+// GLib first: its headers use names (signals) Qt defines as macros.
+// clang-format off
+#include <packagekit-glib2/packagekit.h>
+// clang-format on
+
 #include "installer.h"
 
 #include <QStringList>
-#include <packagekit-glib2/packagekit.h>
 
 namespace platform {
 namespace {

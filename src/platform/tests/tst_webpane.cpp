@@ -438,10 +438,10 @@ void TestWebPane::actsOnlyOnItsOwnSitesClick() {
     for (int attempt = 0; attempt < 10 && !firstDealtWith(); ++attempt) {
         QTest::mouseClick(surface, Qt::LeftButton, {}, upper);
         if (acts || where == "redirect") {
-            QTest::qWaitFor(firstDealtWith, 3000);
+            (void)QTest::qWaitFor(firstDealtWith, 3000);
         } else {
             QTest::mouseClick(surface, Qt::LeftButton, {}, lower);
-            QTest::qWaitFor([&] { return !p.browser.opened.isEmpty(); }, 3000);
+            (void)QTest::qWaitFor([&] { return !p.browser.opened.isEmpty(); }, 3000);
             break;
         }
     }
