@@ -11,6 +11,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMimeDatabase>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -101,6 +102,14 @@ void open(Messenger& messenger, const PageAction& action) {
     }
 }
 
+// "PNG 图像（image/png）": the type as the pages name it, and exactly.
+QString typeName(const QString& type) {
+    const QMimeType known = QMimeDatabase().mimeTypeForName(type);
+    return known.isValid() && !known.comment().isEmpty()
+               ? QStringLiteral("%1（%2）").arg(known.comment(), type)
+               : type;
+}
+
 QString defaultName(const QString& program) {
     return program.isEmpty() ? QStringLiteral("没有默认程序")
                              : QStringLiteral("“%1”").arg(desktopapps::nameOf(program));
@@ -115,10 +124,11 @@ void setDefault(Messenger& messenger, const PageAction& action) {
     if (previous == program) {
         return;
     }
-    if (!messenger.ask(action.window,
-                       {QStringLiteral("把“%1”设为 %2 文件的默认打开程序吗？\n\n当前默认：%3")
-                            .arg(desktopapps::nameOf(program), type, defaultName(previous)),
-                        QStringLiteral("设为默认")})) {
+    if (!messenger.ask(
+            action.window,
+            {QStringLiteral("把“%1”设为 %2 文件的默认打开程序吗？\n\n当前默认：%3")
+                 .arg(desktopapps::nameOf(program), typeName(type), defaultName(previous)),
+             QStringLiteral("设为默认")})) {
         return;
     }
     const QString failure = desktopapps::setDefault(program, type);
@@ -129,7 +139,7 @@ void setDefault(Messenger& messenger, const PageAction& action) {
     action.reload();
     ActionBar::of(action.host)
         ->say(QStringLiteral("已把“%1”设为 %2 文件的默认程序（原来：%3）。")
-                  .arg(desktopapps::nameOf(program), type, defaultName(previous)),
+                  .arg(desktopapps::nameOf(program), typeName(type), defaultName(previous)),
               -2, QStringLiteral("撤销"),
               [&messenger, action, previous] { undoDefault(messenger, action, previous); });
 }
@@ -143,7 +153,7 @@ void undoDefault(Messenger& messenger, const PageAction& action, const QString& 
     action.reload();
     ActionBar::of(action.host)
         ->say(QStringLiteral("已恢复 %1 文件原来的默认程序：%2。")
-                  .arg(action.request.type, defaultName(previous)));
+                  .arg(typeName(action.request.type), defaultName(previous)));
 }
 
 // The install under way, one for the app: the service takes one at a time.
