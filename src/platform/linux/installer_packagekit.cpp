@@ -236,7 +236,9 @@ private:
             end(job, InstallEnd::Failed,
                 job->kind == Job::Kind::Remove
                     ? QStringLiteral("软件包“%1”没有安装。").arg(job->subject)
-                    : reasonOf(PK_ERROR_ENUM_PACKAGE_NOT_FOUND, {}));
+                    : QStringLiteral("软件源里找不到可以安装的“%1”：它可能已经装好了，"
+                                     "或已从软件源中移除（可以先更新软件源列表再试）。")
+                          .arg(job->subject));
             return;
         }
         QList<gchar*> pointers;
