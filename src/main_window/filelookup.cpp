@@ -164,7 +164,12 @@ Shown forFiles(const QString& site, const QList<QByteArray>& paths) {
         shown.page = listPage(site, inspections, paths.size());
         shown.pageLinksToSite = true;
     } else if (isTold(inspections.first())) {
-        shown.address = addressOf(site, inspections.first());
+        const Inspection& only = inspections.first();
+        shown.address = addressOf(site, only);
+        shown.file = {paths.first(),
+                      filecheck::hasNotice(only, filecheck::NoticeKind::ProgramInDisguise)
+                          ? describe(only.type)
+                          : QString()};
     } else {
         shown.page = onePage(inspections.first());
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "webpane.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -11,8 +13,9 @@
 namespace filelookup {
 
 struct Shown {
-    QString extension; // the first file's, for the text box; empty when it has none
-    QUrl address;      // the site's page for the first and only file
+    QString extension;       // the first file's, for the text box; empty when it has none
+    QUrl address;            // the site's page for the first and only file
+    platform::PageFile file; // and that file, for the page's 打开 links
     // Otherwise a page made here: why a file cannot be told, or one line per
     // type among several files.
     QString page;

@@ -159,7 +159,7 @@ void Form1::openFiles(const QList<QByteArray>& paths) {
     const filelookup::Shown shown = filelookup::forFiles(m_services.sites.lookup, paths);
     m_ui->Text1->setText(shown.extension);
     if (!shown.address.isEmpty()) {
-        m_web->navigate(shown.address);
+        m_web->navigate(shown.address, shown.file);
     } else {
         m_web->showPage(shown.page, shown.pageLinksToSite
                                         ? QUrl(m_services.sites.lookup + QStringLiteral("/"))

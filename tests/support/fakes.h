@@ -16,7 +16,13 @@
 class RecordingMessenger final : public platform::Messenger {
 public:
     void show(QWidget*, const platform::Message& message) override { messages.append(message); }
+    bool ask(QWidget*, const platform::Question& question) override {
+        questions.append(question);
+        return answer;
+    }
     QList<platform::Message> messages;
+    QList<platform::Question> questions;
+    bool answer = false; // what every question is answered
 };
 
 // Records the addresses; a set failure is told with the messenger, the
@@ -52,12 +58,17 @@ public:
     explicit RecordingWebPane(QList<QUrl>& log, QList<ShownPage>* pages = nullptr)
         : m_log(log)
         , m_pages(pages) {}
-    void navigate(const QUrl& address) override { m_log.append(address); }
+    void navigate(const QUrl& address, const platform::PageFile& file = {}) override {
+        m_log.append(address);
+        files.append(file);
+    }
     void showPage(const QString& html, const QUrl& site) override {
         if (m_pages) {
             m_pages->append({html, site});
         }
     }
+    void onAction(platform::ActionHandler) override {}
+    QList<platform::PageFile> files; // given with each address
 
 private:
     QList<QUrl>& m_log;

@@ -467,12 +467,13 @@ void TestForm1::paneFailureIsReported() {
                 FailingPane(QWidget* h, platform::Messenger& m)
                     : host(h)
                     , messenger(m) {}
-                void navigate(const QUrl&) override {
+                void navigate(const QUrl&, const platform::PageFile&) override {
                     messenger.show(
                         host->window(),
                         {QStringLiteral("网页显示进程崩溃"), {}, platform::MessageIcon::Critical});
                 }
                 void showPage(const QString&, const QUrl&) override {}
+                void onAction(platform::ActionHandler) override {}
             };
             return std::unique_ptr<platform::WebPane>(
                 std::make_unique<FailingPane>(host, fakes.messenger));

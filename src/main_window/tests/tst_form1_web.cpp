@@ -47,7 +47,45 @@ private slots:
     void emptyInputLoadsNothing();
     void paneDoesNotTakeTheFocus();
     void dropOnThePaneReachesTheWindow();
+    void backAndForwardKeepTheText_data();
+    void backAndForwardKeepTheText();
 };
+
+// Back and forward from the keyboard and from the mouse's side buttons, also
+// with the focus or the pointer on the text box, which keeps what was typed.
+void TestForm1Web::backAndForwardKeepTheText_data() {
+    QTest::addColumn<bool>("mouse");
+
+    QTest::newRow("Alt+Left, Alt+Right in the text box") << false;
+    QTest::newRow("the mouse's side buttons over the text box") << true;
+}
+
+void TestForm1Web::backAndForwardKeepTheText() {
+    QFETCH(bool, mouse);
+
+    Harness h;
+    QVERIFY(h.show());
+    const QUrl exe(h.server.root() + "/filefound/exe.html");
+    const QUrl pdf(h.server.root() + "/filefound/pdf.html");
+    h.lookUp("exe");
+    QTRY_VERIFY_WITH_TIMEOUT(h.view() && h.view()->url() == exe, loadTimeout);
+    h.lookUp("pdf");
+    QTRY_COMPARE_WITH_TIMEOUT(h.view()->url(), pdf, loadTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(h.view()->focusProxy(), loadTimeout);
+    h.text1()->setText("pd"); // typed since, not looked up
+    const auto step = [&](Qt::MouseButton button, Qt::Key key) {
+        if (mouse) {
+            QTest::mouseClick(h.text1(), button);
+        } else {
+            QTest::keyClick(h.text1(), key, Qt::AltModifier);
+        }
+    };
+    step(Qt::BackButton, Qt::Key_Left);
+    QTRY_COMPARE_WITH_TIMEOUT(h.view()->url(), exe, loadTimeout);
+    step(Qt::ForwardButton, Qt::Key_Right);
+    QTRY_COMPARE_WITH_TIMEOUT(h.view()->url(), pdf, loadTimeout);
+    QCOMPARE(h.text1()->text(), QStringLiteral("pd"));
+}
 
 void TestForm1Web::paneDoesNotTakeTheFocus() {
     Harness h;

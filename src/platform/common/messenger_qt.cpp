@@ -3,6 +3,7 @@
 
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSpacerItem>
 
 namespace platform {
@@ -32,6 +33,19 @@ public:
         box.setTextInteractionFlags(Qt::TextSelectableByMouse);
         fitTitle(box);
         box.exec();
+    }
+
+    bool ask(QWidget* parent, const Question& question) override {
+        QMessageBox box(QMessageBox::Question, identity::applicationTitle(), question.text,
+                        QMessageBox::NoButton, parent);
+        box.setTextFormat(Qt::PlainText);
+        QPushButton* goAhead = box.addButton(question.goAhead, QMessageBox::AcceptRole);
+        QPushButton* cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        box.setDefaultButton(cancel);
+        box.setEscapeButton(cancel);
+        fitTitle(box);
+        box.exec();
+        return box.clickedButton() == goAhead;
     }
 
 private:

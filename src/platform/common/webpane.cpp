@@ -79,7 +79,8 @@ public:
         : m_host(host)
         , m_site(site)
         , m_browser(browser)
-        , m_messenger(messenger) {
+        , m_messenger(messenger)
+        , m_act(pageActions(messenger)) {
         m_host->setAutoFillBackground(true);
         QPalette palette = m_host->palette();
         palette.setColor(QPalette::Window, Qt::white);
@@ -94,17 +95,17 @@ public:
     }
 
     // Only the latest address is shown, even if an earlier one waited longer.
-    void navigate(const QUrl& address) override {
+    void navigate(const QUrl& address, const PageFile& file) override {
         loadEngine();
         if (!m_view) {
             report(m_missing);
             return;
         }
         const quint64 request = ++m_latest;
-        m_site.whenReady(address, [this, alive = std::weak_ptr<int>(m_alive),
-                                   request](const SiteAnswer& answer) {
+        m_site.whenReady(address, [this, alive = std::weak_ptr<int>(m_alive), request,
+                                   file](const SiteAnswer& answer) {
             if (!alive.expired() && request == m_latest) {
-                show(answer);
+                show(answer, file);
             }
         });
     }
@@ -130,10 +131,13 @@ public:
             } else if (m_view) {
                 // Links on it lead to the site's pages: the site counts as shown.
                 m_shown = answer.address;
+                m_fileShown = {};
                 m_engine->show(m_view, &html, &answer.address);
             }
         });
     }
+
+    void onAction(ActionHandler handler) override { m_act = std::move(handler); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -198,7 +202,25 @@ private:
                         show(m_site.problem(SiteProblem::NoAnswer, address));
                     }
                 },
+            .act =
+                [this, alive](const QUrl& action, const QUrl& page, std::function<void()> reload) {
+                    if (!alive.expired()) {
+                        act(action, page, std::move(reload));
+                    }
+                },
         };
+    }
+
+    // Only pages of the user's own site may act: that is on loopback, where
+    // the site was seen to be this user's own.
+    void act(const QUrl& action, const QUrl& page, std::function<void()> reload) {
+        const std::optional<addresses::ActionRequest> request = addresses::actionOf(action);
+        if (!request || !m_act || !m_host || !onTheSiteShown(action) || !onTheSiteShown(page)) {
+            return;
+        }
+        const bool aboutFile = page.toString(QUrl::FullyEncoded) == m_fileShown.address;
+        m_act({*request, aboutFile ? m_fileShown.file : PageFile{}, m_host->window(), m_host,
+               std::move(reload)});
     }
 
     bool onTheSiteShown(const QUrl& address) const {
@@ -206,12 +228,16 @@ private:
                address.host() == m_shown.host() && address.port() == m_shown.port();
     }
 
-    void show(const SiteAnswer& answer) {
+    void show(const SiteAnswer& answer, const PageFile& file = {}) {
         if (!m_view) {
             return;
         }
+        m_fileShown = {};
         if (answer.problem == SiteProblem::None) {
             m_shown = answer.address;
+            if (!file.path.isEmpty()) {
+                m_fileShown = {answer.address.toString(QUrl::FullyEncoded), file};
+            }
             m_engine->load(m_view, &answer.address);
         } else {
             const QString page = ownPage(answer);
@@ -231,6 +257,12 @@ private:
     QPointer<QWidget> m_view; // owned by the host
     QString m_missing;        // why there is no view, once that is known
     QUrl m_shown;             // the address last given to the engine
+    // The page last given for a file, and the file, for its 打开 links.
+    struct {
+        QString address;
+        PageFile file;
+    } m_fileShown;
+    ActionHandler m_act;
     quint64 m_latest = 0;
     std::shared_ptr<int> m_alive = std::make_shared<int>();
 };

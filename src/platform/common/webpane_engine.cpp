@@ -3,12 +3,17 @@
 // loads them the first time a page is wanted.
 #include "webpane_engine.h"
 
+#include "addresses.h"
+
+#include <QApplication>
 #include <QChildEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QLoggingCategory>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QQuickWindow>
 #include <QTranslator>
@@ -138,6 +143,15 @@ public:
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override {
+        if (isAction(url)) {
+            // Only the person's own click on the page shown may act: not a
+            // redirect, a frame, a typed or a restored address.
+            if (type == NavigationTypeLinkClicked && isMainFrame && sameOrigin(url, m_origin) &&
+                sameOrigin(this->url(), m_origin) && m_hooks.act) {
+                m_hooks.act(url, this->url(), reloader());
+            }
+            return false;
+        }
         // Loads asked for by the pane, and going back to or reloading a page
         // that was let in already.
         if (type == NavigationTypeTyped || type == NavigationTypeBackForward ||
@@ -158,6 +172,22 @@ protected:
     QWebEnginePage* createWindow(WebWindowType) override { return new WindowCatcher(this); }
 
 private:
+    // An address in the folder of actions on the site shown, or on this
+    // machine: never loaded, and never handed to the browser either, which
+    // would take it to whatever answers there.
+    bool isAction(const QUrl& url) const {
+        return addresses::isActionPath(url.path()) &&
+               (sameOrigin(url, m_origin) || addresses::isLoopback(url));
+    }
+
+    std::function<void()> reloader() {
+        return [page = QPointer<SitePage>(this)] {
+            if (page) {
+                page->triggerAction(QWebEnginePage::Reload);
+            }
+        };
+    }
+
     class WindowCatcher final : public QWebEnginePage {
     public:
         explicit WindowCatcher(SitePage* owner)
@@ -166,7 +196,9 @@ private:
 
     protected:
         bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
-            if (sameOrigin(url, m_owner->m_origin)) {
+            if (m_owner->isAction(url)) {
+                // not the page's own click: ignored
+            } else if (sameOrigin(url, m_owner->m_origin)) {
                 m_owner->load(url);
             } else {
                 m_owner->m_hooks.openElsewhere(url);
@@ -223,6 +255,56 @@ private:
     }
 };
 
+// Back and forward anywhere in the view's window, as in a browser: Alt+Left
+// and Alt+Right, also while the text box has the focus (it has no use for
+// them and keeps its text), and the mouse's side buttons over the window.
+class HistoryKeys final : public QObject {
+public:
+    explicit HistoryKeys(QWebEngineView* view)
+        : QObject(view)
+        , m_view(view) {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (!widget || !m_view->isVisible() || widget->window() != m_view->window()) {
+            return false;
+        }
+        const QWebEnginePage::WebAction step = stepOf(event);
+        if (step == QWebEnginePage::NoWebAction) {
+            return false;
+        }
+        m_view->triggerPageAction(step);
+        return true;
+    }
+
+private:
+    static QWebEnginePage::WebAction stepOf(QEvent* event) {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if (key->modifiers() == Qt::AltModifier && key->key() == Qt::Key_Left) {
+                return QWebEnginePage::Back;
+            }
+            if (key->modifiers() == Qt::AltModifier && key->key() == Qt::Key_Right) {
+                return QWebEnginePage::Forward;
+            }
+        } else if (event->type() == QEvent::MouseButtonPress) {
+            const auto button = static_cast<QMouseEvent*>(event)->button();
+            if (button == Qt::BackButton) {
+                return QWebEnginePage::Back;
+            }
+            if (button == Qt::ForwardButton) {
+                return QWebEnginePage::Forward;
+            }
+        }
+        return QWebEnginePage::NoWebAction;
+    }
+
+    QWebEngineView* m_view;
+};
+
 } // namespace
 } // namespace platform
 
@@ -240,6 +322,7 @@ quelvix_engine_view(QWidget* host, const platform::EngineHooks* hooks, QString* 
     layout->addWidget(view);
     host->setFocusProxy(view);
     new platform::DropsPassOn(view);
+    new platform::HistoryKeys(view);
     view->show();
     return view;
 }

@@ -18,6 +18,11 @@ struct EngineHooks {
     std::function<void(const QUrl& address)> openElsewhere;
     // A page could not be fetched at all: nothing answered, or not in HTTP.
     std::function<void(const QUrl& address)> unreachable;
+    // A click, in the main frame, on an action link of the page shown, both
+    // on the origin the view is kept to. Such a link is never loaded; what
+    // else asks for one is ignored. reload shows the page again, if the view
+    // still exists by then.
+    std::function<void(const QUrl& action, const QUrl& page, std::function<void()> reload)> act;
 };
 
 // A view filling the host; null with a readable reason when the engine

@@ -7,9 +7,11 @@
 #include <QAction>
 #include <QFile>
 #include <QLineEdit>
+#include <QNetworkInterface>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -46,6 +48,71 @@ struct Pane {
     }
 };
 
+// A server that answers each target with the bytes set for it, whole
+// responses, on an address of the test's choosing.
+class RawServer final : public QObject {
+public:
+    explicit RawServer(const QHostAddress& address = QHostAddress::LocalHost) {
+        m_server.listen(address);
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { serve(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    bool listening() const { return m_server.isListening(); }
+    QString root() const {
+        const QHostAddress address = m_server.serverAddress();
+        return QStringLiteral("http://%1:%2").arg(address.toString()).arg(m_server.serverPort());
+    }
+    void setPage(const QByteArray& target, const QByteArray& html) {
+        m_answers[target] = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                            "Content-Length: " +
+                            QByteArray::number(html.size()) + "\r\nConnection: close\r\n\r\n" +
+                            html;
+    }
+    void setRedirect(const QByteArray& target, const QByteArray& location) {
+        m_answers[target] = "HTTP/1.1 302 Found\r\nLocation: " + location +
+                            "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    }
+    QList<QByteArray> targets;
+
+private:
+    void serve(QTcpSocket* socket) {
+        const QByteArray request = socket->readAll();
+        const QByteArray target = request.left(request.indexOf("\r\n")).split(' ').value(1);
+        targets << target;
+        socket->write(m_answers.value(target, "HTTP/1.1 404 Not Found\r\nContent-Length: "
+                                              "0\r\nConnection: close\r\n\r\n"));
+        socket->disconnectFromHost();
+    }
+    QTcpServer m_server;
+    QHash<QByteArray, QByteArray> m_answers;
+};
+
+// This machine's first address that is not loopback, where a site run for
+// others listens; null when it has none.
+QHostAddress publicAddress() {
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        if (!address.isLoopback() && address.protocol() == QAbstractSocket::IPv4Protocol) {
+            return address;
+        }
+    }
+    return {};
+}
+
+// A page whose upper half is the element under test and whose lower half a
+// link off the site: clicked after the upper half, the browser receiving it
+// shows that the first click has been dealt with.
+QByteArray twoHalves(const QByteArray& upper) {
+    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>halves</title></head>"
+           "<body style=\"margin:0\"><div style=\"height:50vh\">" +
+           upper +
+           "</div><a href=\"http://elsewhere.test/after\" "
+           "style=\"display:block;height:50vh\">after</a></body></html>";
+}
+
 quint16 freePort() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);
@@ -68,6 +135,8 @@ private slots:
     void staysOnTheSitesOrigin_data();
     void staysOnTheSitesOrigin();
     void survivesItsPageProcessDying();
+    void actsOnlyOnItsOwnSitesClick_data();
+    void actsOnlyOnItsOwnSitesClick();
     void reportsAMissingEngine();
 };
 
@@ -296,6 +365,119 @@ void TestWebPane::survivesItsPageProcessDying() {
     p.pane->navigate(QUrl(server.root() + "/after.html"));
     QTRY_VERIFY_WITH_TIMEOUT(server.wasRequested("/after.html"), loadTimeout);
     QTRY_COMPARE_WITH_TIMEOUT(p.view()->title(), QStringLiteral("page /after.html"), loadTimeout);
+}
+
+// An action link acts only when the person clicks it in the main frame of a
+// page of the site on loopback; no action address is ever loaded.
+void TestWebPane::actsOnlyOnItsOwnSitesClick_data() {
+    QTest::addColumn<QString>("where"); // site, export, public, other, frame, redirect
+    QTest::addColumn<bool>("acts");
+
+    QTest::newRow("the site's page: acts") << "site" << true;
+    QTest::newRow("exported page: refused") << "export" << false;
+    QTest::newRow("--public page: refused") << "public" << false;
+    QTest::newRow("another origin's page: refused") << "other" << false;
+    QTest::newRow("in a frame: refused") << "frame" << false;
+    QTest::newRow("after a redirect: refused") << "redirect" << false;
+}
+
+void TestWebPane::actsOnlyOnItsOwnSitesClick() {
+    QFETCH(QString, where);
+    QFETCH(bool, acts);
+
+    const QByteArray action = "/action/open?program=org.example.Viewer.desktop";
+    RawServer site;
+    RawServer other;
+    RawServer publicSite(where == "public" ? publicAddress() : QHostAddress::LocalHost);
+    if (where == "public" && !publicSite.listening()) {
+        QSKIP("not run: this machine has no address but loopback for a public site");
+    }
+    const QByteArray absolute = site.root().toUtf8() + action;
+    const auto link = [](const QByteArray& href) {
+        return "<a href=\"" + href + "\" style=\"display:block;height:50vh\">act</a>";
+    };
+    site.setPage("/page.html", twoHalves(link(action)));
+    site.setPage("/framed.html", twoHalves("<iframe src=\"/frame.html\" "
+                                           "style=\"border:0;width:100%;height:50vh\"></iframe>"));
+    site.setPage("/frame.html", "<!DOCTYPE html><html><body style=\"margin:0\">" + link(action) +
+                                    "</body></html>");
+    site.setPage("/redirecting.html", twoHalves(link("/redirect")));
+    site.setRedirect("/redirect", action);
+    other.setPage("/page.html", twoHalves(link(absolute)));
+    publicSite.setPage("/page.html", twoHalves(link(action)));
+    QTemporaryDir exported;
+    QFile file(exported.filePath("page.html"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(twoHalves(link(absolute)));
+    file.close();
+
+    const QHash<QString, QUrl> start{
+        {"site", QUrl(site.root() + "/page.html")},
+        {"export", QUrl::fromLocalFile(file.fileName())},
+        {"public", QUrl(publicSite.root() + "/page.html")},
+        {"other", QUrl(other.root() + "/page.html")},
+        {"frame", QUrl(site.root() + "/framed.html")},
+        {"redirect", QUrl(site.root() + "/redirecting.html")},
+    };
+    Pane p;
+    QList<addresses::ActionRequest> acted;
+    p.pane->onAction([&](const platform::PageAction& a) { acted << a.request; });
+    p.host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&p.host));
+    p.pane->navigate(start[where]);
+    QVERIFY(p.view());
+    QTRY_COMPARE_WITH_TIMEOUT(p.view()->title(), QStringLiteral("halves"), loadTimeout);
+    QTRY_VERIFY_WITH_TIMEOUT(p.view()->focusProxy(), loadTimeout);
+    QWidget* surface = p.view()->focusProxy();
+    const QPoint upper(surface->width() / 2, surface->height() / 4);
+    const QPoint lower(surface->width() / 2, surface->height() * 3 / 4);
+
+    // A page takes clicks only once its renderer has drawn it: a click may
+    // be lost and is given again until what it leads to is seen.
+    const auto clickUntil = [&](const std::function<void()>& click,
+                                const std::function<bool()>& done) {
+        for (int attempt = 0; attempt < 10 && !done(); ++attempt) {
+            click();
+            (void)QTest::qWaitFor(done, 3000);
+        }
+        return done();
+    };
+    const auto at = [&](QPoint point) {
+        return [surface, point] {
+            QTest::mouseClick(surface, Qt::LeftButton, {}, point);
+        };
+    };
+    const auto handedOver = [&] {
+        return !p.browser.opened.isEmpty();
+    };
+    if (acts) {
+        QVERIFY(clickUntil(at(upper), [&] { return !acted.isEmpty(); }));
+    } else if (where == "redirect") {
+        QVERIFY(clickUntil(at(upper), [&] { return site.targets.contains("/redirect"); }));
+        QVERIFY(clickUntil(at(lower), handedOver));
+    } else {
+        // The lower half's link reaching the browser shows the click on the
+        // upper half, given just before, was dealt with.
+        QVERIFY(clickUntil(
+            [&] {
+                at(upper)();
+                at(lower)();
+            },
+            handedOver));
+    }
+    QCOMPARE(acted.size(), acts ? 1 : 0);
+    if (acts) {
+        QCOMPARE(acted[0].action, addresses::Action::Open);
+        QCOMPARE(acted[0].program, QStringLiteral("org.example.Viewer.desktop"));
+    }
+    for (const QUrl& opened : p.browser.opened) {
+        QCOMPARE(opened, QUrl("http://elsewhere.test/after"));
+    }
+    for (const RawServer* server : {&site, &other, &publicSite}) {
+        for (const QByteArray& target : server->targets) {
+            QVERIFY2(!target.startsWith("/action/"), target.constData());
+        }
+    }
 }
 
 QTEST_MAIN(TestWebPane)

@@ -1,0 +1,178 @@
+// The action links' work on a real desktop database: GIO reading desktop
+// files and mimeapps.list from folders of the test's own.
+#include "desktopapps.h"
+#include "fakes.h"
+#include "webpane.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVBoxLayout>
+#include <QWidget>
+
+namespace {
+
+constexpr char testType[] = "application/x-quelvix-test";
+
+// A program that writes each argument it is given on a line of its own.
+void writeProgram(const QString& dataHome, const QString& id, const QString& record) {
+    const QString script = dataHome + "/" + id + ".sh";
+    QFile program(script);
+    QVERIFY(program.open(QIODevice::WriteOnly));
+    program.write("#!/bin/sh\nprintf '%s\\n' \"$@\" >> '" + record.toUtf8() + "'\n");
+    program.close();
+    program.setPermissions(program.permissions() | QFileDevice::ExeOwner);
+    QFile desktop(dataHome + "/applications/" + id);
+    QVERIFY(desktop.open(QIODevice::WriteOnly));
+    desktop.write("[Desktop Entry]\nType=Application\nName=" + id.toUtf8() +
+                  "\nExec=" + script.toUtf8() + " %f\nMimeType=" + testType + ";\n");
+}
+
+QString gioMime() {
+    QProcess gio;
+    gio.start("gio", {"mime", testType});
+    gio.waitForFinished();
+    return QString::fromUtf8(gio.readAllStandardOutput());
+}
+
+QPushButton* barButton(QWidget& host, const QString& text) {
+    for (QPushButton* button : host.findChildren<QPushButton*>()) {
+        if (button->isVisible() && button->text() == text) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestPageActions : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void opensTheFileWithTheProgram_data();
+    void opensTheFileWithTheProgram();
+    void defaultSetAndUndone_data();
+    void defaultSetAndUndone();
+
+private:
+    QTemporaryDir m_home;
+    QString m_record;
+};
+
+// Before GIO first looks: it reads the folders once.
+void TestPageActions::initTestCase() {
+    QVERIFY(m_home.isValid());
+    QDir(m_home.path()).mkpath("data/applications");
+    QDir(m_home.path()).mkpath("config");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath("data")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath("config")));
+    m_record = m_home.filePath("arguments");
+    writeProgram(m_home.filePath("data"), "quelvix-test-a.desktop", m_record);
+    writeProgram(m_home.filePath("data"), "quelvix-test-b.desktop", m_record);
+}
+
+void TestPageActions::opensTheFileWithTheProgram_data() {
+    QTest::addColumn<QString>("realKind");
+    QTest::addColumn<bool>("goAhead");
+
+    QTest::newRow("a document") << "" << false;
+    QTest::newRow("a program named as a document, declined") << "Windows 程序" << false;
+    QTest::newRow("a program named as a document, opened anyway") << "Windows 程序" << true;
+}
+
+void TestPageActions::opensTheFileWithTheProgram() {
+    QFETCH(QString, realKind);
+    QFETCH(bool, goAhead);
+
+    QFile::remove(m_record);
+    const QString path = m_home.filePath("报告 1.docx");
+    QFile(path).open(QIODevice::WriteOnly);
+    QWidget host;
+    RecordingMessenger messenger;
+    messenger.answer = goAhead;
+    const platform::ActionHandler act = platform::pageActions(messenger);
+    const auto open = [&](const QString& file) {
+        act({{addresses::Action::Open, "quelvix-test-a.desktop", {}, {}, {}},
+             {QFile::encodeName(file), realKind},
+             &host,
+             &host,
+             [] {
+             }});
+    };
+    open(path);
+    QCOMPARE(messenger.questions.size(), realKind.isEmpty() ? 0 : 1);
+    if (!realKind.isEmpty()) {
+        QVERIFY2(messenger.questions[0].text.contains(realKind),
+                 qPrintable(messenger.questions[0].text));
+    }
+    const bool opened = realKind.isEmpty() || goAhead;
+    if (!opened) {
+        // What was declined would have come first: another file, let through.
+        messenger.answer = true;
+        open(m_home.filePath("other"));
+    }
+    QFile record(m_record);
+    QTRY_VERIFY(record.exists() && record.size() > 0);
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(record.readAll()),
+             (opened ? path : m_home.filePath("other")) + "\n");
+    QVERIFY(messenger.messages.isEmpty());
+}
+
+void TestPageActions::defaultSetAndUndone_data() {
+    QTest::addColumn<QString>("before"); // the program that was the default; empty for none
+
+    QTest::newRow("from no default") << "";
+    QTest::newRow("from another program") << "quelvix-test-a.desktop";
+}
+
+void TestPageActions::defaultSetAndUndone() {
+    QFETCH(QString, before);
+
+    QFile::remove(m_home.filePath("config/mimeapps.list"));
+    if (!before.isEmpty()) {
+        QVERIFY(platform::desktopapps::setDefault(before, testType).isEmpty());
+    }
+    const QString was = gioMime();
+    QCOMPARE(was.contains("quelvix-test-a.desktop\n") && was.startsWith("Default"),
+             !before.isEmpty());
+
+    QWidget host;
+    new QVBoxLayout(&host);
+    host.show();
+    RecordingMessenger messenger;
+    messenger.answer = true;
+    int reloads = 0;
+    platform::pageActions(messenger)(
+        {{addresses::Action::SetDefault, "quelvix-test-b.desktop", testType, {}, {}},
+         {},
+         &host,
+         &host,
+         [&reloads] {
+             ++reloads;
+         }});
+    QCOMPARE(messenger.questions.size(), 1);
+    QVERIFY2(messenger.questions[0].text.contains(
+                 before.isEmpty() ? QStringLiteral("当前默认：没有默认程序")
+                                  : QStringLiteral("当前默认：“quelvix-test-a.desktop”")),
+             qPrintable(messenger.questions[0].text));
+    QVERIFY2(gioMime().contains("Default application for “application/x-quelvix-test”: "
+                                "quelvix-test-b.desktop"),
+             qPrintable(gioMime()));
+    QCOMPARE(reloads, 1);
+
+    QPushButton* undo = barButton(host, QStringLiteral("撤销"));
+    QVERIFY(undo);
+    undo->click();
+    QCOMPARE(gioMime(), was);
+    QCOMPARE(reloads, 2);
+    QVERIFY(messenger.messages.isEmpty());
+}
+
+QTEST_MAIN(TestPageActions)
+#include "tst_pageactions.moc"
