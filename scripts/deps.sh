@@ -15,20 +15,24 @@ build="
     qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-webengine-dev
     libgl-dev libxcb1-dev
     libmicrohttpd-dev libglib2.0-dev libappstream-dev libmagic-dev
-    zlib1g-dev libbrotli-dev
+    zlib1g-dev libbrotli-dev libpackagekit-glib2-dev
 "
 # Running: what the app and the site load or start rather than link. The app
 # shows Chinese in Noto Sans Mono CJK SC, hands addresses to xdg-open and loads
 # Qt's and Qt WebEngine's Chinese texts; the site reads the MIME database, the
 # software catalog (appstream makes apt fetch it, see below) and the icon theme.
+# The pane's 安装 button installs through PackageKit, which asks for the
+# password through polkit.
 run="
     fonts-noto-cjk xdg-utils qt6-translations-l10n
     shared-mime-info appstream adwaita-icon-theme
+    packagekit
 "
 # Testing and measuring, by the tests and scripts that use them.
 test="
     python3 xvfb xauth xdotool x11-utils python3-xlib
     openbox nginx-light wrk curl strace
+    dbus-daemon packagekit-tools
     desktop-file-utils systemd
     dpkg-dev fakeroot lintian
     clang libclang-rt-14-dev
@@ -40,7 +44,9 @@ test="
 # with wrk and curl. desktop-file-validate, appstreamcli and systemd-analyze:
 # the desktop entry, metainfo and user unit tests. dpkg-dev, fakeroot and
 # lintian: the Debian package test. clang and its fuzzer runtime: the fuzz
-# tests. MinGW-w64, Wine and pefile: the Windows layer's tests.
+# tests. MinGW-w64, Wine and pefile: the Windows layer's tests. strace: the
+# export test that kills an export at its switch. dbus-daemon: the system bus
+# the PackageKit test starts; pkcon (packagekit-tools): bench/actions.sh.
 
 packages="$build $run"
 check=false
