@@ -5,6 +5,7 @@
 #include "keyboard.h"
 #include "localsite.h"
 #include "process.h"
+#include "termination.h"
 #include "webpane.h"
 
 #include <QApplication>
@@ -27,6 +28,7 @@ int main(int argc, char* argv[]) {
                                   platform::MessageIcon::Critical});
     }
     platform::useDesktopKeyboard(app);
+    platform::quitOnTermination([] { QApplication::exit(0); });
 
     platform::LocalSite site;
     platform::SiteBrowserLauncher browser(site, *messenger);

@@ -110,6 +110,11 @@ Inspection inspect(const QString& path);
 // UTF-8 (argv as given).
 Inspection inspectNative(const QByteArray& path);
 
+// The name and extension of a path, as inspect() gives them, without
+// looking at the file: for a file that is not, or not yet, read. The rest is
+// the caller's to fill in.
+Inspection byName(const QByteArray& path);
+
 bool hasNotice(const Inspection& inspection, NoticeKind kind);
 
 // The type the content bears out, for anything that shows or sends it as

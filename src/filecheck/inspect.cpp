@@ -306,11 +306,17 @@ Inspection inspect(const QString& path) {
     return inspectNative(QFile::encodeName(path));
 }
 
-Inspection inspectNative(const QByteArray& path) {
+Inspection byName(const QByteArray& path) {
     Inspection inspection;
     const QString name = lastComponent(path);
     inspection.name = escapeInvisible(name);
     inspection.extension = extensionOf(name);
+    return inspection;
+}
+
+Inspection inspectNative(const QByteArray& path) {
+    Inspection inspection = byName(path);
+    const QString name = lastComponent(path);
     const QStringList nameTypes = typesByName(name);
 
     const Look look = lookAt(path);
