@@ -134,7 +134,11 @@ QString describe(const Inspection& inspection) {
     if (inspection.type.isEmpty()) {
         return QStringLiteral("从内容看不出类型");
     }
-    return QStringLiteral("名字说是%1，内容证实不了").arg(describe(inspection.type));
+    // A blank between a Chinese character and a Latin word, as typeset.
+    const QString claimed = describe(inspection.type);
+    const bool latin = !claimed.isEmpty() && claimed.front().unicode() < 0x80;
+    return QStringLiteral("名字说是%1%2，内容证实不了")
+        .arg(latin ? QStringLiteral(" ") : QString(), claimed);
 }
 
 bool misleads(const Inspection& inspection) {
