@@ -32,7 +32,7 @@ run="
 test="
     python3 xvfb xauth xdotool x11-utils python3-xlib
     openbox nginx-light wrk curl strace
-    dbus-daemon packagekit-tools
+    dbus-daemon packagekit-tools fuse3 libfuse3-dev
     desktop-file-utils systemd
     dpkg-dev fakeroot lintian
     clang libclang-rt-14-dev
@@ -47,6 +47,8 @@ test="
 # tests. MinGW-w64, Wine and pefile: the Windows layer's tests. strace: the
 # export test that kills an export at its switch. dbus-daemon: the system bus
 # the PackageKit test starts; pkcon (packagekit-tools): bench/actions.sh.
+# fuse3 and its headers: the file lookup's test mounts a file system that
+# never answers.
 
 packages="$build $run"
 check=false

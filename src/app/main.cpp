@@ -5,6 +5,7 @@
 #include "keyboard.h"
 #include "localsite.h"
 #include "process.h"
+#include "termination.h"
 #include "webpane.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@ int main(int argc, char* argv[]) {
     }
     const QList<QByteArray> files = identity::fileArguments(argc, argv);
     platform::prepareProcess();
+    platform::prepareWebPane();
     identity::narrowFontsTo(identity::laidOutFontFile());
     QApplication app(argc, argv);
     const auto messenger = platform::makeMessenger();
@@ -27,6 +29,7 @@ int main(int argc, char* argv[]) {
                                   platform::MessageIcon::Critical});
     }
     platform::useDesktopKeyboard(app);
+    platform::quitOnTermination([] { QApplication::exit(0); });
 
     platform::LocalSite site;
     platform::SiteBrowserLauncher browser(site, *messenger);

@@ -118,7 +118,10 @@ Answer answer(const ContentType& content, const QStringList& nameTypes) {
             (text && isA(name, plainText)))
             return {content.type, Basis::Content, name};
     }
-    return {content.type, Basis::Content, nameTypes.value(0)};
+    // A kind of text that was only guessed ("%" starts MATLAB) accuses no
+    // name of lying: what is sure is that it is text.
+    const QString sure = content.textGuess ? plainText : content.type;
+    return {sure, Basis::Content, nameTypes.value(0)};
 }
 
 } // namespace filecheck

@@ -22,6 +22,9 @@ enum class Outcome {
     Pipe,   // a FIFO: never opened for reading, so nothing waits
     Socket,
     Unreadable, // a read error, a link loop, a name the system refuses
+    // A link out of the home folder and out of the folder it is in: what it
+    // leads to is not the file that was given, so it is not read.
+    LinkElsewhere,
 };
 
 // The kind of thing a type is, as a person would group it.
@@ -55,6 +58,10 @@ enum class NoticeKind {
     ProgramInDisguise,  // a program or script named as a document, picture, video...
     WrongFamily,        // a ZIP named .jpg, an HTML page named .pdf
     LinkLeadsElsewhere, // a link out of the home folder and out of the folder it is in
+    // The content confirms nothing the extension claims: bytes no database
+    // knows (random, all zeros), or plain text under a document's, picture's
+    // ... extension.
+    Unconfirmed,
 };
 
 struct Notice {
@@ -90,7 +97,8 @@ struct Inspection {
     // Text never differs from a text name, and plain text from no name.
     bool familiesDiffer = false;
     // Where the path really leads, when a link on the way takes it out of the
-    // home folder and out of the folder the path names; empty otherwise.
+    // home folder and out of the folder the path names (then nothing is
+    // read); empty otherwise.
     QString target;
     QList<Notice> notices; // most urgent first
 };
@@ -102,10 +110,19 @@ Inspection inspect(const QString& path);
 // UTF-8 (argv as given).
 Inspection inspectNative(const QByteArray& path);
 
+// The name and extension of a path, as inspect() gives them, without
+// looking at the file: for a file that is not, or not yet, read. The rest is
+// the caller's to fill in.
+Inspection byName(const QByteArray& path);
+
 bool hasNotice(const Inspection& inspection, NoticeKind kind);
 
+// The type the content bears out, for anything that shows or sends it as
+// what the file is; empty where only the name tells (see Unconfirmed).
+QString confirmedType(const Inspection& inspection);
+
 // The word a notice's kind travels under in a lookup address: program,
-// hidden, reversed, family, link.
+// hidden, reversed, family, link, unconfirmed.
 QString noticeCode(NoticeKind kind);
 std::optional<NoticeKind> noticeKindOf(QStringView code);
 

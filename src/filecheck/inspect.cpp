@@ -126,6 +126,20 @@ Look notAFile(mode_t mode) {
     return look;
 }
 
+// A link planted among received files ("notes.txt" -> ~/.ssh/id_rsa or
+// /etc/passwd) would have the app describe a file of the user's own as the
+// one received; what it leads to is named, and left unread.
+Look linkElsewhere(const QString& target) {
+    Look look = refused(
+        Outcome::LinkElsewhere,
+        QStringLiteral("这个名字是一个链接，指向你的主文件夹和它所在的文件夹之外的“%1”。"
+                       "它指向的不是这个文件本身，所以这里不去读它。如果这个链接不是你自己建的，"
+                       "不要相信它；要查它指向的文件，请直接打开那个文件。")
+            .arg(escapeInvisible(target)));
+    look.target = target;
+    return look;
+}
+
 QByteArray realPathOf(const QByteArray& path, int fd) {
     // The descriptor knows which file was opened; the path may since lead elsewhere.
     char buffer[PATH_MAX];
@@ -234,10 +248,10 @@ Look lookAt(const QByteArray& path) {
     struct stat checked {};
     if (::fstat(handle.get(), &checked) != 0)
         return unreadable();
-    Look look = S_ISREG(checked.st_mode) ? readHead(handle.get(), path, checked)
-                                         : notAFile(checked.st_mode);
-    look.target = targetElsewhere(path, handle.get());
-    return look;
+    if (const QString target = targetElsewhere(path, handle.get()); !target.isEmpty())
+        return linkElsewhere(target);
+    return S_ISREG(checked.st_mode) ? readHead(handle.get(), path, checked)
+                                    : notAFile(checked.st_mode);
 }
 
 // What the name claims to be. Only an extension claims anything: a whole
@@ -292,11 +306,17 @@ Inspection inspect(const QString& path) {
     return inspectNative(QFile::encodeName(path));
 }
 
-Inspection inspectNative(const QByteArray& path) {
+Inspection byName(const QByteArray& path) {
     Inspection inspection;
     const QString name = lastComponent(path);
     inspection.name = escapeInvisible(name);
     inspection.extension = extensionOf(name);
+    return inspection;
+}
+
+Inspection inspectNative(const QByteArray& path) {
+    Inspection inspection = byName(path);
+    const QString name = lastComponent(path);
     const QStringList nameTypes = typesByName(name);
 
     const Look look = lookAt(path);
@@ -315,6 +335,12 @@ Inspection inspectNative(const QByteArray& path) {
     }
     addNotices(inspection, name, program);
     return inspection;
+}
+
+QString confirmedType(const Inspection& inspection) {
+    const bool byContent =
+        inspection.basis == Basis::Content || inspection.basis == Basis::ContentAndName;
+    return byContent ? inspection.type : QString();
 }
 
 bool hasNotice(const Inspection& inspection, NoticeKind kind) {

@@ -37,6 +37,27 @@ QString withoutDirectionControls(const QString& name) {
     return out;
 }
 
+// What can follow the last dot of a name and still be an extension: a
+// short word of letters, digits and the few marks real ones use
+// ("raw-disk-image", "c++"), the longest in the MIME database being 14. A
+// number counts only where it does not end a version ("pas2jni-3.2.2",
+// "python3.11"); split archives (".001") and man pages (".1") keep theirs.
+bool isPlausibleExtension(QStringView extension, QStringView stem) {
+    constexpr qsizetype longest = 16;
+    if (extension.isEmpty() || extension.size() > longest)
+        return false;
+    bool letter = false;
+    for (QChar c : extension) {
+        const char16_t u = c.unicode();
+        const bool alpha = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
+        const bool digit = u >= '0' && u <= '9';
+        if (!alpha && !digit && u != '-' && u != '_' && u != '+')
+            return false;
+        letter = letter || alpha;
+    }
+    return letter || stem.isEmpty() || !stem.back().isDigit();
+}
+
 } // namespace
 
 QString lastComponent(const QByteArray& path) {
@@ -72,10 +93,7 @@ QString extensionOf(const QString& name) {
     if (dot <= 0)
         return {};
     const QString extension = plain.mid(dot + 1);
-    const bool word = std::none_of(extension.cbegin(), extension.cend(), [](QChar c) {
-        return isBlank(c) || c.category() == QChar::Other_Control || c == u'.';
-    });
-    return word ? extension : QString();
+    return isPlausibleExtension(extension, QStringView(plain).left(dot)) ? extension : QString();
 }
 
 QString innerExtensionOf(const QString& name) {

@@ -17,7 +17,8 @@ bool hasDirectionControls(const QString& name);
 
 // The last suffix without the dot, as typed: empty when there is none, when
 // the name is a hidden file's (".bashrc"), or when what follows the dot is
-// no extension ("Mr. Smith").
+// no extension ("Mr. Smith", "pas2jni-3.2.2", "report.salary-of-2024"). The
+// one rule for what of a name may be taken, shown and sent as its extension.
 QString extensionOf(const QString& name);
 // The extension before the last one, ignoring blanks between them:
 // "pdf" for "report.pdf.exe" and for "report.pdf      .exe".

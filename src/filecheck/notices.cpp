@@ -103,12 +103,25 @@ QString wrongFamily(const Inspection& inspection, const QString& program) {
                               "如果是别人发来的，先向发送者问清楚。")});
 }
 
-QString linkLeadsElsewhere(const Inspection& inspection) {
-    if (inspection.target.isEmpty())
+// Said the same with or without the name: only the extension is claimed.
+QString unconfirmedText(const QString& extension, Family nameFamily) {
+    return zh({QStringLiteral("文件的内容证实不了它是"), claimedKind(extension, nameFamily),
+               QStringLiteral("：只有名字这样说，从内容看不出这一点（文件可能已经损坏，"
+                              "也可能根本不是这种文件）。打开之前，先向发送者问清楚。")});
+}
+
+// Bytes no database knows (random, all zeros) prove nothing, and plain text
+// proves nothing about a document's, picture's ... extension.
+QString unconfirmed(const Inspection& inspection) {
+    if (inspection.outcome != Outcome::Read || inspection.extension.isEmpty() ||
+        inspection.nameType.isEmpty())
         return {};
-    return QStringLiteral("这个名字是一个链接，实际指向“%1”，在你的主文件夹和它所在的文件夹之外。"
-                          "这里说的是那里的东西；如果这个链接不是你自己建的，不要相信它。")
-        .arg(escapeInvisible(inspection.target));
+    const QString text = QStringLiteral("text/plain");
+    const bool onlyText = inspection.type == text && opensAsData(inspection.nameFamily) &&
+                          !isA(inspection.nameType, text);
+    if (inspection.basis != Basis::Name && !onlyText)
+        return {};
+    return unconfirmedText(inspection.extension, inspection.nameFamily);
 }
 
 const QString linkOutOfReach =
@@ -130,15 +143,17 @@ QString plainNotice(NoticeKind kind) {
                               "如果是别人发来的，先向发送者问清楚。");
     case NoticeKind::LinkLeadsElsewhere:
         return linkOutOfReach;
+    case NoticeKind::Unconfirmed:
+        return QStringLiteral(
+            "文件的内容证实不了它的扩展名所说的类型。打开之前，先向发送者问清楚。");
     }
     return {};
 }
 
-const std::pair<NoticeKind, const char*> codes[] = {{NoticeKind::ProgramInDisguise, "program"},
-                                                    {NoticeKind::HiddenExtension, "hidden"},
-                                                    {NoticeKind::ReversedName, "reversed"},
-                                                    {NoticeKind::WrongFamily, "family"},
-                                                    {NoticeKind::LinkLeadsElsewhere, "link"}};
+const std::pair<NoticeKind, const char*> codes[] = {
+    {NoticeKind::ProgramInDisguise, "program"}, {NoticeKind::HiddenExtension, "hidden"},
+    {NoticeKind::ReversedName, "reversed"},     {NoticeKind::WrongFamily, "family"},
+    {NoticeKind::LinkLeadsElsewhere, "link"},   {NoticeKind::Unconfirmed, "unconfirmed"}};
 
 } // namespace
 
@@ -183,6 +198,10 @@ QString noticeText(NoticeKind kind, const QString& type, const QString& extensio
     case NoticeKind::LinkLeadsElsewhere:
         text = linkOutOfReach;
         break;
+    case NoticeKind::Unconfirmed:
+        if (!extension.isEmpty())
+            text = unconfirmedText(extension, told.nameFamily);
+        break;
     }
     return text.isEmpty() ? plainNotice(kind) : text;
 }
@@ -202,7 +221,7 @@ void addNotices(Inspection& inspection, const QString& name, const QString& prog
         add(NoticeKind::ReversedName, reversedName(name, extension));
     if (!hasNotice(inspection, NoticeKind::ProgramInDisguise))
         add(NoticeKind::WrongFamily, wrongFamily(inspection, program));
-    add(NoticeKind::LinkLeadsElsewhere, linkLeadsElsewhere(inspection));
+    add(NoticeKind::Unconfirmed, unconfirmed(inspection));
 }
 
 } // namespace filecheck

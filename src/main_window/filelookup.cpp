@@ -2,13 +2,21 @@
 
 #include "filecheck.h"
 #include "lookup.h"
+#include "termination.h"
 
 #include <QMimeDatabase>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <mutex>
+#include <optional>
+#include <vector>
 
 namespace filelookup {
 namespace {
 
 using filecheck::Inspection;
+using Clock = std::chrono::steady_clock;
 
 // Each file costs a few reads; a selection of thousands would hold up the
 // window for nothing a list in the pane could show.
@@ -46,8 +54,10 @@ QStringList noticeCodes(const Inspection& inspection) {
     return codes;
 }
 
+// The type goes only where the content bears it out: a name alone makes
+// no PDF of random bytes.
 QUrl addressOf(const QString& site, const Inspection& inspection) {
-    return lookup::fileAddress(site, inspection.extension, inspection.type,
+    return lookup::fileAddress(site, inspection.extension, filecheck::confirmedType(inspection),
                                noticeCodes(inspection));
 }
 
@@ -64,8 +74,12 @@ struct Group {
 };
 
 QString groupKey(const Inspection& inspection) {
-    return isTold(inspection) ? QStringLiteral("t:") + inspection.type
-                              : QStringLiteral("s:") + whyNotTold(inspection);
+    if (!isTold(inspection)) {
+        return QStringLiteral("s:") + whyNotTold(inspection);
+    }
+    const QString confirmed = filecheck::confirmedType(inspection);
+    return confirmed.isEmpty() ? QStringLiteral("n:") + inspection.type
+                               : QStringLiteral("t:") + confirmed;
 }
 
 QList<Group> grouped(const QList<Inspection>& inspections) {
@@ -110,6 +124,30 @@ QString describe(const QString& type) {
     return known.isValid() && !known.comment().isEmpty() ? known.comment() : type;
 }
 
+// What a line says the files are: what the content bears out, or what only
+// the name claims.
+QString describe(const Inspection& inspection) {
+    const QString confirmed = filecheck::confirmedType(inspection);
+    if (!confirmed.isEmpty()) {
+        return describe(confirmed);
+    }
+    if (inspection.type.isEmpty()) {
+        return QStringLiteral("从内容看不出类型");
+    }
+    // A blank between a Chinese character and a Latin word, as typeset.
+    const QString claimed = describe(inspection.type);
+    const bool latin = !claimed.isEmpty() && claimed.front().unicode() < 0x80;
+    return QStringLiteral("名字说是%1%2，内容证实不了")
+        .arg(latin ? QStringLiteral(" ") : QString(), claimed);
+}
+
+bool misleads(const Inspection& inspection) {
+    return std::any_of(inspection.notices.begin(), inspection.notices.end(),
+                       [](const filecheck::Notice& notice) {
+                           return notice.kind != filecheck::NoticeKind::Unconfirmed;
+                       });
+}
+
 QString line(const QString& site, const Group& group) {
     const Inspection& first = linked(group);
     if (!isTold(first)) {
@@ -120,11 +158,11 @@ QString line(const QString& site, const Group& group) {
     const QString target =
         address.path(QUrl::FullyEncoded) + u'?' + address.query(QUrl::FullyEncoded);
     const bool warned = std::any_of(group.files.begin(), group.files.end(),
-                                    [](const Inspection* i) { return !i->notices.isEmpty(); });
+                                    [](const Inspection* i) { return misleads(*i); });
     return QStringLiteral("<li><a href=\"%1\">%2</a> <code>%3</code>%4<br>"
                           "<span class=\"muted\">%5</span></li>")
-        .arg(target.toHtmlEscaped(), describe(first.type).toHtmlEscaped(),
-             first.type.toHtmlEscaped(),
+        .arg(target.toHtmlEscaped(), describe(first).toHtmlEscaped(),
+             filecheck::confirmedType(first).toHtmlEscaped(),
              warned ? QStringLiteral(" <span class=\"warn\">⚠ 名字与内容不符</span>") : QString(),
              names(group));
 }
@@ -148,25 +186,20 @@ QString listPage(const QString& site, const QList<Inspection>& inspections, qsiz
                     .arg(items, left));
 }
 
-} // namespace
-
-Shown forFiles(const QString& site, const QList<QByteArray>& paths) {
-    QList<Inspection> inspections;
-    for (qsizetype i = 0; i < paths.size() && i < maxFiles; ++i) {
-        inspections << filecheck::inspectNative(paths[i]);
-    }
+Shown shownFor(const QString& site, const QList<Inspection>& inspections, qsizetype given,
+               const QByteArray& firstPath) {
     if (inspections.isEmpty()) {
         return {};
     }
     Shown shown;
     shown.extension = inspections.first().extension;
     if (inspections.size() > 1) {
-        shown.page = listPage(site, inspections, paths.size());
+        shown.page = listPage(site, inspections, given);
         shown.pageLinksToSite = true;
     } else if (isTold(inspections.first())) {
         const Inspection& only = inspections.first();
         shown.address = addressOf(site, only);
-        shown.file = {paths.first(),
+        shown.file = {firstPath,
                       filecheck::hasNotice(only, filecheck::NoticeKind::ProgramInDisguise)
                           ? describe(only.type)
                           : QString()};
@@ -176,4 +209,224 @@ Shown forFiles(const QString& site, const QList<QByteArray>& paths) {
     return shown;
 }
 
+QString seconds(std::chrono::milliseconds time) {
+    return QString::number(double(time.count()) / 1000.0);
+}
+
+Inspection untold(const QByteArray& path, const QString& sentence) {
+    Inspection inspection = filecheck::byName(path);
+    inspection.outcome = filecheck::Outcome::Unreadable;
+    inspection.sentence = sentence;
+    return inspection;
+}
+
+const QString readingName = QStringLiteral("filelookup reading");
+
+// What the reading threads and the window share. The paths never change;
+// the rest is under the mutex.
+struct Batch {
+    QList<QByteArray> paths;
+    std::mutex mutex;
+    std::vector<std::optional<Inspection>> found;
+    qsizetype next = 0;     // the next file a thread takes
+    qsizetype current = -1; // the file the live thread is on, since when
+    Clock::time_point since;
+    int lane = 0;            // the live thread; the others were given up
+    QObject* wake = nullptr; // the window's side, while it waits
+};
+
+void tell(Batch& batch) {
+    if (batch.wake) {
+        QMetaObject::invokeMethod(batch.wake, "review", Qt::QueuedConnection);
+    }
+}
+
+// One thread's work: the next file, and the next, until the files run out
+// or the thread was given up on a file that did not answer in time.
+void readFiles(const std::shared_ptr<Batch>& batch, int lane) {
+    for (;;) {
+        qsizetype at = 0;
+        {
+            const std::lock_guard lock(batch->mutex);
+            if (lane != batch->lane || !batch->wake || batch->next >= batch->paths.size()) {
+                return;
+            }
+            at = batch->next++;
+            batch->current = at;
+            batch->since = Clock::now();
+            tell(*batch); // its time starts
+        }
+        Inspection inspection = filecheck::inspectNative(batch->paths[at]);
+        const std::lock_guard lock(batch->mutex);
+        if (!batch->found[size_t(at)]) {
+            batch->found[size_t(at)] = std::move(inspection);
+        }
+        tell(*batch);
+    }
+}
+
+// The window's side of one reading: it keeps time, gives up on a file that
+// takes too long and hands over what was found.
+class Reading final : public QObject {
+    Q_OBJECT
+
+public:
+    Reading(QString site, QList<QByteArray> paths, qsizetype given,
+            std::function<void(const Shown&)> then, Bounds bounds, QObject* receiver)
+        : QObject(receiver)
+        , m_site(std::move(site))
+        , m_given(given)
+        , m_then(std::move(then))
+        , m_bounds(bounds)
+        , m_deadline(Clock::now() + bounds.overall)
+        , m_batch(std::make_shared<Batch>()) {
+        setObjectName(readingName);
+        m_batch->paths = std::move(paths);
+        m_batch->found.resize(size_t(m_batch->paths.size()));
+        m_batch->wake = this;
+        m_timer.setSingleShot(true);
+        connect(&m_timer, &QTimer::timeout, this, &Reading::review);
+    }
+
+    ~Reading() override {
+        const std::lock_guard lock(m_batch->mutex);
+        m_batch->wake = nullptr;
+    }
+
+    // What was found is always told from the event loop, never from within
+    // forFiles().
+    void start() {
+        startThread();
+        m_timer.start(0);
+    }
+
+    Q_INVOKABLE void review() {
+        if (!m_then) {
+            return; // told already; a thread's word was still on its way
+        }
+        bool giveUp = false;
+        bool done = false;
+        Clock::time_point wakeAt = m_deadline;
+        {
+            const std::lock_guard lock(m_batch->mutex);
+            auto& found = m_batch->found;
+            const Clock::time_point now = Clock::now();
+            const qsizetype current = m_batch->current;
+            if (current >= 0 && !found[size_t(current)]) {
+                const Clock::time_point due = m_batch->since + m_bounds.perFile;
+                giveUp = now >= due;
+                if (giveUp) {
+                    found[size_t(current)] =
+                        untold(m_batch->paths[current],
+                               QStringLiteral(
+                                   "这个文件 %1 秒内没有读出来：它所在的磁盘或网络位置没有应答。")
+                                   .arg(seconds(m_bounds.perFile)));
+                } else {
+                    wakeAt = std::min(wakeAt, due);
+                }
+            }
+            if (now >= m_deadline) {
+                settleTheRest();
+            }
+            done = std::all_of(found.begin(), found.end(),
+                               [](const auto& f) { return f.has_value(); });
+        }
+        if (done) {
+            finish();
+        } else if (giveUp) {
+            startThread();
+            review();
+        } else {
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(wakeAt - Clock::now());
+            m_timer.start(std::max<qint64>(wait.count(), 1));
+        }
+    }
+
+private:
+    void settleTheRest() {
+        for (qsizetype i = 0; i < m_batch->paths.size(); ++i) {
+            auto& file = m_batch->found[size_t(i)];
+            if (!file) {
+                file = untold(m_batch->paths[i],
+                              QStringLiteral("%1 秒内没有读到这个文件：前面的文件读得太慢了。")
+                                  .arg(seconds(m_bounds.overall)));
+            }
+        }
+    }
+
+    void startThread() {
+        int lane = 0;
+        {
+            const std::lock_guard lock(m_batch->mutex);
+            lane = ++m_batch->lane;
+        }
+        if (!platform::runDetached([batch = m_batch, lane] { readFiles(batch, lane); })) {
+            const std::lock_guard lock(m_batch->mutex);
+            for (qsizetype i = 0; i < m_batch->paths.size(); ++i) {
+                auto& file = m_batch->found[size_t(i)];
+                if (!file) {
+                    file = untold(
+                        m_batch->paths[i],
+                        QStringLiteral("无法开始读取这个文件：系统不让本程序再开新的线程。"));
+                }
+            }
+        }
+    }
+
+    void finish() {
+        QList<Inspection> inspections;
+        {
+            const std::lock_guard lock(m_batch->mutex);
+            m_batch->wake = nullptr;
+            for (auto& file : m_batch->found) {
+                inspections << std::move(*file);
+            }
+        }
+        // The paths never change once reading began, so they need no lock.
+        const Shown shown = shownFor(m_site, inspections, m_given, m_batch->paths.value(0));
+        const auto then = std::exchange(m_then, nullptr);
+        m_timer.stop();
+        deleteLater();
+        then(shown);
+    }
+
+    QString m_site;
+    qsizetype m_given;
+    std::function<void(const Shown&)> m_then;
+    Bounds m_bounds;
+    Clock::time_point m_deadline;
+    std::shared_ptr<Batch> m_batch;
+    QTimer m_timer;
+};
+
+} // namespace
+
+Shown whileReading(const QList<QByteArray>& paths) {
+    if (paths.isEmpty()) {
+        return {};
+    }
+    Shown shown;
+    shown.extension = filecheck::byName(paths.first()).extension;
+    const QString what =
+        paths.size() > 1
+            ? QStringLiteral("正在读取这 %1 个文件，请稍候。").arg(std::min(paths.size(), maxFiles))
+            : QStringLiteral("正在读取这个文件，请稍候。");
+    shown.page = page(QStringLiteral("正在读取…"),
+                      QStringLiteral("<h1>正在读取…</h1><p class=\"muted\">%1</p>").arg(what));
+    return shown;
+}
+
+void forFiles(const QString& site, const QList<QByteArray>& paths, QObject* receiver,
+              std::function<void(const Shown&)> then, Bounds bounds) {
+    delete receiver->findChild<Reading*>(readingName, Qt::FindDirectChildrenOnly);
+    if (paths.isEmpty()) {
+        return;
+    }
+    auto* reading =
+        new Reading(site, paths.mid(0, maxFiles), paths.size(), std::move(then), bounds, receiver);
+    reading->start();
+}
+
 } // namespace filelookup
+
+#include "filelookup.moc"

@@ -156,15 +156,19 @@ void Form1::openFiles(const QList<QByteArray>& paths) {
     if (paths.isEmpty()) {
         return;
     }
-    const filelookup::Shown shown = filelookup::forFiles(m_services.sites.lookup, paths);
-    m_ui->Text1->setText(shown.extension);
-    if (!shown.address.isEmpty()) {
-        m_web->navigate(shown.address, shown.file);
-    } else {
-        m_web->showPage(shown.page, shown.pageLinksToSite
-                                        ? QUrl(m_services.sites.lookup + QStringLiteral("/"))
-                                        : QUrl());
-    }
+    const auto show = [this](const filelookup::Shown& shown) {
+        m_ui->Text1->setText(shown.extension);
+        if (!shown.address.isEmpty()) {
+            m_web->navigate(shown.address, shown.file);
+        } else {
+            m_web->showPage(shown.page, shown.pageLinksToSite
+                                            ? QUrl(m_services.sites.lookup + QStringLiteral("/"))
+                                            : QUrl());
+        }
+    };
+    // Files on a slow or stalled mount are read off the window's thread.
+    show(filelookup::whileReading(paths));
+    filelookup::forFiles(m_services.sites.lookup, paths, this, show);
 }
 
 void Form1::dragEnterEvent(QDragEnterEvent* event) {

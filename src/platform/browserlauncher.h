@@ -31,8 +31,9 @@ using BrowserStarter =
     std::function<std::optional<QString>(const QUrl& address, const LateBrowserFailure&)>;
 
 // The launcher: an address on the local site goes to the browser once the
-// site has been seen to (started, or moved to this user's own port); every
-// failure is shown with the messenger, the address beside the reason.
+// site has been seen to (started, or moved to this user's own port); when it
+// cannot be had, a box says why instead. Every failure is shown with the
+// messenger, the address beside the reason.
 class SiteBrowserLauncher final : public BrowserLauncher {
 public:
     SiteBrowserLauncher(LocalSite& site, Messenger& messenger,

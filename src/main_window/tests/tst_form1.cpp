@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <random>
 
 namespace {
 
@@ -581,6 +582,19 @@ void TestForm1::fileOnCommandLine_data() {
     QTest::newRow("empty file") << QStringLiteral("空.pdf") << QByteArray() << "pdf"
                                 << ""
                                 << "";
+    // The name alone makes no PDF: the page is the extension's, under a
+    // notice that the content bears nothing out.
+    QByteArray noise(64 * 1024, Qt::Uninitialized);
+    std::mt19937 bits(20240517);
+    std::generate(noise.begin(), noise.end(), [&bits] { return char(bits() >> 24); });
+    QTest::newRow("random bytes named rand.pdf") << QStringLiteral("rand.pdf") << noise << "pdf"
+                                                 << "/filefound/pdf.html"
+                                                 << "notice=unconfirmed";
+    // Only what could be an extension reaches the site.
+    QTest::newRow("a sentence after the dot")
+        << QStringLiteral("report.salary-of-zhang-san-2024") << pdf << ""
+        << "/filefound/.html"
+        << "type=application/pdf";
 }
 
 void TestForm1::fileOnCommandLine() {
@@ -595,15 +609,21 @@ void TestForm1::fileOnCommandLine() {
 
     Harness h;
     h.form.openFiles({file});
+    // At once, before the file is read: the pane says it is being read.
+    QCOMPARE(h.pages.size(), 1);
+    QVERIFY(h.pages.first().html.contains(QStringLiteral("正在读取")));
+    QVERIFY(h.pages.first().site.isEmpty());
 
-    QCOMPARE(h.text1()->text(), text1);
     if (path.isEmpty()) {
+        QTRY_COMPARE(h.pages.size(), 2);
+        QCOMPARE(h.text1()->text(), text1);
         QVERIFY(h.navigations.isEmpty());
-        QCOMPARE(h.pages.size(), 1);
-        QVERIFY2(h.pages.first().site.isEmpty(), "a file that cannot be told goes to no site");
+        QVERIFY2(h.pages.last().site.isEmpty(), "a file that cannot be told goes to no site");
         return;
     }
-    QCOMPARE(h.navigations.size(), 1);
+    QTRY_COMPARE(h.navigations.size(), 1);
+    QCOMPARE(h.text1()->text(), text1);
+    QCOMPARE(h.pages.size(), 1);
     const QUrl address = h.navigations.first();
     QCOMPARE(address.host(), QStringLiteral("lookup.test"));
     QCOMPARE(address.path(), path);
@@ -645,11 +665,11 @@ void TestForm1::droppedFilesAreListedByType() {
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&h.form, &drop);
 
+    QTRY_COMPARE(h.pages.size(), 2); // the reading page, then the list
     QCOMPARE(h.text1()->text(), QStringLiteral("pdf"));
     QVERIFY(h.navigations.isEmpty());
-    QCOMPARE(h.pages.size(), 1);
-    QCOMPARE(h.pages.first().site, QUrl(site + QStringLiteral("/")));
-    const QString& page = h.pages.first().html;
+    QCOMPARE(h.pages.last().site, QUrl(site + QStringLiteral("/")));
+    const QString& page = h.pages.last().html;
     QCOMPARE(page.count(QLatin1String("<li>")), 2);
     QCOMPARE(page.count(QLatin1String("href=\"/filefound/pdf.html?type=application/pdf\"")), 1);
     QVERIFY2(page.contains(QLatin1String("notice=program")), qPrintable(page));

@@ -13,16 +13,16 @@ SiteBrowserLauncher::SiteBrowserLauncher(LocalSite& site, Messenger& messenger,
     , m_messenger(messenger)
     , m_startBrowser(std::move(startBrowser)) {}
 
-// A site that is missing or silent is the browser's to show, as any address
-// that does not answer; another user's program is never handed over, and a
-// site that said why it cannot start is reported with its reason instead.
+// An address on the local site that cannot be had is never handed over: the
+// browser could only say that nothing answers. The box says why, with the
+// command that mends it, once for each request.
 void SiteBrowserLauncher::open(const QUrl& address) {
     m_site.whenReady(
         address, [this, alive = std::weak_ptr<int>(m_alive)](const SiteAnswer& answer) {
             if (alive.expired()) {
                 return;
             }
-            if (answer.problem == SiteProblem::Taken || answer.problem == SiteProblem::Failed) {
+            if (answer.problem != SiteProblem::None) {
                 report(answer.what + QLatin1Char('\n') + answer.fix, answer.address);
                 return;
             }

@@ -25,14 +25,34 @@ QString installedSite() {
                                             : QStandardPaths::findExecutable("quelvix-site");
 }
 
+// A word as a shell reads it back: quoted when it has to be.
+QString quoted(const QString& word) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9/._+-]+$"));
+    return plain.match(word).hasMatch()
+               ? word
+               : QLatin1Char('\'') + QString(word).replace(QLatin1Char('\''), "'\\''") + '\'';
+}
+
 // A command as a shell reads it back: the program quoted when it has to be.
 QString command(const QString& program, const QString& arguments) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9/._+-]+$"));
-    const QString quoted =
-        plain.match(program).hasMatch()
-            ? program
-            : QLatin1Char('\'') + QString(program).replace(QLatin1Char('\''), "'\\''") + '\'';
-    return quoted + QLatin1Char(' ') + arguments;
+    return quoted(program) + QLatin1Char(' ') + arguments;
+}
+
+// What mends a missing site: from a checkout (the app run from its build
+// tree, bin/ two levels below the project) the run command, which builds the
+// site beside the app; else the package the project builds, which holds it.
+std::pair<QString, QString> missingSiteFix() {
+    const QString runCommand =
+        QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/../../scripts/run.sh"))
+            .canonicalFilePath();
+    if (!runCommand.isEmpty()) {
+        return {QStringLiteral("在源代码目录里运行下面的命令，它会装好所需的软件、构建查询站点，"
+                               "再重新启动本程序："),
+                QStringLiteral("bash ") + quoted(runCommand)};
+    }
+    return {QStringLiteral("请安装本项目构建的 quelvix 软件包（在构建目录里运行 cpack -G DEB "
+                           "得到），它带有查询站点。在软件包所在的目录里运行："),
+            QStringLiteral("sudo apt-get install ./quelvix_*.deb")};
 }
 
 // The reason a site gives is shown to the user: one line of text, kept short.
@@ -296,11 +316,14 @@ SiteAnswer LocalSite::problem(SiteProblem problem, const QUrl& address,
     switch (problem) {
     case SiteProblem::None:
         break;
-    case SiteProblem::Missing:
+    case SiteProblem::Missing: {
+        const auto [how, fix] = missingSiteFix();
         answer.what = QStringLiteral("查询页面由本机的查询站点 quelvix-site 提供，可本程序旁边和 "
-                                     "PATH 中都找不到它。安装带有它的 quelvix 软件包后再查询：");
-        answer.fix = QStringLiteral("sudo apt-get install quelvix");
+                                     "PATH 中都找不到它。") +
+                      how;
+        answer.fix = fix;
         break;
+    }
     case SiteProblem::NoAnswer:
         answer.what = QStringLiteral("本机的查询站点没有在端口 %1 上应答（等了 %2 秒）。"
                                      "在终端里运行它，就能看到原因：")

@@ -29,9 +29,7 @@ struct EngineModule {
 
 // The module holding the engine: in the library directory, relative to the
 // executable's (bin/ and lib/quelvix/ both in the build tree and installed);
-// a test links one beside its own executable. Loading it makes Qt WebEngine warn
-// that it "seems to be initialized from a plugin" and ask for a shared OpenGL
-// context before QApplication; that is deliberate here (see the module).
+// a test links one beside its own executable.
 std::optional<EngineModule> loadEngineModule(QString* error) {
     const QDir appDir(QCoreApplication::applicationDirPath());
     QStringList tried;
@@ -268,6 +266,16 @@ private:
 };
 
 } // namespace
+
+// Qt WebEngine looks for the application's shared OpenGL context when it is
+// loaded: without one it says it "seems to be initialized from a plugin",
+// and its GPU thread, finding neither GLX nor EGL through it, says "No
+// suitable graphics backend found". QApplication makes that context only
+// when asked before it is constructed. The engine still draws in software
+// (see the module); the context only lets it start as it expects.
+void prepareWebPane() {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
 
 std::unique_ptr<WebPane> attachWebPane(QWidget* host, LocalSite& site, BrowserLauncher& browser,
                                        Messenger& messenger) {

@@ -230,7 +230,8 @@ private slots:
     void startsTheSiteAndTheLookupArrives();
     void startsNoneWhenOneAnswers();
     void twoAtOnceShareOneSite();
-    void goesAheadWhenNoSiteCanStart();
+    void aSiteThatCannotBeHadIsOneBox_data();
+    void aSiteThatCannotBeHadIsOneBox();
     void startsOnTheSchemesDefaultPort();
     void addressesElsewhereNeedNoSite_data();
     void addressesElsewhereNeedNoSite();
@@ -299,27 +300,58 @@ void TestLocalSite::twoAtOnceShareOneSite() {
     QCOMPARE(ended->exitCode(), 1);
 }
 
-// No site installed: the pane says so on its own page (see the pane's
-// tests); the browser is given the address as for any that does not
-// answer, and a failure of the browser is still reported, with the address.
-void TestLocalSite::goesAheadWhenNoSiteCanStart() {
-    platform::LocalSite site(QString(),
-                             [](const QString&, const QStringList&, int) { return false; });
+// A site that cannot be had: the browser would only say that nothing
+// answers, so it is not handed the address; a box says why and what mends
+// it, once for each request (the pane says the same on a page of its own,
+// see the pane's tests). A failure of the browser itself is still reported,
+// with the address.
+void TestLocalSite::aSiteThatCannotBeHadIsOneBox_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<platform::SiteProblem>("problem");
+    QTest::addColumn<QString>("fix");
+    QTest::newRow("not installed: the package the project builds")
+        << "" << platform::SiteProblem::Missing << "sudo apt-get install ./quelvix_*.deb";
+    QTest::newRow("started, never answers")
+        << "/opt/quelvix/quelvix-site" << platform::SiteProblem::NoAnswer
+        << "/opt/quelvix/quelvix-site --port ";
+}
+
+void TestLocalSite::aSiteThatCannotBeHadIsOneBox() {
+    QFETCH(QString, program);
+    QFETCH(platform::SiteProblem, problem);
+    QFETCH(QString, fix);
+    const int wait = 300;
+    platform::LocalSite site(
+        program, [&](const QString&, const QStringList&, int) { return !program.isEmpty(); }, wait);
     const QUrl address = lookupOn(freePort());
     Answers answers;
     site.whenReady(address, answers.then());
-    QCOMPARE(answers.list.size(), 1);
-    QCOMPARE(answers.list[0].problem, platform::SiteProblem::Missing);
-    QVERIFY(answers.list[0].fix.contains(QStringLiteral("apt-get install")));
+    QTRY_COMPARE_WITH_TIMEOUT(answers.list.size(), 1, 3000);
+    QCOMPARE(answers.list[0].problem, problem);
+    QVERIFY2(answers.list[0].fix.contains(fix), qPrintable(answers.list[0].fix));
 
     RecordedBrowser browser(site, QStringLiteral("no browser"));
     auto& [messenger, opened, launcher] = browser;
     launcher.open(address);
-    QCOMPARE(opened, QList<QUrl>{address});
-    QCOMPARE(messenger.messages.size(), 1);
-    QCOMPARE(messenger.messages[0].text, QStringLiteral("no browser"));
+    QTRY_COMPARE_WITH_TIMEOUT(messenger.messages.size(), 1, 3000);
+    QVERIFY2(messenger.messages[0].text.contains(fix), qPrintable(messenger.messages[0].text));
     QCOMPARE(messenger.messages[0].address, address.toString());
     QVERIFY(messenger.messages[0].icon == platform::MessageIcon::Critical);
+    // Nothing more once every wait is over.
+    QTimer waitOver;
+    waitOver.setSingleShot(true);
+    QSignalSpy over(&waitOver, &QTimer::timeout);
+    waitOver.start(wait * 3);
+    QVERIFY(over.wait(wait * 6));
+    QCOMPARE(messenger.messages.size(), 1);
+    QVERIFY(opened.isEmpty());
+
+    const QUrl elsewhere(QStringLiteral("https://lookup.example.org/soso/pdf.htm"));
+    launcher.open(elsewhere);
+    QCOMPARE(opened, QList<QUrl>{elsewhere});
+    QCOMPARE(messenger.messages.size(), 2);
+    QCOMPARE(messenger.messages[1].text, QStringLiteral("no browser"));
+    QCOMPARE(messenger.messages[1].address, elsewhere.toString());
 }
 
 void TestLocalSite::startsOnTheSchemesDefaultPort() {

@@ -232,7 +232,7 @@ void TestWebPane::showsItsOwnPageWhenTheSiteFails_data() {
     QTest::addColumn<QString>("fix");
 
     QTest::newRow("missing") << "" << false << false << "找不到它"
-                             << "sudo apt-get install quelvix";
+                             << "sudo apt-get install ./quelvix_*.deb";
     QTest::newRow("started, never answers")
         << "/opt/quelvix/quelvix-site" << true << false << "没有在端口"
         << "/opt/quelvix/quelvix-site --port ";
