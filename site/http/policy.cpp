@@ -145,11 +145,6 @@ bool isFromElsewhere(const Request& request) {
     return site == "cross-site" || site == "same-site";
 }
 
-bool isMediaType(QByteArrayView text) {
-    const qsizetype slash = text.indexOf('/');
-    return slash > 0 && isToken(text.first(slash)) && isToken(text.sliced(slash + 1));
-}
-
 Response withSecurityHeaders(Response response) {
     response.headers.emplaceBack("X-Content-Type-Options", "nosniff");
     response.headers.emplaceBack("Content-Security-Policy", contentSecurityPolicy);

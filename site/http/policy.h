@@ -25,10 +25,6 @@ std::optional<http::Response> refusal(const http::Request& request, int port, bo
 // other program on this machine counts as another site's.
 bool isFromElsewhere(const http::Request& request);
 
-// Whether a text has the form of a media type, "top/sub" in token
-// characters, and so cannot carry a sentence of someone else's.
-bool isMediaType(QByteArrayView text);
-
 // One debug line of the site's log, with what the client sent made safe to print.
 void logRefusal(const http::Request& request, int status);
 

@@ -358,8 +358,8 @@ QString Knowledge::normalise(const QString& typed) {
     return extension;
 }
 
-Answer Knowledge::lookUp(const QString& typed, const catalog::Catalog& catalog, Scope scope) {
-    Answer answer{normalise(typed), {}, scope == Scope::Machine};
+Answer Knowledge::lookUp(const QString& extension, const catalog::Catalog& catalog, Scope scope) {
+    Answer answer{extension, {}, scope == Scope::Machine};
     for (const QString& name : typesNamed(answer.extension)) {
         if (const std::shared_ptr<const TypeFacts> facts = factsOf(name)) {
             answer.formats.append(formatOf(*facts, catalog, scope));

@@ -107,8 +107,9 @@ public:
     // its end ("archive.tar.gz" gives "tar.gz").
     QString normalise(const QString& typed);
 
-    // No formats when no type's patterns name the extension.
-    Answer lookUp(const QString& typed, const catalog::Catalog& catalog,
+    // The formats of an extension already normalised; none when no type's
+    // patterns name it.
+    Answer lookUp(const QString& extension, const catalog::Catalog& catalog,
                   Scope scope = Scope::Machine);
 
     // A type by its MIME name or an alias; nothing for a name the database

@@ -53,19 +53,8 @@ Response showing(Response response, const QList<knowledge::Format>& formats) {
     return response;
 }
 
-QString decoded(const QByteArray& encoded) {
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded));
-}
-
 // The search box's form: /search?ext=<text> goes on to that extension's page.
-Response search(const Request& request, knowledge::Knowledge& knowledge) {
-    QString typed;
-    for (const http::Field& field : request.query) {
-        if (field.first == "ext") {
-            typed = decoded(QByteArray(field.second).replace('+', ' '));
-        }
-    }
-    const QString extension = knowledge.normalise(typed);
+Response search(const QString& extension) {
     Response response = bare(303);
     response.headers.emplaceBack(
         "Location", (extension.isEmpty() ? addresses::rootPath()
@@ -74,43 +63,16 @@ Response search(const Request& request, knowledge::Knowledge& knowledge) {
     return response;
 }
 
-// What the app found in a file it was given: the extension, the type its
-// content says and the kinds of notice its name calls for. The name itself
-// never comes here.
-struct FileFinding {
-    QString extension;
-    QString type;
+// The kinds of notice a file's name calls for, of those the app knows.
+QList<filecheck::NoticeKind> noticesOf(const QStringList& codes) {
     QList<filecheck::NoticeKind> notices;
-};
-
-// "/filefound/<extension>.html?type=<MIME type>&notice=<kind>,<kind>", the
-// extension possibly empty; nothing when the query names neither.
-std::optional<FileFinding> fileFinding(const Request& request) {
-    const std::optional<addresses::PageRequest> page = addresses::pageOf(request.path);
-    if (!page || page->page != addresses::Page::Lookup) {
-        return std::nullopt;
-    }
-    // Only a media type and the notices the app knows are taken: any other
-    // text would be shown under the site's own name as if the app had said it.
-    FileFinding finding;
-    for (const http::Field& field : request.query) {
-        const QByteArray value = QByteArray::fromPercentEncoding(field.second).trimmed();
-        if (field.first == addresses::typeField && policy::isMediaType(value)) {
-            finding.type = QString::fromLatin1(value);
-        } else if (field.first == addresses::noticeField) {
-            for (const QString& code : QString::fromUtf8(value).split(u',', Qt::SkipEmptyParts)) {
-                const std::optional<filecheck::NoticeKind> kind = filecheck::noticeKindOf(code);
-                if (kind && !finding.notices.contains(*kind)) {
-                    finding.notices.append(*kind);
-                }
-            }
+    for (const QString& code : codes) {
+        const std::optional<filecheck::NoticeKind> kind = filecheck::noticeKindOf(code);
+        if (kind && !notices.contains(*kind)) {
+            notices.append(*kind);
         }
     }
-    if (finding.type.isEmpty() && finding.notices.isEmpty()) {
-        return std::nullopt;
-    }
-    finding.extension = page->extension;
-    return finding;
+    return notices;
 }
 
 } // namespace
@@ -145,72 +107,63 @@ Response Site::respond(const Request& request) {
 
 namespace {
 
-// A lookup page's address: which extension, and which of the two pages.
-struct Lookup {
-    QString extension;
-    bool full = false;
-};
-
-// A page for no extension at all is no lookup page.
-std::optional<Lookup> lookupOf(const QByteArray& path) {
-    const std::optional<addresses::PageRequest> page = addresses::pageOf(path);
-    if (!page || page->extension.isEmpty()) {
-        return std::nullopt;
-    }
-    return Lookup{page->extension, page->page == addresses::Page::Search};
-}
-
 // Where a page is kept: a lookup page under its extension's normalised form,
 // since every spelling of it shows the same page, and not at all for an
 // extension longer than any there is.
-std::optional<QByteArray> cacheKey(const QByteArray& path, const std::optional<Lookup>& lookup,
-                                   knowledge::Knowledge& knowledge) {
-    if (!lookup) {
+std::optional<QByteArray> cacheKey(const QByteArray& path, const addresses::SiteRequest& asked,
+                                   const QString& extension) {
+    if (asked.asked != addresses::Asked::Lookup) {
         return path;
     }
-    if (lookup->extension.size() > policy::maxExtensionLength) {
+    if (asked.text.size() > policy::maxExtensionLength) {
         return std::nullopt;
     }
-    return addresses::pagePath(lookup->full ? addresses::Page::Search : addresses::Page::Lookup,
-                               knowledge.normalise(lookup->extension))
-        .toLatin1();
+    return addresses::pagePath(asked.page, extension).toLatin1();
 }
 
 } // namespace
 
-Response Site::fixedPage(const QByteArray& path) {
-    if (path.startsWith("/icons/")) {
+Response Site::fixedPage(const addresses::SiteRequest& asked, const QByteArray& path) {
+    switch (asked.asked) {
+    case addresses::Asked::Icon:
         return icon(path);
-    }
-    if (path == "/") {
+    case addresses::Asked::Home:
         return html(200, pages::home(m_public));
-    }
-    if (path == "/style.css") {
+    case addresses::Asked::Style:
         return lasting("text/css; charset=utf-8", pages::styleSheet());
-    }
-    // A button the app carries out, followed in a browser: the site acts on none.
-    if (addresses::isActionPath(QString::fromLatin1(path))) {
+    case addresses::Asked::Action:
+        // A button the app carries out, followed in a browser: the site acts on none.
         return html(404, pages::actionElsewhere());
+    default:
+        return html(404, pages::noSuchPage());
     }
-    return html(404, pages::noSuchPage());
 }
 
 Response Site::page(const Request& request) {
-    const QByteArray& path = request.path;
-    if (path == "/search") {
-        return search(request, m_sources.knowledge());
+    addresses::SiteRequest asked = addresses::siteRequestOf(request.path, request.query);
+    // What a file holds is the app's word; a page of another site that links
+    // here with its own gets the plain page.
+    if (policy::isFromElsewhere(request)) {
+        asked.fileType.clear();
+        asked.notices.clear();
+    }
+    // The one place the typed text becomes an extension.
+    const bool typed =
+        asked.asked == addresses::Asked::Lookup || asked.asked == addresses::Asked::SearchBox;
+    const QString extension = typed && asked.text.size() <= policy::maxExtensionLength
+                                  ? m_sources.knowledge().normalise(asked.text)
+                                  : QString();
+    if (asked.asked == addresses::Asked::SearchBox) {
+        return search(extension);
     }
     // A file's page is made afresh each time: there is no end to the
     // combinations a query can name, and none is asked for twice in a row.
-    // What a file holds is the app's word; a page of another site that links
-    // here with its own gets the plain page.
-    const std::optional<FileFinding> finding =
-        policy::isFromElsewhere(request) ? std::nullopt : fileFinding(request);
-    if (finding) {
-        return filePage(finding->extension, finding->type, finding->notices);
+    if (asked.isFile()) {
+        return asked.text.size() > policy::maxExtensionLength
+                   ? html(404, pages::noSuchPage())
+                   : filePage(extension, asked.fileType, noticesOf(asked.notices));
     }
-    const std::optional<Lookup> lookup = lookupOf(path);
-    const std::optional<QByteArray> key = cacheKey(path, lookup, m_sources.knowledge());
+    const std::optional<QByteArray> key = cacheKey(request.path, asked, extension);
     PageCache& cache = m_sources.pages();
     if (key) {
         if (std::optional<Response> kept = cache.find(*key)) {
@@ -218,7 +171,10 @@ Response Site::page(const Request& request) {
         }
     }
     const quint64 generation = cache.generation();
-    Response response = lookup ? lookupPage(lookup->extension, lookup->full) : fixedPage(path);
+    Response response =
+        asked.asked == addresses::Asked::Lookup
+            ? lookupPage(asked.text, extension, asked.page == addresses::Page::Search)
+            : fixedPage(asked, request.path);
     // Only what exists is kept: there is no end to the addresses that do not.
     if (key && response.status == 200) {
         cache.store(*key, generation, response);
@@ -228,16 +184,16 @@ Response Site::page(const Request& request) {
 
 // A text that is no extension may be a word for a format (压缩, video);
 // nothing typed at all asks for the search box.
-Response Site::lookupPage(const QString& typed, bool full) {
+Response Site::lookupPage(const QString& typed, const QString& extension, bool full) {
     if (typed.size() > policy::maxExtensionLength) {
         return html(404, pages::notFound(typed.trimmed(), {}, full));
     }
-    knowledge::Knowledge& knowledge = m_sources.knowledge();
-    if (knowledge.normalise(typed).isEmpty()) {
+    if (extension.isEmpty()) {
         return html(200, pages::searchPage(full));
     }
+    knowledge::Knowledge& knowledge = m_sources.knowledge();
     const std::shared_ptr<const catalog::Catalog> catalog = m_sources.catalog();
-    const knowledge::Answer answer = knowledge.lookUp(typed, *catalog, scope());
+    const knowledge::Answer answer = knowledge.lookUp(extension, *catalog, scope());
     if (answer.formats.isEmpty()) {
         const QList<words::Found> found = m_sources.words().find(answer.extension, *catalog);
         if (!found.isEmpty()) {
@@ -256,7 +212,7 @@ Response Site::lookupPage(const QString& typed, bool full) {
 // name called for.
 Response Site::filePage(const QString& extension, const QString& type,
                         const QList<filecheck::NoticeKind>& notices) {
-    if (extension.size() > policy::maxExtensionLength || type.size() > policy::maxExtensionLength) {
+    if (type.size() > policy::maxExtensionLength) {
         return html(404, pages::noSuchPage());
     }
     const std::shared_ptr<const catalog::Catalog> catalog = m_sources.catalog();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "addresses.h"
 #include "filecheck.h"
 #include "http.h"
 #include "sources.h"
@@ -38,8 +39,8 @@ public:
 
 private:
     http::Response page(const http::Request& request);
-    http::Response lookupPage(const QString& typed, bool full);
-    http::Response fixedPage(const QByteArray& path);
+    http::Response lookupPage(const QString& typed, const QString& extension, bool full);
+    http::Response fixedPage(const addresses::SiteRequest& asked, const QByteArray& path);
     http::Response filePage(const QString& extension, const QString& type,
                             const QList<filecheck::NoticeKind>& notices);
     http::Response icon(const QByteArray& path);

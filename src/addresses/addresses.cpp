@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QRegularExpression>
 #include <QUrlQuery>
+#include <algorithm>
 
 namespace addresses {
 namespace {
@@ -99,6 +100,87 @@ QString rootPath() {
     return QStringLiteral("/");
 }
 
+bool isMediaType(QStringView text) {
+    const auto isToken = [](QStringView part) {
+        static constexpr QStringView punctuation = u"!#$%&'*+-.^_`|~";
+        return !part.isEmpty() && part.size() <= 127 &&
+               std::all_of(part.begin(), part.end(), [](QChar c) {
+                   return (c.unicode() < 128 && c.isLetterOrNumber()) || punctuation.contains(c);
+               });
+    };
+    const qsizetype slash = text.indexOf(u'/');
+    return slash > 0 && isToken(text.first(slash)) && isToken(text.sliced(slash + 1));
+}
+
+namespace {
+
+QString decodedField(QByteArray encoded, bool plusIsBlank) {
+    if (plusIsBlank) {
+        encoded.replace('+', ' ');
+    }
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(encoded));
+}
+
+Asked fixedAsked(QByteArrayView path) {
+    if (path == "/") {
+        return Asked::Home;
+    }
+    if (path == "/style.css") {
+        return Asked::Style;
+    }
+    if (path.startsWith("/icons/")) {
+        return Asked::Icon;
+    }
+    if (path == "/search") {
+        return Asked::SearchBox;
+    }
+    return isActionPath(QString::fromLatin1(path)) ? Asked::Action : Asked::Other;
+}
+
+void readFile(SiteRequest& request, const QList<QueryField>& query) {
+    for (const auto& [name, value] : query) {
+        const QString text = decodedField(value, false).trimmed();
+        if (name == typeField && isMediaType(text)) {
+            request.fileType = text;
+        } else if (name == noticeField) {
+            for (const QString& code : text.split(u',', Qt::SkipEmptyParts)) {
+                if (!request.notices.contains(code)) {
+                    request.notices << code;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+SiteRequest siteRequestOf(QByteArrayView path, const QList<QueryField>& query) {
+    SiteRequest request;
+    if (const std::optional<PageRequest> page = pageOf(path)) {
+        request.asked = Asked::Lookup;
+        request.page = page->page;
+        request.text = page->extension;
+        if (page->page == Page::Lookup) {
+            readFile(request, query);
+        }
+        // A page for no extension at all is none, unless a file without one
+        // is what the app asks about.
+        if (request.text.isEmpty() && !request.isFile()) {
+            request.asked = Asked::Other;
+        }
+        return request;
+    }
+    request.asked = fixedAsked(path);
+    if (request.asked == Asked::SearchBox) {
+        for (const auto& [name, value] : query) {
+            if (name == "ext") {
+                request.text = decodedField(value, true);
+            }
+        }
+    }
+    return request;
+}
+
 std::optional<PageRequest> pageOf(QByteArrayView path) {
     for (const Page page : {Page::Lookup, Page::Search}) {
         if (std::optional<QString> extension = extensionIn(path, page)) {
@@ -140,9 +222,6 @@ bool matches(const QString& value, const char* pattern) {
 bool isProgram(const QString& id) {
     return matches(id, "[A-Za-z0-9_][A-Za-z0-9_.-]{0,200}\\.desktop");
 }
-bool isType(const QString& type) {
-    return matches(type, "[a-z0-9][a-z0-9!#$&^_.+-]{0,126}/[a-z0-9][a-z0-9!#$&^_.+-]{0,126}");
-}
 bool isPackage(const QString& name) {
     return matches(name, "[a-z0-9][a-z0-9+.-]{1,99}");
 }
@@ -177,7 +256,7 @@ bool isValid(const ActionRequest& request) {
     case Action::Open:
         return isProgram(request.program);
     case Action::SetDefault:
-        return isProgram(request.program) && isType(request.type);
+        return isProgram(request.program) && isMediaType(request.type);
     case Action::Install:
         return isPackage(request.package) &&
                (request.component.isEmpty() || isComponent(request.component));

@@ -35,6 +35,41 @@ inline constexpr char noticeField[] = "notice";
 // The forum's and the site's home: "/".
 QString rootPath();
 
+// Whether a text has the form of a media type, "top/sub" in HTTP's token
+// characters, and so cannot carry a sentence of someone else's.
+bool isMediaType(QStringView text);
+
+// What a request to the site asks for, read from its path and query once,
+// where it comes in: the route, the page cache's key and the page all take
+// this value, and nothing reads the path again.
+enum class Asked {
+    Home,      // "/"
+    Style,     // "/style.css"
+    Icon,      // "/icons/..."
+    SearchBox, // "/search?ext=<text>", the search box's form
+    Lookup,    // a lookup page, compact or full
+    Action,    // "/action/...", which only the app carries out
+    Other,     // anything else: no page
+};
+struct SiteRequest {
+    Asked asked = Asked::Other;
+    Page page = Page::Lookup; // a lookup's form
+    // A lookup's extension or word, or the search box's text, percent-decoded
+    // once, as typed: the site normalises it with what it knows of extensions.
+    QString text;
+    // What the app found in a file it was given: a media type (anything else
+    // is dropped) and the codes of the notices its name calls for, unchecked.
+    QString fileType;
+    QStringList notices;
+
+    bool isFile() const {
+        return asked == Asked::Lookup && (!fileType.isEmpty() || !notices.isEmpty());
+    }
+};
+using QueryField = std::pair<QByteArray, QByteArray>;
+// The query's fields still percent-encoded, as the HTTP layer leaves them.
+SiteRequest siteRequestOf(QByteArrayView path, const QList<QueryField>& query);
+
 // The page a request path names, its extension percent-decoded exactly once
 // and possibly empty; nothing for any other path.
 struct PageRequest {

@@ -20,6 +20,8 @@ private slots:
     void hostsOfTheSite();
     void actionsComeBackOrNot_data();
     void actionsComeBackOrNot();
+    void requestsAreReadOnce_data();
+    void requestsAreReadOnce();
 };
 
 void TestAddresses::pagesComeBackFromTheirPaths_data() {
@@ -156,6 +158,63 @@ void TestAddresses::actionsComeBackOrNot() {
     if (read) {
         QCOMPARE(addresses::actionPath(*read), pathAndQuery);
     }
+}
+
+void TestAddresses::requestsAreReadOnce_data() {
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("query");
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("fileType");
+    QTest::addColumn<QStringList>("notices");
+    using addresses::Asked;
+    const auto row = [](const char* name, const char* path, const char* query, Asked asked,
+                        const QString& text, const QString& type = {},
+                        const QStringList& notices = {}) {
+        QTest::newRow(name) << QByteArray(path) << QByteArray(query) << int(asked) << text << type
+                            << notices;
+    };
+    row("home", "/", "", Asked::Home, {});
+    row("style", "/style.css", "", Asked::Style, {});
+    row("icon", "/icons/program/a.png", "", Asked::Icon, {});
+    row("action", "/action/open", "program=a.desktop", Asked::Action, {});
+    row("search box, blanks as plus", "/search", "ext=tar+gz%E6%96%87", Asked::SearchBox,
+        QStringLiteral("tar gz文"));
+    row("lookup decoded once", "/filefound/%2525.html", "", Asked::Lookup, QStringLiteral("%25"));
+    row("full page", "/soso/PDF.htm", "", Asked::Lookup, QStringLiteral("PDF"));
+    row("no extension is no page", "/filefound/.html", "", Asked::Other, {});
+    row("a file without an extension", "/filefound/.html", "type=application%2Fpdf", Asked::Lookup,
+        {}, QStringLiteral("application/pdf"));
+    row("a file's notices once each", "/filefound/pdf.html", "notice=program,program,link",
+        Asked::Lookup, QStringLiteral("pdf"), {},
+        {QStringLiteral("program"), QStringLiteral("link")});
+    row("words as a type are dropped", "/filefound/exe.html",
+        "type=%E5%AE%89%E5%85%A8%E7%9A%84%20PDF", Asked::Lookup, QStringLiteral("exe"));
+    row("a full page takes no file", "/soso/exe.htm", "type=application%2Fpdf", Asked::Lookup,
+        QStringLiteral("exe"));
+    row("anything else", "/etc/passwd", "", Asked::Other, {});
+}
+
+// The site reads a request once; what it takes is all any page may show.
+void TestAddresses::requestsAreReadOnce() {
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, query);
+    QFETCH(int, asked);
+    QFETCH(QString, text);
+    QFETCH(QString, fileType);
+    QFETCH(QStringList, notices);
+    QList<addresses::QueryField> fields;
+    for (const QByteArray& field : query.split('&')) {
+        if (!field.isEmpty()) {
+            const qsizetype equals = field.indexOf('=');
+            fields.append({field.first(equals), field.sliced(equals + 1)});
+        }
+    }
+    const addresses::SiteRequest read = addresses::siteRequestOf(path, fields);
+    QCOMPARE(int(read.asked), asked);
+    QCOMPARE(read.text, text);
+    QCOMPARE(read.fileType, fileType);
+    QCOMPARE(read.notices, notices);
 }
 
 QTEST_GUILESS_MAIN(TestAddresses)
