@@ -4,11 +4,13 @@
 #include "filecheck.h"
 #include "icons.h"
 #include "knowledge.h"
+#include "mimedirs.h"
 #include "pages.h"
 #include "policy.h"
 #include "sitelog.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QUrl>
 #include <algorithm>
 #include <cctype>
@@ -176,6 +178,28 @@ std::optional<QByteArray> cacheKey(const QByteArray& path, const std::optional<L
         .toLatin1();
 }
 
+// Whom the pages are for and the date of their facts: the newest of the MIME
+// databases (the site's own format table among them) and the catalog's files,
+// worked out once per thread until the sources change.
+pages::Frame frameOf(bool isPublic, Sources& sources) {
+    const auto date = [&sources] {
+        thread_local const Sources* seen = nullptr;
+        thread_local quint64 generation = 0;
+        thread_local QDate date;
+        if (seen != &sources || generation != sources.pages().generation()) {
+            seen = &sources;
+            generation = sources.pages().generation();
+            QDateTime newest;
+            for (const QString& file : mimedirs::cacheFiles() + sources.catalog()->files()) {
+                newest = std::max(newest, QFileInfo(file).lastModified());
+            }
+            date = newest.date();
+        }
+        return date;
+    };
+    return {isPublic, date};
+}
+
 } // namespace
 
 Response Site::fixedPage(const QByteArray& path) {
@@ -184,6 +208,9 @@ Response Site::fixedPage(const QByteArray& path) {
     }
     if (path == "/") {
         return html(200, pages::home(m_public));
+    }
+    if (path == pages::aboutPath) {
+        return html(200, pages::about());
     }
     if (path == "/style.css") {
         return lasting("text/css; charset=utf-8", pages::styleSheet());
@@ -196,6 +223,7 @@ Response Site::fixedPage(const QByteArray& path) {
 }
 
 Response Site::page(const Request& request) {
+    const pages::Framing framing(frameOf(m_public, m_sources));
     const QByteArray& path = request.path;
     if (path == "/search") {
         return search(request, m_sources.knowledge());
