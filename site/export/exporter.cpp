@@ -2,6 +2,7 @@
 
 #include "addresses.h"
 #include "knowledge.h"
+#include "pages.h"
 #include "publication.h"
 #include "routes.h"
 #include "sitelog.h"
@@ -93,6 +94,7 @@ http::Response ask(routes::Site& site, const QByteArray& address) {
 // extension's search page names its lookup page as the one address.
 QList<Task> pageTasks(const QStringList& extensions, const QByteArray& hashedStyle) {
     QList<Task> tasks = {{{{"/", "index.html", "/"}}, {}},
+                         {{{addresses::aboutPath, addresses::aboutPath + 1, addresses::aboutPath}}, {}},
                          {{{"/404.html", "404.html", {}}}, {}},
                          {{{"/style.css", "style.css", {}}}, {}}};
     if (!hashedStyle.isEmpty()) {

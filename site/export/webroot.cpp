@@ -1,6 +1,7 @@
 #include "webroot.h"
 
 #include "addresses.h"
+#include "pages.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -19,9 +20,11 @@ namespace webroot {
 
 const QByteArray lookupFolder = addresses::pageFolder(addresses::Page::Lookup).toLatin1();
 const QByteArray searchFolder = addresses::pageFolder(addresses::Page::Search).toLatin1();
+const QByteArray aboutFile = QByteArray(addresses::aboutPath).mid(1);
 const QByteArrayList publicNames = {
-    "index.html",    "404.html",    "style.css",    lookupFolder,    searchFolder,  "icons",
-    "index.html.gz", "404.html.gz", "style.css.gz", "index.html.br", "404.html.br", "style.css.br"};
+    "index.html",      "404.html",      "style.css",     lookupFolder,   searchFolder,
+    "icons",           aboutFile,       "index.html.gz", "404.html.gz",  "style.css.gz",
+    aboutFile + ".gz", "index.html.br", "404.html.br",   "style.css.br", aboutFile + ".br"};
 const QByteArrayList publishedNames = {"sitemap.xml", "robots.txt", "opensearch.xml", "sitemaps",
                                        "assets"};
 

@@ -370,15 +370,19 @@ Catalog::Component Catalog::componentOf(const QList<QByteArrayView>& fields, Int
     const QStringList types = shared(list(fields[MediaTypes]), &interned->names);
     const QString package = QString::fromUtf8(fields[Package]);
     const QStringList categories = shared(list(fields[Categories]), &interned->names);
+    const QString summary = QString::fromUtf8(fields[Summary]);
+    const QString line = ranking::chineseLine(summary, categories);
     return {{QString::fromUtf8(fields[Id]),
              QString::fromUtf8(fields[Name]),
-             ranking::chineseLine(QString::fromUtf8(fields[Summary]), categories),
+             line,
              package,
              QString::fromUtf8(fields[Icon]),
              list(fields[DesktopIds]),
              {},
              0,
-             /*icon: filled in by a lookup*/ {}},
+             /*icon: filled in by a lookup*/ {},
+             true,
+             line == summary ? QString() : summary},
             {types, familiesOf(types, &interned->families), formatsOf(types, &interned->formats),
              categories, package, interned->choices.value(package),
              ranking::describedBy(QString::fromUtf8(fields[Id]))}};

@@ -31,6 +31,8 @@ struct Program {
     // False for a program from apt's lists that the catalog does not describe
     // (one the advice names): no software centre shows it.
     bool inCatalog = true;
+    // The catalog's own line where summary is a Chinese one put in its place.
+    QString ownSummary;
 };
 
 // What the catalog says of a packaged program beside its file types.

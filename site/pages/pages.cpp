@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QUrl>
 #include <algorithm>
+#include <utility>
 
 namespace pages {
 namespace {
@@ -37,7 +38,11 @@ const QString product = QString::fromUtf8(identity::names::applicationTitle);
 struct Blocks {
     // page.html
     Block page{"page", {"title", "bodyClass", "body"}};
-    Block navigation{"navigation", {"searchForm"}};
+    Block navigation{"navigation", {"product", "searchForm"}};
+    Block masthead{"masthead", {"product"}};
+    Block footerVisitors{"footerVisitors", {"product", "vendor", "dated", "about"}};
+    Block footerMachine{"footerMachine", {"product", "dated", "about"}};
+    Block dated{"dated", {"date"}};
     Block searchForm{"searchForm", {}};
     Block listSeparator{"listSeparator", {}};
     Block image{"image", {"src", "size"}};
@@ -46,7 +51,7 @@ struct Blocks {
     // home.html
     Block homeTitle{"homeTitle", {"vendor"}};
     Block home{"home", {"vendor", "product"}};
-    Block visitorsTitle{"visitorsTitle", {}};
+    Block visitorsTitle{"visitorsTitle", {"product"}};
     Block visitorsHome{"visitorsHome", {}};
     // format.html
     Block lookupTitle{"lookupTitle", {"extension", "about"}};
@@ -56,8 +61,6 @@ struct Blocks {
     Block formatRule{"formatRule", {}};
     Block fullHeadingOne{"fullHeadingOne", {"icon", "extension"}};
     Block fullHeadingSeveral{"fullHeadingSeveral", {"icon", "extension", "count"}};
-    Block footerMachine{"footerMachine", {}};
-    Block footerPublic{"footerPublic", {}};
     Block compactName{"compactName", {"icon", "name"}};
     Block compactType{"compactType", {"type"}};
     Block compactInstalled{"compactInstalled", {"list"}};
@@ -84,9 +87,11 @@ struct Blocks {
     Block installableCompact{"installableCompact", {"list"}};
     Block installableFull{"installableFull", {"list"}};
     Block installableItemCompact{"installableItemCompact", {"icon", "name", "command", "actions"}};
-    Block installableItemFull{
-        "installableItemFull",
-        {"icon", "name", "summary", "package", "siblings", "id", "command", "actions"}};
+    Block installableItemFull{"installableItemFull",
+                              {"icon", "name", "summary", "ownSummary", "package", "siblings",
+                               "centre", "command", "actions"}};
+    Block ownSummary{"ownSummary", {"summary"}};
+    Block centreLink{"centreLink", {"id"}};
     Block installCommand{"installCommand", {"package"}};
     Block commandAside{"commandAside", {"command"}};
     Block actions{"actions", {"links"}};
@@ -124,6 +129,9 @@ struct Blocks {
     Block noSuchPage{"noSuchPage", {}};
     Block actionTitle{"actionTitle", {"product"}};
     Block actionElsewhere{"actionElsewhere", {"product"}};
+    // about.html
+    Block aboutTitle{"aboutTitle", {"product"}};
+    Block about{"about", {"product", "vendor", "dated"}};
 };
 
 const Blocks& blocks() {
@@ -170,15 +178,52 @@ void actionButtons(Page& page, const QString& name,
                             })});
 }
 
+thread_local Frame currentFrame;
+
+// "2026年12月8日", or nothing when the data's date is unknown.
+void dated(Page& page) {
+    const QDate date = currentFrame.dataDate ? currentFrame.dataDate() : QDate();
+    if (date.isValid()) {
+        const QString text =
+            QStringLiteral("%1年%2月%3日").arg(date.year()).arg(date.month()).arg(date.day());
+        blocks().dated.render(page, {text});
+    }
+}
+
+// The pane's compact page stays light: the app's window names it, and it
+// has an About window of its own. Every other page says whose it is.
+void footer(Page& page, bool full) {
+    const Blocks& b = blocks();
+    const QString about = QString::fromLatin1(addresses::aboutPath);
+    const auto date = [](Page& into) {
+        dated(into);
+    };
+    if (currentFrame.forVisitors) {
+        b.footerVisitors.render(page, {product, vendor, Value::fill(date), about});
+    } else if (full) {
+        b.footerMachine.render(page, {product, Value::fill(date), about});
+    }
+}
+
 QStringView bodyClass(bool full) {
     return full ? QStringView(u"full") : QStringView(u"compact");
 }
 
+// A full page names the site in its navigation; a visitor's compact page,
+// which has none, above its answer.
 QByteArray document(qsizetype expected, const Value& title, QStringView bodyClass,
                     const Value& body) {
+    const bool full = bodyClass != u"compact";
+    const auto framed = [&](Page& into) {
+        if (!full && currentFrame.forVisitors) {
+            blocks().masthead.render(into, {product});
+        }
+        body.appendTo(into, true);
+        footer(into, full);
+    };
     Page page;
     page.reserve(expected);
-    blocks().page.render(page, {title, bodyClass, body});
+    blocks().page.render(page, {title, bodyClass, Value::fill(framed)});
     return page;
 }
 
@@ -247,7 +292,7 @@ void searchForm(Page& page) {
 }
 
 void navigation(Page& page) {
-    blocks().navigation.render(page, {Value::fill([](Page& into) { searchForm(into); })});
+    blocks().navigation.render(page, {product, Value::fill([](Page& into) { searchForm(into); })});
 }
 
 void codeList(Page& page, const QStringList& items) {
@@ -388,10 +433,22 @@ void installableItem(Page& page, const catalog::Program& program, bool full, Aud
             b.siblings.render(into, {program.siblings});
         }
     };
+    // A visitor may have a software centre; the app's own page has its 安装
+    // button, and a program the catalog does not describe is in no centre.
+    const auto centre = [&](Page& into) {
+        if (install.isEmpty() && program.inCatalog) {
+            b.centreLink.render(into, {segment(program.id)});
+        }
+    };
+    const auto ownSummary = [&](Page& into) {
+        if (!program.ownSummary.isEmpty()) {
+            b.ownSummary.render(into, {program.ownSummary});
+        }
+    };
     b.installableItemFull.render(
         page, {Value::fill([&](Page& into) { catalogIcon(into, program, 48); }), program.name,
-               program.summary, program.package, Value::fill(siblings), segment(program.id),
-               Value::fill(command), Value::fill(button)});
+               program.summary, Value::fill(ownSummary), program.package, Value::fill(siblings),
+               Value::fill(centre), Value::fill(command), Value::fill(button)});
 }
 
 void installableItems(Page& page, const QList<catalog::Program>& programs, bool full,
@@ -597,8 +654,8 @@ void foundList(Page& page, const QString& word, const QList<words::Found>& found
 QByteArray visitorsHome() {
     const Blocks& b = blocks();
     return document(compactPageBytes,
-                    Value::fill([&](Page& into) { b.visitorsTitle.render(into); }), u"full",
-                    Value::fill([&](Page& into) {
+                    Value::fill([&](Page& into) { b.visitorsTitle.render(into, {product}); }),
+                    u"full", Value::fill([&](Page& into) {
                         navigation(into);
                         b.visitorsHome.render(into);
                     }));
@@ -752,7 +809,6 @@ QByteArray full(const knowledge::Answer& answer, const Catalog& catalog) {
         for (const Format& format : answer.formats) {
             fullSection(into, format, catalog, {.machine = answer.describesMachine});
         }
-        (answer.describesMachine ? b.footerMachine : b.footerPublic).render(into);
     };
     return document(fullPageBytes,
                     Value::fill([&](Page& into) { b.fullTitle.render(into, {answer.extension}); }),
@@ -844,6 +900,26 @@ QByteArray actionElsewhere() {
                         navigation(into);
                         b.actionElsewhere.render(into, {product});
                     }));
+}
+
+QByteArray about() {
+    const Blocks& b = blocks();
+    const auto date = [](Page& into) {
+        dated(into);
+    };
+    return document(compactPageBytes,
+                    Value::fill([&](Page& into) { b.aboutTitle.render(into, {product}); }), u"full",
+                    Value::fill([&](Page& into) {
+                        navigation(into);
+                        b.about.render(into, {product, vendor, Value::fill(date)});
+                    }));
+}
+
+Framing::Framing(Frame frame)
+    : m_previous(std::exchange(currentFrame, std::move(frame))) {}
+
+Framing::~Framing() {
+    currentFrame = std::move(m_previous);
 }
 
 QStringList templateProblems() {

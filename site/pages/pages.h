@@ -4,7 +4,9 @@
 #include "words.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QString>
+#include <functional>
 #include <optional>
 
 // The site's pages as UTF-8 HTML, from the templates in pages/. Every text
@@ -46,6 +48,31 @@ QByteArray noSuchPage();
 // An address of a button that the app carries out, followed in a browser:
 // the site itself never acts on one.
 QByteArray actionElsewhere();
+
+// What the site is, where its data comes from, how to get the app, at length
+// (at addresses::aboutPath).
+QByteArray about();
+
+// Who reads the pages made on this thread, and how old their data is. Every
+// page's frame says so (the site's name, its footer), deep below the calls
+// that make its parts, which otherwise need not know; the date is asked for
+// only when a page is made, not for one that is kept.
+struct Frame {
+    bool forVisitors = false; // a public site's or an export's page, not the app's
+    std::function<QDate()> dataDate;
+};
+// While it lives, pages made on this thread are framed for it; without one
+// they are the app's, undated.
+class Framing {
+public:
+    explicit Framing(Frame frame);
+    ~Framing();
+    Framing(const Framing&) = delete;
+    Framing& operator=(const Framing&) = delete;
+
+private:
+    Frame m_previous;
+};
 
 // The style sheet every page links to.
 QByteArray styleSheet();

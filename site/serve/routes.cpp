@@ -4,11 +4,13 @@
 #include "filecheck.h"
 #include "icons.h"
 #include "knowledge.h"
+#include "mimedirs.h"
 #include "pages.h"
 #include "policy.h"
 #include "sitelog.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QUrl>
 #include <algorithm>
 #include <cctype>
@@ -121,6 +123,28 @@ std::optional<QByteArray> cacheKey(const QByteArray& path, const addresses::Site
     return addresses::pagePath(asked.page, extension).toLatin1();
 }
 
+// Whom the pages are for and the date of their facts: the newest of the MIME
+// databases (the site's own format table among them) and the catalog's files,
+// worked out once per thread until the sources change.
+pages::Frame frameOf(bool isPublic, Sources& sources) {
+    const auto date = [&sources] {
+        thread_local const Sources* seen = nullptr;
+        thread_local quint64 generation = 0;
+        thread_local QDate date;
+        if (seen != &sources || generation != sources.pages().generation()) {
+            seen = &sources;
+            generation = sources.pages().generation();
+            QDateTime newest;
+            for (const QString& file : mimedirs::cacheFiles() + sources.catalog()->files()) {
+                newest = std::max(newest, QFileInfo(file).lastModified());
+            }
+            date = newest.date();
+        }
+        return date;
+    };
+    return {isPublic, date};
+}
+
 } // namespace
 
 Response Site::fixedPage(const addresses::SiteRequest& asked, const QByteArray& path) {
@@ -129,6 +153,8 @@ Response Site::fixedPage(const addresses::SiteRequest& asked, const QByteArray& 
         return icon(path);
     case addresses::Asked::Home:
         return html(200, pages::home(m_public));
+    case addresses::Asked::About:
+        return html(200, pages::about());
     case addresses::Asked::Style:
         return lasting("text/css; charset=utf-8", pages::styleSheet());
     case addresses::Asked::Action:
@@ -140,6 +166,7 @@ Response Site::fixedPage(const addresses::SiteRequest& asked, const QByteArray& 
 }
 
 Response Site::page(const Request& request) {
+    const pages::Framing framing(frameOf(m_public, m_sources));
     addresses::SiteRequest asked = addresses::siteRequestOf(request.path, request.query);
     // What a file holds is the app's word; a page of another site that links
     // here with its own gets the plain page.

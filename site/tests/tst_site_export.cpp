@@ -193,6 +193,7 @@ enum Published {
     RootRefused,
     UnpublishedSaysSo,
     SitemapSplit,
+    AboutPage,
 };
 
 const QByteArray publicRoot = "https://lookup.example.org";
@@ -690,6 +691,7 @@ void TestSiteExport::publishedSiteIsFoundAndCached_data() {
     QTest::newRow("a root that is not http(s) is refused") << int(RootRefused);
     QTest::newRow("without a root the last line says what was left out") << int(UnpublishedSaysSo);
     QTest::newRow("a sitemap of more than 50,000 pages is split") << int(SitemapSplit);
+    QTest::newRow("the about page is there, and every page leads to it") << int(AboutPage);
 }
 
 void TestSiteExport::publishedSiteIsFoundAndCached() {
@@ -711,7 +713,7 @@ void TestSiteExport::publishedSiteIsFoundAndCached() {
             listed.append(pathOf(match.captured(1)));
         }
         QStringList pages =
-            files.keys().filter(QRegularExpression("^(index\\.html|filefound/.*\\.html)$"));
+            files.keys().filter(QRegularExpression("^((index|about)\\.html|filefound/.*\\.html)$"));
         listed.sort();
         QCOMPARE(listed, pages);
         QVERIFY(pages.size() >= 4);
@@ -818,6 +820,20 @@ void TestSiteExport::publishedSiteIsFoundAndCached() {
         QCOMPARE(maps[1].second.count("<loc>"), publication::sitemapLimit);
         QCOMPARE(maps[2].second.count("<loc>"), 1);
         QVERIFY(maps[2].second.contains("<loc>" + publicRoot + "/filefound/50000.html</loc>"));
+        break;
+    }
+    case AboutPage: {
+        const QMap<QString, QByteArray> unpublished = tree(m_export);
+        for (const QMap<QString, QByteArray>* exported : {&files, &unpublished}) {
+            const QByteArray about = exported->value("about.html");
+            QVERIFY(about.contains("scripts/run.sh") && about.contains("cpack -G DEB"));
+            QVERIFY(about.contains("资料日期："));
+            for (const char* page : {"index.html", "filefound/qvxtest.html", "soso/qvxtest.htm"}) {
+                QVERIFY2(exported->value(page).contains("<a href=\"/about.html\">关于本站</a>"),
+                         page);
+            }
+        }
+        QVERIFY(files.contains("about.html.gz"));
         break;
     }
     }

@@ -4,8 +4,10 @@
 #include "addresses.h"
 #include "catalog.h"
 #include "icons.h"
+#include "identitynames.h"
 #include "pages.h"
 
+#include <QDate>
 #include <QDir>
 #include <QImage>
 #include <QProcess>
@@ -13,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <functional>
 
 namespace {
 
@@ -87,7 +90,7 @@ QList<pages::Catalog> catalogs() {
 bool onlyTemplateMarkup(const QByteArray& page, QString* stray) {
     static const QRegularExpression tag(QStringLiteral(
         "<(!DOCTYPE html>|/?(html|head|meta|title|link|body|nav|section|h1|h2|h3|p|div|span|small|"
-        "code|ul|ol|li|hr|a|img|form|input|button|strong|footer|dl|dt|dd)[ >])"));
+        "code|ul|ol|li|hr|a|img|form|input|button|strong|header|footer|dl|dt|dd)[ >])"));
     const QString text = QString::fromUtf8(page);
     for (qsizetype at = text.indexOf(u'<'); at >= 0; at = text.indexOf(u'<', at + 1)) {
         if (!tag.match(text, at, QRegularExpression::NormalMatch,
@@ -268,6 +271,13 @@ private Q_SLOTS:
         }
         add("no such page", pages::noSuchPage());
         add("an action followed in a browser", pages::actionElsewhere());
+        const pages::Framing framing({true, [] {
+                                          return QDate(2026, 1, 2);
+                                      }});
+        const knowledge::Answer visitors{extension, {format(100, true)}, false};
+        add("a visitor's compact page", pages::compact(visitors, {}));
+        add("a visitor's full page", pages::full(visitors, {}));
+        add("about", pages::about());
     }
 
     void everyPageIsTemplateMarkupOnly() {
@@ -358,6 +368,72 @@ private Q_SLOTS:
         for (const bool isPublic : {false, true}) {
             QCOMPARE(icons::resolve(address.toLatin1(), themes, *catalog, isPublic), debian.icon);
         }
+    }
+
+    // A visitor's page says whose it is, where its facts come from and how
+    // old they are, and leads to the about page; the pane's page stays light.
+    void framedForItsReader_data() {
+        QTest::addColumn<bool>("forVisitors");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<bool>("footer");
+        enum { Compact, Full, Home, NotFound, About };
+        QTest::newRow("visitor, lookup page") << true << int(Compact) << true;
+        QTest::newRow("visitor, full page") << true << int(Full) << true;
+        QTest::newRow("visitor, home") << true << int(Home) << true;
+        QTest::newRow("visitor, nothing found") << true << int(NotFound) << true;
+        QTest::newRow("visitor, about page") << true << int(About) << true;
+        QTest::newRow("the app's full page") << false << int(Full) << true;
+        QTest::newRow("the pane's page") << false << int(Compact) << false;
+    }
+
+    void framedForItsReader() {
+        QFETCH(bool, forVisitors);
+        QFETCH(int, page);
+        QFETCH(bool, footer);
+        const pages::Framing framing({forVisitors, [] {
+                                          return QDate(2026, 1, 2);
+                                      }});
+        const knowledge::Answer answer{QStringLiteral("tdoc"), {wordDocument()}, !forVisitors};
+        const QByteArray made = QList<std::function<QByteArray()>>{
+            [&] { return pages::compact(answer, {}); }, [&] { return pages::full(answer, {}); },
+            [&] { return pages::home(forVisitors); },
+            [&] { return pages::notFound(QStringLiteral("qq"), {}, false); },
+            [] {
+                return pages::about();
+            }}[page]();
+        const QByteArray name = identity::names::applicationTitle;
+        QCOMPARE(made.contains("<a class=\"brand\" href=\"/\">" + name + "</a>"), footer);
+        QCOMPARE(made.contains("<footer>"), footer);
+        QCOMPARE(made.contains("资料日期：2026年1月2日"), footer);
+        QCOMPARE(made.contains("href=\"/about.html\""), footer);
+        QCOMPARE(made.contains(identity::names::company), forVisitors);
+        if (footer) {
+            QVERIFY(made.contains("MIME 类型数据库"));
+        }
+    }
+
+    // A software centre's link says what it is, only where there is no 安装
+    // button beside it, and never for a program no software centre knows.
+    void softwareCentreLink_data() {
+        QTest::addColumn<bool>("machine");
+        QTest::addColumn<bool>("inCatalog");
+        QTest::addColumn<int>("links");
+        QTest::newRow("visitor, a catalog's program") << false << true << 2;
+        QTest::newRow("visitor, a command-line tool the catalog lacks") << false << false << 0;
+        QTest::newRow("the app's page, beside 安装") << true << true << 0;
+    }
+
+    void softwareCentreLink() {
+        QFETCH(bool, machine);
+        QFETCH(bool, inCatalog);
+        QFETCH(int, links);
+        knowledge::Format format = wordDocument();
+        for (catalog::Program& program : format.installable) {
+            program.inCatalog = inCatalog;
+        }
+        const QByteArray page = pages::full({QStringLiteral("tdoc"), {format}, machine}, {});
+        QCOMPARE(page.count("href=\"appstream://"), links);
+        QCOMPARE(page.count(">在 Linux 软件中心中打开</a>"), links);
     }
 
     void styleSheetIsServed() {

@@ -365,10 +365,15 @@ void TestSiteRanking::lookups_data() {
         << QStringList{"/filefound/exe.html", "/filefound/msi.html", "/filefound/apk.html",
                        "/filefound/xapk.html"}
         << QStringList{};
-    // The catalog's summary is English; its categories say what it is.
+    // The catalog's summary is English; its categories say what it is, and
+    // the full page keeps the catalog's own line small below; the pane does not.
     QTest::newRow("a program's line in Chinese")
         << QByteArray("/soso/wps.htm") << 200
-        << QStringList{"<strong>LibreOffice Writer</strong></p><p>文字处理软件</p>"}
+        << QStringList{"<strong>LibreOffice Writer</strong></p><p>文字处理软件</p>"
+                       "<p class=\"muted\" lang=\"en\">A test program</p>"}
+        << QStringList{};
+    QTest::newRow("a program's line in Chinese, in the pane")
+        << QByteArray("/filefound/wps.html") << 200 << QStringList{"LibreOffice Writer"}
         << QStringList{"A test program"};
     QTest::newRow("bracket pattern expanded")
         << QByteArray("/soso/qvx2.htm") << 200

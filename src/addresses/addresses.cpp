@@ -128,6 +128,9 @@ Asked fixedAsked(QByteArrayView path) {
     if (path == "/style.css") {
         return Asked::Style;
     }
+    if (path == aboutPath) {
+        return Asked::About;
+    }
     if (path.startsWith("/icons/")) {
         return Asked::Icon;
     }

@@ -34,6 +34,8 @@ inline constexpr char typeField[] = "type";
 inline constexpr char noticeField[] = "notice";
 // The forum's and the site's home: "/".
 QString rootPath();
+// The page that says what the site is.
+inline constexpr char aboutPath[] = "/about.html";
 
 // Whether a text has the form of a media type, "top/sub" in HTTP's token
 // characters, and so cannot carry a sentence of someone else's.
@@ -45,6 +47,7 @@ bool isMediaType(QStringView text);
 enum class Asked {
     Home,      // "/"
     Style,     // "/style.css"
+    About,     // "/about.html", what the site is
     Icon,      // "/icons/..."
     SearchBox, // "/search?ext=<text>", the search box's form
     Lookup,    // a lookup page, compact or full

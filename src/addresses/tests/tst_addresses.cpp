@@ -176,6 +176,7 @@ void TestAddresses::requestsAreReadOnce_data() {
     };
     row("home", "/", "", Asked::Home, {});
     row("style", "/style.css", "", Asked::Style, {});
+    row("about", "/about.html", "", Asked::About, {});
     row("icon", "/icons/program/a.png", "", Asked::Icon, {});
     row("action", "/action/open", "program=a.desktop", Asked::Action, {});
     row("search box, blanks as plus", "/search", "ext=tar+gz%E6%96%87", Asked::SearchBox,
