@@ -118,7 +118,7 @@ std::optional<FileFinding> fileFinding(const Request& request) {
 Site::Site(const Options& options)
     : m_port(options.port)
     , m_public(options.isPublic)
-    , m_sources({options.catalogDir, options.cache, options.watch}) {}
+    , m_sources(options) {}
 
 Site::~Site() = default;
 

@@ -22,10 +22,17 @@ class Watcher;
 // that depends on it at once, and nothing of it outlives the site.
 class Sources {
 public:
+    // How a site is set up, the one type for the site and its sources: the
+    // sources read what they are made from and whether to keep and watch it,
+    // the site whom it answers.
     struct Options {
+        int port = 0;       // only requests addressed to it are answered
         QString catalogDir; // empty: the system's software catalog
         bool cache = true;  // keep whole pages until their sources change
         bool watch = true;  // notice those changes (tests of pages alone need not)
+        // A public site shows only what does not describe this machine, to anyone
+        // under any host name.
+        bool isPublic = false;
     };
 
     explicit Sources(const Options& options);
