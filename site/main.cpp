@@ -26,7 +26,11 @@
 
 namespace {
 
-constexpr int defaultPort = 47380;
+// The port is written once, in the top CMakeLists.txt; the help text spells it.
+constexpr int defaultPort = QUELVIX_DEFAULT_PORT;
+#define QUELVIX_TEXT_OF(number) #number
+#define QUELVIX_TEXT(number) QUELVIX_TEXT_OF(number)
+#define DEFAULT_PORT_TEXT QUELVIX_TEXT(QUELVIX_DEFAULT_PORT)
 
 // Every open connection is a descriptor: the soft limit, often 1024, would
 // turn clients away long before the connection limit does.
@@ -163,8 +167,8 @@ const Option options[] = {
     {{"v", "version"}, {}, {"显示版本并退出。", "Show the version and exit."}},
     {{"port"},
      {"端口", "port"},
-     {"在 <端口> 上监听（默认 47380；0 为任一空闲端口，启动时打印）。",
-      "Listen on <port> (default 47380; 0: any free port, printed at start)."}},
+     {"在 <端口> 上监听（默认 " DEFAULT_PORT_TEXT "；0 为任一空闲端口，启动时打印）。",
+      "Listen on <port> (default " DEFAULT_PORT_TEXT "; 0: any free port, printed at start)."}},
     {{"catalog"},
      {"目录", "dir"},
      {"从 <目录>（含 yaml/ 和 icons/）读软件目录，不读系统的。",
