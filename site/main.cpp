@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "exporter.h"
 #include "formats/owndata.h"
 #include "http.h"
@@ -246,26 +247,6 @@ void addOptions(QCommandLineParser* parser) {
     }
 }
 
-// The parser's own messages are in English; each kind is said again here.
-QString parseError(const QCommandLineParser& parser) {
-    QStringList unknown;
-    for (const QString& name : parser.unknownOptionNames()) {
-        unknown << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
-    }
-    if (!unknown.isEmpty()) {
-        return say("未知选项 %1", "unknown option %1").arg(unknown.join(QStringLiteral(", ")));
-    }
-    const QString error = parser.errorText();
-    const QString option = error.section(QLatin1Char('\''), 1, 1);
-    if (error.startsWith(QLatin1String("Missing value"))) {
-        return say("%1 后面缺少取值", "%1 needs a value").arg(option);
-    }
-    if (error.startsWith(QLatin1String("Unexpected value"))) {
-        return say("%1 不带取值", "%1 takes no value").arg(option);
-    }
-    return error;
-}
-
 // While the site is about to start over: the person's page asks again in a
 // second, when the site answers afresh.
 http::Response restarting() {
@@ -330,7 +311,7 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     addOptions(&parser);
     if (!parser.parse(QCoreApplication::arguments())) {
-        return usageError(parseError(parser));
+        return usageError(identity::commandLineRefusal(parser, readsChinese()));
     }
     if (parser.isSet(QStringLiteral("help"))) {
         std::printf("%s", qPrintable(helpText()));
