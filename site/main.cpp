@@ -278,7 +278,7 @@ int usageError(ReadyLine& readyLine, const QString& why) {
 
 // A site that starts over has no starter waiting and no longer holds the
 // pipe: it is started without --ready-fd.
-void keepArgumentsForRestart(int argc, char* argv[]) {
+restart::Restarter restarterFor(int argc, char* argv[]) {
     std::vector<char*> kept;
     for (int i = 0; i < argc; ++i) {
         const std::string_view argument(argv[i]);
@@ -288,8 +288,16 @@ void keepArgumentsForRestart(int argc, char* argv[]) {
             kept.push_back(argv[i]);
         }
     }
-    restart::keepArguments(int(kept.size()), kept.data());
+    return restart::Restarter(int(kept.size()), kept.data());
 }
+
+// What main makes before anything else, for the rooms it wires.
+struct Start {
+    std::vector<int> inherited; // listening sockets a restart handed on
+    restart::Restarter& restarter;
+    mimedirs::DataDirs& dataDirs;
+    const OwnExecutable& executable;
+};
 
 // What the command line asks for, once read.
 struct Settings {
@@ -367,23 +375,26 @@ QString readValues(const QCommandLineParser& parser, Settings* settings) {
 }
 
 // The pages written out as files, for a public site; no server runs.
-int exportPages(const Settings& settings, const std::vector<int>& inherited) {
+int exportPages(const Settings& settings, const Start& start) {
     qCInfo(lcExport, "导出公开页面到 %s，%d 个线程", qUtf8Printable(settings.exportDir),
            settings.exporting.jobs);
-    for (const int fd : inherited) {
+    for (const int fd : start.inherited) {
         close(fd);
     }
-    routes::Site site(
-        {.catalogDir = settings.catalogDir, .cache = false, .watch = false, .isPublic = true});
+    routes::Site site({.catalogDir = settings.catalogDir,
+                       .cache = false,
+                       .watch = false,
+                       .isPublic = true,
+                       .dataDirs = &start.dataDirs});
     return exporter::exportTo(settings.exportDir, settings.exporting, site);
 }
 
 // A request may make GLib or Qt read a MIME database again: it is checked
 // first. While a restart is coming nothing is read any more.
-http::Handler answering(routes::Site& site) {
-    return [&site](const http::Request& request) {
-        mimedirs::beforeReading();
-        return restart::isUnderway() ? restarting() : site.respond(request);
+http::Handler answering(routes::Site& site, mimedirs::DataDirs& dataDirs) {
+    return [&site, &dataDirs](const http::Request& request) {
+        dataDirs.beforeReading();
+        return dataDirs.restarter().isUnderway() ? restarting() : site.respond(request);
     };
 }
 
@@ -414,35 +425,35 @@ void announce(int port, const http::Limits& limits, ReadyLine& readyLine) {
 }
 
 // Serves until told to stop (see waitForStop).
-int serve(const Settings& settings, const std::vector<int>& inherited, ReadyLine& readyLine,
-          const OwnExecutable& executable) {
+int serve(const Settings& settings, const Start& start, ReadyLine& readyLine) {
     sigset_t stopSignals;
     blockStopSignals(&stopSignals);
     // QUELVIX_SITE_CACHE=0 builds every page afresh, for measuring what the cache saves.
     routes::Site site({.port = settings.port,
                        .catalogDir = settings.catalogDir,
                        .cache = qgetenv("QUELVIX_SITE_CACHE") != "0",
-                       .isPublic = settings.isPublic});
+                       .isPublic = settings.isPublic,
+                       .dataDirs = &start.dataDirs});
     http::Limits limits = limitsForThisMachine();
     // A public site tells nothing about this machine, so anyone may ask it.
     limits.anyUser = settings.isPublic;
-    http::Server server(answering(site), limits);
+    http::Server server(answering(site, start.dataDirs), limits);
     errno = 0;
-    const int bound = server.listen(settings.port, inherited);
+    const int bound = server.listen(settings.port, start.inherited);
     site.setPort(bound);
     if (bound < 0) {
         return cannotListen(settings.port, errno, readyLine);
     }
-    restart::keepPort(bound);
-    restart::keepListening(server.listeningSockets());
+    start.restarter.keepPort(bound);
+    start.restarter.keepListening(server.listeningSockets());
     site.sources().warmUp();
     announce(bound, limits, readyLine);
-    waitForStop(stopSignals, settings.idleLimit, site, executable);
+    waitForStop(stopSignals, settings.idleLimit, site, start.executable);
     return 0;
 }
 
 // Reads the command line and serves or exports as it asks.
-int run(const std::vector<int>& inherited, const OwnExecutable& executable) {
+int run(const Start& start) {
     ReadyLine readyLine;
     QCommandLineParser parser;
     addOptions(&parser);
@@ -464,23 +475,23 @@ int run(const std::vector<int>& inherited, const OwnExecutable& executable) {
     }
     chooseLogDetail(parser);
     knowledge::useSimplifiedChinese();
-    return settings.exports ? exportPages(settings, inherited)
-                            : serve(settings, inherited, readyLine, executable);
+    return settings.exports ? exportPages(settings, start) : serve(settings, start, readyLine);
 }
 
 } // namespace
 
 int main(int argc, char* argv[]) {
     // Before any thread or child: nothing else may inherit it.
-    const std::vector<int> inherited = restart::takeListening();
+    std::vector<int> inherited = restart::takeListening();
     sitelog::setUp();
+    restart::Restarter restarter = restarterFor(argc, argv);
     // Before anything reads the XDG data directories; the site's own format
     // table first, so that its cache is checked too.
     owndata::putFirst();
-    mimedirs::leaveOutDamaged();
+    mimedirs::DataDirs dataDirs(restarter);
+    dataDirs.leaveOutDamaged();
     std::signal(SIGPIPE, SIG_IGN);
-    keepArgumentsForRestart(argc, argv);
     const OwnExecutable executable;
     QCoreApplication app(argc, argv);
-    return run(inherited, executable);
+    return run({std::move(inherited), restarter, dataDirs, executable});
 }

@@ -15,6 +15,9 @@
 #include <vector>
 
 class Watcher;
+namespace mimedirs {
+class DataDirs;
+}
 
 // Everything the site's pages are worked out from, and everything kept of
 // it: the MIME database, GIO's programs, the software catalog, the icon
@@ -33,6 +36,9 @@ public:
         // A public site shows only what does not describe this machine, to anyone
         // under any host name.
         bool isPublic = false;
+        // The data directories as the MIME guard keeps them, checked before
+        // the databases are read; none: read as they are, and not watched.
+        mimedirs::DataDirs* dataDirs = nullptr;
     };
 
     explicit Sources(const Options& options);
@@ -68,6 +74,7 @@ private:
     distribution::Installed m_packages;
     knowledge::Knowledge m_knowledge{{m_mime, m_extensions, m_installed, m_packages, m_icons}};
     PageCache m_pages;
+    mimedirs::DataDirs* const m_dataDirs;
     std::vector<std::thread> m_warming;
     std::unique_ptr<Watcher> m_watcher; // last: it calls on everything above
 };
