@@ -35,7 +35,23 @@ import time
 from Xlib import X, XK, display
 from Xlib.ext import xtest
 
-LOOKUP_PORT = 47380
+
+
+def lookup_port(build):
+    """The port of the lookup root the app was built with (LOOKUP_SITE in the
+    build's CMake cache, whose default port the top CMakeLists.txt sets)."""
+    with open(os.path.join(build, "CMakeCache.txt")) as cache:
+        for line in cache:
+            if line.startswith("LOOKUP_SITE:"):
+                root = line.split("=", 1)[1].strip()
+                host = root.split("://", 1)[1]
+                if ":" in host.rsplit("]", 1)[-1]:
+                    return int(host.rsplit(":", 1)[1])
+                return 443 if root.startswith("https://") else 80
+    raise SystemExit(f"no LOOKUP_SITE in {build}/CMakeCache.txt")
+
+
+LOOKUP_PORT = None  # set from the build in main
 PAGE = ("<!doctype html><html lang=zh-CN><meta charset=utf-8><title>.pdf</title>"
         "<body style='margin:0;background:#fff;color:#000;font:bold 40px sans-serif'>"
         "<p>.pdf 便携式文档格式</p><p>application/pdf</p>").encode()
@@ -342,7 +358,9 @@ def rounds(run):
 
 
 def main():
+    global LOOKUP_PORT
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
+    LOOKUP_PORT = lookup_port(build)
     runs = int(sys.argv[2]) if len(sys.argv) > 2 else 10
     programs = {  # command, main window title
         "app": ([f"{build}/bin/quelvix"], "ZorvQuelvix 2.0"),

@@ -11,6 +11,10 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 out=$root/docs
+# The lookup root's port as the app was built with it (the top CMakeLists.txt
+# sets its default).
+port=$(sed -n 's|^LOOKUP_SITE:[A-Z]*=.*:\([0-9][0-9]*\)$|\1|p' "$build/CMakeCache.txt")
+port=${port:-80}
 mkdir -p "$out"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     find_window() {
@@ -32,8 +36,8 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
     sleep 1
     import -window "$about" "$2/frmabout.png"
     xdotool windowfocus --sync "$about" key Escape
-    if ! (exec 3<>/dev/tcp/127.0.0.1/47380) 2>/dev/null; then
-        "$1/bin/quelvix-site" >/dev/null &
+    if ! (exec 3<>/dev/tcp/127.0.0.1/$3) 2>/dev/null; then
+        "$1/bin/quelvix-site" --port "$3" >/dev/null &
         site=$!
         sleep 1
     fi
@@ -49,5 +53,5 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
         look_up $ext "$2/lookup-$ext.png"
     done
     kill $app ${site:-}
-' sh "$build" "$out"
+' sh "$build" "$out" "$port"
 echo "wrote $out/form1.png $out/form2.png $out/frmabout.png $out/lookup*.png"

@@ -1,3 +1,4 @@
+#include "commandline.h"
 #include "exporter.h"
 #include "formats/owndata.h"
 #include "http.h"
@@ -26,7 +27,11 @@
 
 namespace {
 
-constexpr int defaultPort = 47380;
+// The port is written once, in the top CMakeLists.txt; the help text spells it.
+constexpr int defaultPort = QUELVIX_DEFAULT_PORT;
+#define QUELVIX_TEXT_OF(number) #number
+#define QUELVIX_TEXT(number) QUELVIX_TEXT_OF(number)
+#define DEFAULT_PORT_TEXT QUELVIX_TEXT(QUELVIX_DEFAULT_PORT)
 
 // Every open connection is a descriptor: the soft limit, often 1024, would
 // turn clients away long before the connection limit does.
@@ -130,8 +135,6 @@ private:
     int m_fd = -1;
 };
 
-ReadyLine readyLine;
-
 // Until SIGINT or SIGTERM, until no request came for the idle limit (if there
 // is one), or until the program file is gone, so the next lookup starts the
 // one now installed.
@@ -163,8 +166,8 @@ const Option options[] = {
     {{"v", "version"}, {}, {"显示版本并退出。", "Show the version and exit."}},
     {{"port"},
      {"端口", "port"},
-     {"在 <端口> 上监听（默认 47380；0 为任一空闲端口，启动时打印）。",
-      "Listen on <port> (default 47380; 0: any free port, printed at start)."}},
+     {"在 <端口> 上监听（默认 " DEFAULT_PORT_TEXT "；0 为任一空闲端口，启动时打印）。",
+      "Listen on <port> (default " DEFAULT_PORT_TEXT "; 0: any free port, printed at start)."}},
     {{"catalog"},
      {"目录", "dir"},
      {"从 <目录>（含 yaml/ 和 icons/）读软件目录，不读系统的。",
@@ -242,26 +245,6 @@ void addOptions(QCommandLineParser* parser) {
     }
 }
 
-// The parser's own messages are in English; each kind is said again here.
-QString parseError(const QCommandLineParser& parser) {
-    QStringList unknown;
-    for (const QString& name : parser.unknownOptionNames()) {
-        unknown << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
-    }
-    if (!unknown.isEmpty()) {
-        return say("未知选项 %1", "unknown option %1").arg(unknown.join(QStringLiteral(", ")));
-    }
-    const QString error = parser.errorText();
-    const QString option = error.section(QLatin1Char('\''), 1, 1);
-    if (error.startsWith(QLatin1String("Missing value"))) {
-        return say("%1 后面缺少取值", "%1 needs a value").arg(option);
-    }
-    if (error.startsWith(QLatin1String("Unexpected value"))) {
-        return say("%1 不带取值", "%1 takes no value").arg(option);
-    }
-    return error;
-}
-
 // While the site is about to start over: the person's page asks again in a
 // second, when the site answers afresh.
 http::Response restarting() {
@@ -287,7 +270,7 @@ void chooseLogDetail(const QCommandLineParser& parser) {
     }
 }
 
-int usageError(const QString& why) {
+int usageError(ReadyLine& readyLine, const QString& why) {
     readyLine.failed(why);
     std::fprintf(stderr, "quelvix-site: %s\n\n%s", qPrintable(why), qPrintable(helpText()));
     return 2;
@@ -295,7 +278,7 @@ int usageError(const QString& why) {
 
 // A site that starts over has no starter waiting and no longer holds the
 // pipe: it is started without --ready-fd.
-void keepArgumentsForRestart(int argc, char* argv[]) {
+restart::Restarter restarterFor(int argc, char* argv[]) {
     std::vector<char*> kept;
     for (int i = 0; i < argc; ++i) {
         const std::string_view argument(argv[i]);
@@ -305,28 +288,177 @@ void keepArgumentsForRestart(int argc, char* argv[]) {
             kept.push_back(argv[i]);
         }
     }
-    restart::keepArguments(int(kept.size()), kept.data());
+    return restart::Restarter(int(kept.size()), kept.data());
 }
 
-} // namespace
+// What main makes before anything else, for the rooms it wires.
+struct Start {
+    std::vector<int> inherited; // listening sockets a restart handed on
+    restart::Restarter& restarter;
+    mimedirs::DataDirs& dataDirs;
+    const OwnExecutable& executable;
+};
 
-int main(int argc, char* argv[]) {
-    // Before any thread or child: nothing else may inherit it.
-    const std::vector<int> inherited = restart::takeListening();
-    sitelog::setUp();
-    // Before anything reads the XDG data directories; the site's own format
-    // table first, so that its cache is checked too.
-    owndata::putFirst();
-    mimedirs::leaveOutDamaged();
-    std::signal(SIGPIPE, SIG_IGN);
-    keepArgumentsForRestart(argc, argv);
-    const OwnExecutable executable;
+// What the command line asks for, once read.
+struct Settings {
+    int port = defaultPort;
+    std::chrono::seconds idleLimit{0}; // none: run until stopped
+    QString catalogDir;
+    bool isPublic = false;
+    bool exports = false; // else serve
+    QString exportDir;
+    exporter::Options exporting;
+};
 
-    QCoreApplication app(argc, argv);
+// Why the command line cannot be served, or nothing when it can; the ready
+// line is taken here, so that every later refusal reaches its starter too.
+QString refusal(const QCommandLineParser& parser, ReadyLine& readyLine) {
+    const auto isSet = [&parser](const char* name) {
+        return parser.isSet(QLatin1String(name));
+    };
+    if (isSet("ready-fd") && !readyLine.take(parser.value(QStringLiteral("ready-fd")))) {
+        return say("--ready-fd 须是一个可写的管道的描述符",
+                   "--ready-fd takes the number of a pipe open for writing");
+    }
+    if (isSet("ready-fd") && isSet("export")) {
+        return say("--ready-fd 只用于提供页面，不用于导出",
+                   "--ready-fd is for serving, not for an export");
+    }
+    if (isSet("public-root") && !isSet("export")) {
+        return say("--public-root 只用于导出（--export）",
+                   "--public-root is for an export (--export)");
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return say("不接受参数 %1", "unexpected argument %1")
+            .arg(parser.positionalArguments().join(QLatin1Char(' ')));
+    }
+    return {};
+}
+
+// What an export is asked for, or why it is refused.
+QString readExportValues(const QCommandLineParser& parser, Settings* settings) {
+    exporter::Options& exporting = settings->exporting;
+    exporting.jobs = parser.isSet(QStringLiteral("jobs"))
+                         ? parser.value(QStringLiteral("jobs")).toInt()
+                         : int(std::max(1u, std::thread::hardware_concurrency()));
+    if (exporting.jobs < 1 || exporting.jobs > 256) {
+        return say("--jobs 须是 1 到 256 的数", "--jobs takes a number from 1 to 256");
+    }
+    exporting.chinese = readsChinese();
+    return parser.isSet(QStringLiteral("public-root"))
+               ? publication::parseRoot(parser.value(QStringLiteral("public-root")), readsChinese(),
+                                        &exporting.publicRoot)
+               : QString();
+}
+
+// The values of the options, or why one is refused.
+QString readValues(const QCommandLineParser& parser, Settings* settings) {
+    bool ok = true;
+    if (parser.isSet(QStringLiteral("port"))) {
+        settings->port = parser.value(QStringLiteral("port")).toInt(&ok);
+    }
+    if (!ok || settings->port < 0 || settings->port > 65535) {
+        return say("端口须是 0 到 65535 的数", "the port must be a number from 0 to 65535");
+    }
+    if (parser.isSet(QStringLiteral("exit-when-idle"))) {
+        settings->idleLimit =
+            std::chrono::seconds(parser.value(QStringLiteral("exit-when-idle")).toInt(&ok));
+        if (!ok || settings->idleLimit.count() < 1) {
+            return say("--exit-when-idle 须是秒数", "--exit-when-idle takes a number of seconds");
+        }
+    }
+    settings->catalogDir = parser.value(QStringLiteral("catalog"));
+    settings->isPublic = parser.isSet(QStringLiteral("public"));
+    settings->exports = parser.isSet(QStringLiteral("export"));
+    settings->exportDir = parser.value(QStringLiteral("export"));
+    return settings->exports ? readExportValues(parser, settings) : QString();
+}
+
+// The pages written out as files, for a public site; no server runs.
+int exportPages(const Settings& settings, const Start& start) {
+    qCInfo(lcExport, "导出公开页面到 %s，%d 个线程", qUtf8Printable(settings.exportDir),
+           settings.exporting.jobs);
+    for (const int fd : start.inherited) {
+        close(fd);
+    }
+    routes::Site site({.catalogDir = settings.catalogDir,
+                       .cache = false,
+                       .watch = false,
+                       .isPublic = true,
+                       .dataDirs = &start.dataDirs});
+    return exporter::exportTo(settings.exportDir, settings.exporting, site);
+}
+
+// A request may make GLib or Qt read a MIME database again: it is checked
+// first. While a restart is coming nothing is read any more.
+http::Handler answering(routes::Site& site, mimedirs::DataDirs& dataDirs) {
+    return [&site, &dataDirs](const http::Request& request) {
+        dataDirs.beforeReading();
+        return dataDirs.restarter().isUnderway() ? restarting() : site.respond(request);
+    };
+}
+
+int cannotListen(int port, int error, ReadyLine& readyLine) {
+    QString why = say("无法在 127.0.0.1:%1 上监听", "cannot listen on 127.0.0.1:%1").arg(port);
+    if (error != 0) {
+        why += say("：", ": ") + QString::fromLocal8Bit(std::strerror(error));
+    }
+    readyLine.failed(why);
+    std::fprintf(stderr, "quelvix-site: %s\n", qPrintable(why));
+    return 1;
+}
+
+void announce(int port, const http::Limits& limits, ReadyLine& readyLine) {
+    qCInfo(lcSite, "%s",
+           qUtf8Printable(say("已启动：版本 %1，端口 %2，%3", "started: version %1, port %2, %3")
+                              .arg(QStringLiteral(QUELVIX_VERSION), QString::number(port),
+                                   limits.anyUser ? say("公开站点，应答任何人",
+                                                        "public site, answering anyone")
+                                                  : say("本机站点，只应答本用户",
+                                                        "local site, answering this user only"))));
+    // The address last on the line: whoever starts the site reads it from there.
+    std::printf("%s\n", qPrintable(say("查询站点地址：http://127.0.0.1:%1",
+                                       "listening on http://127.0.0.1:%1")
+                                       .arg(port)));
+    std::fflush(stdout);
+    readyLine.ready(port);
+}
+
+// Serves until told to stop (see waitForStop).
+int serve(const Settings& settings, const Start& start, ReadyLine& readyLine) {
+    sigset_t stopSignals;
+    blockStopSignals(&stopSignals);
+    // QUELVIX_SITE_CACHE=0 builds every page afresh, for measuring what the cache saves.
+    routes::Site site({.port = settings.port,
+                       .catalogDir = settings.catalogDir,
+                       .cache = qgetenv("QUELVIX_SITE_CACHE") != "0",
+                       .isPublic = settings.isPublic,
+                       .dataDirs = &start.dataDirs});
+    http::Limits limits = limitsForThisMachine();
+    // A public site tells nothing about this machine, so anyone may ask it.
+    limits.anyUser = settings.isPublic;
+    http::Server server(answering(site, start.dataDirs), limits);
+    errno = 0;
+    const int bound = server.listen(settings.port, start.inherited);
+    site.setPort(bound);
+    if (bound < 0) {
+        return cannotListen(settings.port, errno, readyLine);
+    }
+    start.restarter.keepPort(bound);
+    start.restarter.keepListening(server.listeningSockets());
+    site.sources().warmUp();
+    announce(bound, limits, readyLine);
+    waitForStop(stopSignals, settings.idleLimit, site, start.executable);
+    return 0;
+}
+
+// Reads the command line and serves or exports as it asks.
+int run(const Start& start) {
+    ReadyLine readyLine;
     QCommandLineParser parser;
     addOptions(&parser);
     if (!parser.parse(QCoreApplication::arguments())) {
-        return usageError(parseError(parser));
+        return usageError(readyLine, identity::commandLineRefusal(parser, readsChinese()));
     }
     if (parser.isSet(QStringLiteral("help"))) {
         std::printf("%s", qPrintable(helpText()));
@@ -336,116 +468,30 @@ int main(int argc, char* argv[]) {
         std::printf("quelvix-site %s\n", QUELVIX_VERSION);
         return 0;
     }
-    if (parser.isSet(QStringLiteral("ready-fd")) &&
-        !readyLine.take(parser.value(QStringLiteral("ready-fd")))) {
-        return usageError(say("--ready-fd 须是一个可写的管道的描述符",
-                              "--ready-fd takes the number of a pipe open for writing"));
-    }
-    if (parser.isSet(QStringLiteral("ready-fd")) && parser.isSet(QStringLiteral("export"))) {
-        return usageError(say("--ready-fd 只用于提供页面，不用于导出",
-                              "--ready-fd is for serving, not for an export"));
-    }
-    if (parser.isSet(QStringLiteral("public-root")) && !parser.isSet(QStringLiteral("export"))) {
-        return usageError(say("--public-root 只用于导出（--export）",
-                              "--public-root is for an export (--export)"));
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        return usageError(say("不接受参数 %1", "unexpected argument %1")
-                              .arg(parser.positionalArguments().join(QLatin1Char(' '))));
-    }
-    bool ok = false;
-    const int port = (parser.isSet(QStringLiteral("port")) ? parser.value(QStringLiteral("port"))
-                                                           : QString::number(defaultPort))
-                         .toInt(&ok);
-    if (!ok || port < 0 || port > 65535) {
-        return usageError(
-            say("端口须是 0 到 65535 的数", "the port must be a number from 0 to 65535"));
-    }
-    std::chrono::seconds idleLimit{0};
-    if (parser.isSet(QStringLiteral("exit-when-idle"))) {
-        idleLimit = std::chrono::seconds(parser.value(QStringLiteral("exit-when-idle")).toInt(&ok));
-        if (!ok || idleLimit.count() < 1) {
-            return usageError(
-                say("--exit-when-idle 须是秒数", "--exit-when-idle takes a number of seconds"));
-        }
+    Settings settings;
+    if (QString why = refusal(parser, readyLine);
+        !why.isEmpty() || !(why = readValues(parser, &settings)).isEmpty()) {
+        return usageError(readyLine, why);
     }
     chooseLogDetail(parser);
     knowledge::useSimplifiedChinese();
-    const QString catalogDir = parser.value(QStringLiteral("catalog"));
-    if (parser.isSet(QStringLiteral("export"))) {
-        const int jobs = parser.isSet(QStringLiteral("jobs"))
-                             ? parser.value(QStringLiteral("jobs")).toInt()
-                             : int(std::max(1u, std::thread::hardware_concurrency()));
-        if (jobs < 1 || jobs > 256) {
-            return usageError(
-                say("--jobs 须是 1 到 256 的数", "--jobs takes a number from 1 to 256"));
-        }
-        QUrl publicRoot;
-        if (const QString refused =
-                parser.isSet(QStringLiteral("public-root"))
-                    ? publication::parseRoot(parser.value(QStringLiteral("public-root")),
-                                             readsChinese(), &publicRoot)
-                    : QString();
-            !refused.isEmpty()) {
-            return usageError(refused);
-        }
-        qCInfo(lcExport, "导出公开页面到 %s，%d 个线程",
-               qUtf8Printable(parser.value(QStringLiteral("export"))), jobs);
-        for (const int fd : inherited) {
-            close(fd);
-        }
-        routes::Site site(
-            {.catalogDir = catalogDir, .cache = false, .watch = false, .isPublic = true});
-        return exporter::exportTo(
-            parser.value(QStringLiteral("export")),
-            {.jobs = jobs, .chinese = readsChinese(), .publicRoot = publicRoot}, site);
-    }
+    return settings.exports ? exportPages(settings, start) : serve(settings, start, readyLine);
+}
 
-    sigset_t stopSignals;
-    blockStopSignals(&stopSignals);
-    // QUELVIX_SITE_CACHE=0 builds every page afresh, for measuring what the cache saves.
-    routes::Site site({.port = port,
-                       .catalogDir = catalogDir,
-                       .cache = qgetenv("QUELVIX_SITE_CACHE") != "0",
-                       .isPublic = parser.isSet(QStringLiteral("public"))});
-    http::Limits limits = limitsForThisMachine();
-    // A public site tells nothing about this machine, so anyone may ask it.
-    limits.anyUser = parser.isSet(QStringLiteral("public"));
-    // A request may make GLib or Qt read a MIME database again: it is checked first.
-    http::Server server(
-        [&site](const http::Request& request) {
-            mimedirs::beforeReading();
-            return restart::isUnderway() ? restarting() : site.respond(request);
-        },
-        limits);
-    errno = 0;
-    const int bound = server.listen(port, inherited);
-    site.setPort(bound);
-    if (bound < 0) {
-        QString why = say("无法在 127.0.0.1:%1 上监听", "cannot listen on 127.0.0.1:%1").arg(port);
-        if (errno != 0) {
-            why += say("：", ": ") + QString::fromLocal8Bit(std::strerror(errno));
-        }
-        readyLine.failed(why);
-        std::fprintf(stderr, "quelvix-site: %s\n", qPrintable(why));
-        return 1;
-    }
-    qCInfo(lcSite, "%s",
-           qUtf8Printable(say("已启动：版本 %1，端口 %2，%3", "started: version %1, port %2, %3")
-                              .arg(QStringLiteral(QUELVIX_VERSION), QString::number(bound),
-                                   limits.anyUser ? say("公开站点，应答任何人",
-                                                        "public site, answering anyone")
-                                                  : say("本机站点，只应答本用户",
-                                                        "local site, answering this user only"))));
-    restart::keepPort(bound);
-    restart::keepListening(server.listeningSockets());
-    site.sources().warmUp();
-    // The address last on the line: whoever starts the site reads it from there.
-    std::printf("%s\n", qPrintable(say("查询站点地址：http://127.0.0.1:%1",
-                                       "listening on http://127.0.0.1:%1")
-                                       .arg(bound)));
-    std::fflush(stdout);
-    readyLine.ready(bound);
-    waitForStop(stopSignals, idleLimit, site, executable);
-    return 0;
+} // namespace
+
+int main(int argc, char* argv[]) {
+    // Before any thread or child: nothing else may inherit it.
+    std::vector<int> inherited = restart::takeListening();
+    sitelog::setUp();
+    restart::Restarter restarter = restarterFor(argc, argv);
+    // Before anything reads the XDG data directories; the site's own format
+    // table first, so that its cache is checked too.
+    owndata::putFirst();
+    mimedirs::DataDirs dataDirs(restarter);
+    dataDirs.leaveOutDamaged();
+    std::signal(SIGPIPE, SIG_IGN);
+    const OwnExecutable executable;
+    QCoreApplication app(argc, argv);
+    return run({std::move(inherited), restarter, dataDirs, executable});
 }

@@ -10,6 +10,7 @@
 // fewest, so they spread evenly whoever accepts them.
 #include "http.h"
 #include "sitelog.h"
+#include "sockdiag.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -20,9 +21,6 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/inet_diag.h>
-#include <linux/netlink.h>
-#include <linux/sock_diag.h>
 #include <malloc.h>
 #include <microhttpd.h>
 #include <mutex>
@@ -71,142 +69,6 @@ Endpoint loopback(int family, int port) {
         endpoint.length = sizeof v6;
     }
     return endpoint;
-}
-
-// The kernel's table of sockets, asked over netlink: one small request per
-// question, instead of reading all of /proc/net/tcp for each.
-class SocketTable {
-public:
-    SocketTable()
-        : m_fd(socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG)) {}
-    ~SocketTable() {
-        if (m_fd >= 0) {
-            close(m_fd);
-        }
-    }
-    SocketTable(const SocketTable&) = delete;
-    SocketTable& operator=(const SocketTable&) = delete;
-
-    // Who owns the TCP socket that has `local` as its own address and
-    // `remote` as its peer's; nothing if there is no such live socket.
-    std::optional<uid_t> owner(const Endpoint& local, const Endpoint& remote);
-
-private:
-    std::optional<inet_diag_msg> ask(const inet_diag_req_v2& request);
-
-    int m_fd;
-    uint32_t m_sequence = 0;
-};
-
-// Sends one request for one socket; its entry, or nothing if the kernel has
-// no such socket or could not be asked.
-std::optional<inet_diag_msg> SocketTable::ask(const inet_diag_req_v2& request) {
-    struct {
-        nlmsghdr header;
-        inet_diag_req_v2 body;
-    } message{};
-    message.header.nlmsg_len = sizeof message;
-    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    message.header.nlmsg_flags = NLM_F_REQUEST;
-    message.header.nlmsg_seq = ++m_sequence;
-    message.body = request;
-    sockaddr_nl kernel{};
-    kernel.nl_family = AF_NETLINK;
-    if (m_fd < 0 || sendto(m_fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel),
-                           sizeof kernel) != ssize_t(sizeof message)) {
-        return std::nullopt;
-    }
-    alignas(nlmsghdr) char buffer[8192];
-    for (;;) {
-        const ssize_t got = recv(m_fd, buffer, sizeof buffer, 0);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return std::nullopt;
-        }
-        size_t left = size_t(got);
-        for (auto* part = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(part, left);
-             part = NLMSG_NEXT(part, left)) {
-            if (part->nlmsg_seq != m_sequence) {
-                continue; // left over from an earlier request
-            }
-            if (part->nlmsg_type != SOCK_DIAG_BY_FAMILY) {
-                return std::nullopt; // an error: no such socket
-            }
-            return *static_cast<const inet_diag_msg*>(NLMSG_DATA(part));
-        }
-    }
-}
-
-// An address in the kernel's table, in its IPv6 form: an IPv4 one as a
-// dual-stack socket holds it, ::ffff:a.b.c.d. In this form both entries a
-// dual-stack socket may have compare alike.
-std::array<__be32, 4> inV6Form(int family, const __be32 (&words)[4]) {
-    if (family == AF_INET) {
-        return {0, 0, htonl(0xffff), words[0]};
-    }
-    return {words[0], words[1], words[2], words[3]};
-}
-
-// Whether the kernel's entry is the socket asked for. A program's IPv6
-// socket connected to ::ffff:127.0.0.1 is an IPv4 connection to the kernel,
-// found by the same question, but its entry is an IPv6 one.
-bool isSocketAsked(const inet_diag_msg& found, const inet_diag_req_v2& asked) {
-    const inet_diag_sockid& id = found.id;
-    return id.idiag_sport == asked.id.idiag_sport && id.idiag_dport == asked.id.idiag_dport &&
-           inV6Form(found.idiag_family, id.idiag_src) ==
-               inV6Form(asked.sdiag_family, asked.id.idiag_src) &&
-           inV6Form(found.idiag_family, id.idiag_dst) ==
-               inV6Form(asked.sdiag_family, asked.id.idiag_dst);
-}
-
-// The question for the socket with `local` as its own address and `remote`
-// as its peer's.
-inet_diag_req_v2 questionFor(const Endpoint& local, const Endpoint& remote) {
-    inet_diag_req_v2 request{};
-    request.sdiag_family = uint8_t(local.family());
-    request.sdiag_protocol = IPPROTO_TCP;
-    request.idiag_states = ~0u;
-    request.id.idiag_sport = htons(local.port());
-    request.id.idiag_dport = htons(remote.port());
-    if (local.family() == AF_INET) {
-        request.id.idiag_src[0] = local.v4().sin_addr.s_addr;
-        request.id.idiag_dst[0] = remote.v4().sin_addr.s_addr;
-    } else {
-        std::memcpy(request.id.idiag_src, &local.v6().sin6_addr, sizeof(in6_addr));
-        std::memcpy(request.id.idiag_dst, &remote.v6().sin6_addr, sizeof(in6_addr));
-    }
-    request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-    request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-    return request;
-}
-
-// The same question asked of the IPv6 table, the addresses mapped.
-inet_diag_req_v2 asDualStack(inet_diag_req_v2 request) {
-    const std::array<__be32, 4> source = inV6Form(AF_INET, request.id.idiag_src);
-    const std::array<__be32, 4> destination = inV6Form(AF_INET, request.id.idiag_dst);
-    std::copy(source.begin(), source.end(), request.id.idiag_src);
-    std::copy(destination.begin(), destination.end(), request.id.idiag_dst);
-    request.sdiag_family = AF_INET6;
-    return request;
-}
-
-std::optional<uid_t> SocketTable::owner(const Endpoint& local, const Endpoint& remote) {
-    const inet_diag_req_v2 request = questionFor(local, remote);
-    std::optional<inet_diag_msg> found = ask(request);
-    if (!found && request.sdiag_family == AF_INET) {
-        found = ask(asDualStack(request));
-    }
-    if (!found) {
-        return std::nullopt;
-    }
-    // A closed socket waiting out its time has no owner any more, and reports
-    // root as one; the kernel may also answer with a listening socket.
-    constexpr uint8_t newSynReceived = 12;
-    const bool live = found->idiag_state != TCP_TIME_WAIT && found->idiag_state != TCP_LISTEN &&
-                      found->idiag_state != newSynReceived;
-    return live && isSocketAsked(*found, request) ? std::optional(found->idiag_uid) : std::nullopt;
 }
 
 // One accepted socket, from accept to close.
@@ -285,7 +147,7 @@ struct Worker {
     // Connections open here, and handed here but not yet taken in.
     std::atomic<int> load{0};
     bool opened = false; // whether the library took in the last one offered
-    SocketTable sockets;
+    sockdiag::Table sockets;
     Deadlines deadlines;
     Clock::time_point acceptAgainAt{};
     std::thread thread;
@@ -563,7 +425,8 @@ bool Worker::mayConnect(const Endpoint& client, const Listener& listener) {
     if (server->limits.anyUser) {
         return true;
     }
-    const std::optional<uid_t> owner = sockets.owner(client, listener.address);
+    const std::optional<uid_t> owner =
+        sockets.connectionOwner(client.raw(), listener.address.raw());
     return owner && *owner == geteuid();
 }
 

@@ -1,7 +1,6 @@
 #include "extensions.h"
 
 #include "advice.h"
-#include "remembered.h"
 
 #include <QDir>
 #include <QFile>
@@ -194,7 +193,7 @@ Index::Index(const QMimeDatabase& database)
 Index::~Index() = default;
 
 std::shared_ptr<const Table> Index::table() {
-    return m_kept.get([this] { return build(m_database); });
+    return m_kept.get(0, [this](int) { return std::make_shared<const Table>(build(m_database)); });
 }
 
 QStringList Index::typesNamed(const QString& extension) {

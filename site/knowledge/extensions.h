@@ -1,6 +1,6 @@
 #pragma once
 
-#include "remembered.h"
+#include "memo.h"
 
 #include <QMimeDatabase>
 #include <QMimeType>
@@ -44,7 +44,7 @@ private:
     std::shared_ptr<const Table> table();
 
     const QMimeDatabase& m_database;
-    Remembered<Table> m_kept;
+    Memo<int, std::shared_ptr<const Table>> m_kept; // one key: the whole table
 };
 
 } // namespace extensions

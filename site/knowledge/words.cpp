@@ -3,7 +3,6 @@
 #include "advice.h"
 #include "extensions.h"
 #include "ranking.h"
-#include "remembered.h"
 
 #include <QDir>
 #include <QFile>
@@ -181,8 +180,9 @@ QList<Found> Index::find(const QString& word, const catalog::Catalog& catalog) {
         int closeness;
         int programs;
     };
-    const std::shared_ptr<const QList<Entry>> entries =
-        m_kept.get([this] { return build(m_database, m_extensions); });
+    const std::shared_ptr<const QList<Entry>> entries = m_kept.get(0, [this](int) {
+        return std::make_shared<const QList<Entry>>(build(m_database, m_extensions));
+    });
     QList<Hit> hits;
     for (const Entry& entry : *entries) {
         const bool byKeyword = holds(entry.keywords, folded);

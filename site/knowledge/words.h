@@ -2,7 +2,7 @@
 
 #include "catalog.h"
 #include "extensions.h"
-#include "remembered.h"
+#include "memo.h"
 
 #include <QList>
 #include <QString>
@@ -41,7 +41,7 @@ public:
 private:
     const QMimeDatabase& m_database;
     extensions::Index& m_extensions;
-    Remembered<QList<Entry>> m_kept;
+    Memo<int, std::shared_ptr<const QList<Entry>>> m_kept; // one key: every entry
 };
 
 } // namespace words

@@ -60,68 +60,6 @@ size_t hashOf(const QStringList& caches) {
     return qHashRange(stamp.cbegin(), stamp.cend());
 }
 
-// Tells, for the price of one read that finds nothing, whether anything
-// happened in the databases' folders since it was last asked.
-class Changes {
-public:
-    Changes()
-        : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
-
-    bool canTell() const { return m_fd >= 0; }
-
-    // The mime folder holding each cache, and the data folder holding that,
-    // for a mime folder made or replaced; watching a folder again is free.
-    void watch(const QStringList& caches) const {
-        for (const QString& cache : caches) {
-            const QString folder = QFileInfo(cache).path();
-            add(folder, IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE |
-                            IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF);
-            add(QFileInfo(folder).path(), IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO);
-        }
-    }
-
-    bool happened() const {
-        alignas(inotify_event) char events[4096];
-        bool any = false;
-        while (read(m_fd, events, sizeof events) > 0) {
-            any = true;
-        }
-        return any;
-    }
-
-private:
-    void add(const QString& folder, uint32_t mask) const {
-        inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), mask);
-    }
-
-    int m_fd;
-};
-
-struct State {
-    State() {
-        const Given raw = given();
-        home = homeOf(raw.home);
-        dirs = dirsOf(raw.dirs);
-        caches << cacheIn(home);
-        for (const QString& dir : dirs) {
-            caches << cacheIn(dir);
-        }
-    }
-    QString home;
-    QStringList dirs;
-    QStringList caches; // the data home's first
-    QMutex lock;
-    QStringList leftOut;
-    std::atomic<size_t> checked{0};
-    Changes changes;
-    std::atomic<bool> unsettled{false};
-};
-
-State& state() {
-    static State instance;
-    return instance;
-}
-
 // Every damaged cache with what is wrong with it.
 QList<QPair<QString, QString>> damagedAmong(const QStringList& caches) {
     QList<QPair<QString, QString>> damaged;
@@ -203,81 +141,132 @@ void setOrUnset(const char* variable, const QByteArray& value) {
 }
 
 // The variables as given, with each left-out directory replaced by its view.
-void pointAwayFrom(const State& s, const Given& raw) {
-    const bool homeLeftOut = s.leftOut.contains(cacheIn(s.home));
-    setOrUnset("XDG_DATA_HOME",
-               homeLeftOut ? QFile::encodeName(viewWithoutMime(s.home)) : raw.home);
+void pointAwayFrom(const QString& home, const QStringList& givenDirs, const QStringList& leftOut,
+                   const Given& raw) {
+    const bool homeLeftOut = leftOut.contains(cacheIn(home));
+    setOrUnset("XDG_DATA_HOME", homeLeftOut ? QFile::encodeName(viewWithoutMime(home)) : raw.home);
     QStringList dirs;
-    for (const QString& dir : s.dirs) {
-        dirs << (s.leftOut.contains(cacheIn(dir)) ? viewWithoutMime(dir) : dir);
+    for (const QString& dir : givenDirs) {
+        dirs << (leftOut.contains(cacheIn(dir)) ? viewWithoutMime(dir) : dir);
     }
     setOrUnset("XDG_DATA_DIRS",
-               dirs == s.dirs ? raw.dirs : QFile::encodeName(dirs.join(QLatin1Char(':'))));
+               dirs == givenDirs ? raw.dirs : QFile::encodeName(dirs.join(QLatin1Char(':'))));
 }
 
 } // namespace
 
-void leaveOutDamaged() {
-    State& s = state();
+// Tells, for the price of one read that finds nothing, whether anything
+// happened in the databases' folders since it was last asked.
+class DataDirs::Changes {
+public:
+    Changes()
+        : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    ~Changes() {
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+    }
+    Changes(const Changes&) = delete;
+    Changes& operator=(const Changes&) = delete;
+
+    bool canTell() const { return m_fd >= 0; }
+
+    // The mime folder holding each cache, and the data folder holding that,
+    // for a mime folder made or replaced; watching a folder again is free.
+    void watch(const QStringList& caches) const {
+        for (const QString& cache : caches) {
+            const QString folder = QFileInfo(cache).path();
+            add(folder, IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE |
+                            IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF);
+            add(QFileInfo(folder).path(), IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO);
+        }
+    }
+
+    bool happened() const {
+        alignas(inotify_event) char events[4096];
+        bool any = false;
+        while (read(m_fd, events, sizeof events) > 0) {
+            any = true;
+        }
+        return any;
+    }
+
+private:
+    void add(const QString& folder, uint32_t mask) const {
+        inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), mask);
+    }
+
+    int m_fd;
+};
+
+DataDirs::DataDirs(restart::Restarter& restarter)
+    : m_restarter(restarter)
+    , m_changes(std::make_unique<Changes>()) {
+    const Given raw = given();
+    m_home = homeOf(raw.home);
+    m_dirs = dirsOf(raw.dirs);
+    m_caches << cacheIn(m_home);
+    for (const QString& dir : m_dirs) {
+        m_caches << cacheIn(dir);
+    }
+}
+
+DataDirs::~DataDirs() = default;
+
+void DataDirs::leaveOutDamaged() {
     const Given raw = given();
     qputenv(givenHomeVariable, raw.home);
     qputenv(givenDirsVariable, raw.dirs);
-    s.changes.watch(s.caches);
-    s.checked = hashOf(s.caches);
-    for (const auto& [cache, problem] : damagedAmong(s.caches)) {
+    m_changes->watch(m_caches);
+    m_checked = hashOf(m_caches);
+    for (const auto& [cache, problem] : damagedAmong(m_caches)) {
         std::fprintf(stderr, "quelvix-site: %s\n",
                      qPrintable(sitelog::say("已略过损坏的 MIME 数据库 %1（%2）",
                                              "left out the damaged MIME database %1 (%2)")
                                     .arg(cache, problem)));
-        s.leftOut << cache;
+        m_leftOut << cache;
     }
-    pointAwayFrom(s, raw);
+    pointAwayFrom(m_home, m_dirs, m_leftOut, raw);
 }
 
-QStringList cacheFiles() {
-    return state().caches;
-}
-
-void recheck() {
-    State& s = state();
-    const size_t stamp = hashOf(s.caches);
-    if (stamp == s.checked.load()) {
+void DataDirs::recheck() {
+    const size_t stamp = hashOf(m_caches);
+    if (stamp == m_checked.load()) {
         return;
     }
-    const QMutexLocker locker(&s.lock);
-    if (stamp == s.checked.load()) {
+    const QMutexLocker locker(&m_lock);
+    if (stamp == m_checked.load()) {
         return;
     }
-    const QList<QPair<QString, QString>> damaged = damagedAmong(s.caches);
+    const QList<QPair<QString, QString>> damaged = damagedAmong(m_caches);
     for (const auto& [cache, problem] : damaged) {
-        if (!s.leftOut.contains(cache)) {
-            restart::soon(
+        if (!m_leftOut.contains(cache)) {
+            m_restarter.soon(
                 sitelog::say("MIME 数据库 %1 已损坏（%2）", "the MIME database %1 is damaged (%2)")
                     .arg(cache, problem));
             return;
         }
     }
-    if (damaged.size() != s.leftOut.size()) {
-        restart::soon(
+    if (damaged.size() != m_leftOut.size()) {
+        m_restarter.soon(
             sitelog::say("略过的 MIME 数据库已修复", "a MIME database left out has been repaired"));
         return;
     }
-    s.changes.watch(s.caches);
-    s.checked = stamp;
+    m_changes->watch(m_caches);
+    m_checked = stamp;
 }
 
-void beforeReading() {
-    State& s = state();
-    if (s.changes.canTell()) {
-        if (s.changes.happened()) {
-            s.unsettled = true;
+void DataDirs::beforeReading() {
+    if (m_changes->canTell()) {
+        if (m_changes->happened()) {
+            m_unsettled = true;
         }
-        if (!s.unsettled.load()) {
+        if (!m_unsettled.load()) {
             return;
         }
     }
     recheck();
-    s.unsettled = false;
+    m_unsettled = false;
 }
 
 } // namespace mimedirs

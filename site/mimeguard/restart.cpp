@@ -31,14 +31,9 @@ constexpr auto grace = std::chrono::milliseconds(100);
 // their numbers separated by commas.
 constexpr char listeningVariable[] = "QUELVIX_SITE_LISTEN_FDS";
 
-QMutex lock;
-std::vector<std::string> arguments;
-std::vector<int> listening;
-std::atomic<bool> underway{false};
-
 // This process's environment, with the listening sockets named in it (and
 // only there: a name left from an earlier start is dropped).
-std::vector<std::string> environmentHandingOn() {
+std::vector<std::string> environmentHandingOn(const std::vector<int>& listening) {
     std::vector<std::string> environment;
     const std::string prefix = std::string(listeningVariable) + "=";
     for (char** entry = environ; *entry; ++entry) {
@@ -65,28 +60,54 @@ std::vector<char*> pointersTo(std::vector<std::string>& strings) {
     return pointers;
 }
 
-} // namespace
-
-void keepArguments(int argc, char* argv[]) {
-    const QMutexLocker locker(&lock);
-    arguments.assign(argv, argv + argc);
+// Replaces this process with a new start of the same program. It takes
+// copies of what it starts with, so it needs nothing of the Restarter, which
+// main may be destroying meanwhile.
+[[noreturn]] void startAgain(const QString& why, std::vector<std::string> arguments,
+                             const std::vector<int>& listening) {
+    std::fprintf(stderr, "quelvix-site: %s\n",
+                 qPrintable(sitelog::say("%1，重新启动", "%1; starting again").arg(why)));
+    std::fflush(stderr);
+    std::vector<std::string> environment = environmentHandingOn(listening);
+    std::vector<char*> argv = pointersTo(arguments);
+    std::vector<char*> envp = pointersTo(environment);
+    // The new start blocks what it needs itself, and opens its own files;
+    // only the listening sockets stay open.
+    sigset_t none;
+    sigemptyset(&none);
+    pthread_sigmask(SIG_SETMASK, &none, nullptr);
+    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+    for (const int fd : listening) {
+        fcntl(fd, F_SETFD, 0);
+    }
+    execve("/proc/self/exe", argv.data(), envp.data());
+    const int error = errno;
+    std::fprintf(
+        stderr, "quelvix-site: %s%s\n",
+        sitelog::readsChinese() ? "无法重新启动：" : "cannot start again: ", std::strerror(error));
+    _exit(cannotRestart);
 }
 
-void keepPort(int port) {
-    const QMutexLocker locker(&lock);
+} // namespace
+
+Restarter::Restarter(int argc, char* argv[])
+    : m_arguments(argv, argv + argc) {}
+
+void Restarter::keepPort(int port) {
+    const QMutexLocker locker(&m_lock);
     const std::string value = std::to_string(port);
     // The last --port given counts; one added by an earlier start is replaced.
-    const size_t count = arguments.size();
-    if (count >= 3 && arguments[count - 2] == "--port") {
-        arguments[count - 1] = value;
+    const size_t count = m_arguments.size();
+    if (count >= 3 && m_arguments[count - 2] == "--port") {
+        m_arguments[count - 1] = value;
     } else {
-        arguments.insert(arguments.end(), {"--port", value});
+        m_arguments.insert(m_arguments.end(), {"--port", value});
     }
 }
 
-void keepListening(const std::vector<int>& fds) {
-    const QMutexLocker locker(&lock);
-    listening = fds;
+void Restarter::keepListening(const std::vector<int>& fds) {
+    const QMutexLocker locker(&m_lock);
+    m_listening = fds;
 }
 
 std::vector<int> takeListening() {
@@ -107,43 +128,15 @@ std::vector<int> takeListening() {
     return fds;
 }
 
-void soon(const QString& why) {
-    if (underway.exchange(true)) {
-        return;
+void Restarter::soon(const QString& why) {
+    if (m_underway.exchange(true)) {
+        return; // one restart at a time
     }
-    std::thread([why] {
+    const QMutexLocker locker(&m_lock);
+    std::thread([why, arguments = m_arguments, listening = m_listening] {
         std::this_thread::sleep_for(grace);
-        now(why);
+        startAgain(why, arguments, listening);
     }).detach();
-}
-
-bool isUnderway() {
-    return underway.load();
-}
-
-void now(const QString& why) {
-    lock.lock(); // held until the process is replaced: one restart at a time
-    std::fprintf(stderr, "quelvix-site: %s\n",
-                 qPrintable(sitelog::say("%1，重新启动", "%1; starting again").arg(why)));
-    std::fflush(stderr);
-    std::vector<std::string> environment = environmentHandingOn();
-    std::vector<char*> argv = pointersTo(arguments);
-    std::vector<char*> envp = pointersTo(environment);
-    // The new start blocks what it needs itself, and opens its own files;
-    // only the listening sockets stay open.
-    sigset_t none;
-    sigemptyset(&none);
-    pthread_sigmask(SIG_SETMASK, &none, nullptr);
-    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-    for (const int fd : listening) {
-        fcntl(fd, F_SETFD, 0);
-    }
-    execve("/proc/self/exe", argv.data(), envp.data());
-    const int error = errno;
-    std::fprintf(
-        stderr, "quelvix-site: %s%s\n",
-        sitelog::readsChinese() ? "无法重新启动：" : "cannot start again: ", std::strerror(error));
-    _exit(cannotRestart);
 }
 
 } // namespace restart

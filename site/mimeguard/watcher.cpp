@@ -72,6 +72,7 @@ bool inotifyAvailable() {
 struct Watcher::Loop {
     Callbacks callbacks;
     std::function<QStringList()> catalogFiles;
+    mimedirs::DataDirs* dirs = nullptr;
     GMainContext* context = g_main_context_new();
     GMainLoop* loop = g_main_loop_new(context, FALSE);
     QStringList catalogWatched;
@@ -84,10 +85,10 @@ struct Watcher::Loop {
     std::thread thread;
 
     void pollMime() {
-        const QList<qint64> mime = filestamp::of(mimedirs::cacheFiles());
+        const QList<qint64> mime = filestamp::of(dirs->cacheFiles());
         // Nothing may read a changed database before it is checked.
-        mimedirs::recheck();
-        if (restart::isUnderway()) {
+        dirs->recheck();
+        if (dirs->restarter().isUnderway()) {
             return;
         }
         if (mime != mimeStamp) {
@@ -116,7 +117,7 @@ struct Watcher::Loop {
             programsStamp = programs;
             programsChangedAt = Clock::now();
         } else if (programsChangedAt && Clock::now() - *programsChangedAt >= programsQuiet) {
-            restart::soon(QStringLiteral("已装程序有变，而 inotify 不可用"));
+            dirs->restarter().soon(QStringLiteral("已装程序有变，而 inotify 不可用"));
         }
     }
 
@@ -148,8 +149,8 @@ struct Watcher::Loop {
         // Reading the programs reads GLib's MIME database too: the database
         // may have changed since the site started, and GLib loads it here,
         // right after it is checked, not somewhere along the list.
-        mimedirs::recheck();
-        if (!restart::isUnderway()) {
+        dirs->recheck();
+        if (!dirs->restarter().isUnderway()) {
             g_content_type_is_a("text/plain", "text/plain");
             g_list_free_full(g_app_info_get_all(), g_object_unref);
         }
@@ -165,11 +166,13 @@ struct Watcher::Loop {
     }
 };
 
-Watcher::Watcher(Callbacks callbacks, std::function<QStringList()> catalogFiles)
+Watcher::Watcher(mimedirs::DataDirs& dirs, Callbacks callbacks,
+                 std::function<QStringList()> catalogFiles)
     : m_loop(std::make_unique<Loop>()) {
+    m_loop->dirs = &dirs;
     m_loop->callbacks = std::move(callbacks);
     m_loop->catalogFiles = std::move(catalogFiles);
-    m_loop->mimeStamp = filestamp::of(mimedirs::cacheFiles());
+    m_loop->mimeStamp = filestamp::of(dirs.cacheFiles());
     m_loop->catalogWatched = m_loop->catalogFiles();
     m_loop->catalogStamp = filestamp::of(m_loop->catalogWatched);
     m_loop->thread = std::thread([loop = m_loop.get()] { loop->run(); });

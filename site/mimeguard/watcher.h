@@ -14,6 +14,10 @@
 // A changed MIME database is checked before anyone is told; where GLib cannot
 // watch the programs, their folders are polled and the site restarted when
 // they change.
+namespace mimedirs {
+class DataDirs;
+}
+
 class Watcher {
 public:
     struct Callbacks {
@@ -22,7 +26,10 @@ public:
         std::function<void()> catalogChanged;             // called on the watcher's thread
     };
 
-    Watcher(Callbacks callbacks, std::function<QStringList()> catalogFiles);
+    // The data directories' databases are checked before anyone is told of a
+    // change; they must outlive the watcher.
+    Watcher(mimedirs::DataDirs& dirs, Callbacks callbacks,
+            std::function<QStringList()> catalogFiles);
     ~Watcher();
     Watcher(const Watcher&) = delete;
     Watcher& operator=(const Watcher&) = delete;

@@ -82,7 +82,7 @@ QList<filecheck::NoticeKind> noticesOf(const QStringList& codes) {
 Site::Site(const Options& options)
     : m_port(options.port)
     , m_public(options.isPublic)
-    , m_sources({options.catalogDir, options.cache, options.watch}) {}
+    , m_sources(options) {}
 
 Site::~Site() = default;
 

@@ -12,15 +12,7 @@
 // framings it takes, and which page each address shows.
 namespace routes {
 
-struct Options {
-    int port = 0;       // only requests addressed to it are answered
-    QString catalogDir; // empty: the system's software catalog
-    bool cache = true;  // keep whole pages until their sources change
-    bool watch = true;  // notice those changes (tests of pages alone need not)
-    // A public site shows only what does not describe this machine, to anyone
-    // under any host name.
-    bool isPublic = false;
-};
+using Options = Sources::Options;
 
 class Site {
 public:

@@ -9,11 +9,13 @@
 Sources::Sources(const Options& options)
     : m_catalogDir(options.catalogDir)
     , m_catalog(catalog::Catalog::load(options.catalogDir))
-    , m_pages(options.cache) {
-    if (!options.watch) {
+    , m_pages(options.cache)
+    , m_dataDirs(options.dataDirs) {
+    if (!options.watch || !m_dataDirs) {
         return;
     }
     m_watcher = std::make_unique<Watcher>(
+        *m_dataDirs,
         Watcher::Callbacks{.programsChanged = [this] { forget("已装程序有变"); },
                            .mimeChanged = [this](const char* why) { forget(why, mimeSettling); },
                            .catalogChanged =
@@ -35,7 +37,9 @@ Sources::~Sources() {
 // file system), so they go on side by side.
 void Sources::warmUp() {
     m_warming.emplace_back([this] {
-        mimedirs::beforeReading();
+        if (m_dataDirs) {
+            m_dataDirs->beforeReading();
+        }
         m_extensions.all();
     });
     m_warming.emplace_back([this] {

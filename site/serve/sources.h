@@ -15,6 +15,9 @@
 #include <vector>
 
 class Watcher;
+namespace mimedirs {
+class DataDirs;
+}
 
 // Everything the site's pages are worked out from, and everything kept of
 // it: the MIME database, GIO's programs, the software catalog, the icon
@@ -22,10 +25,20 @@ class Watcher;
 // that depends on it at once, and nothing of it outlives the site.
 class Sources {
 public:
+    // How a site is set up, the one type for the site and its sources: the
+    // sources read what they are made from and whether to keep and watch it,
+    // the site whom it answers.
     struct Options {
+        int port = 0;       // only requests addressed to it are answered
         QString catalogDir; // empty: the system's software catalog
         bool cache = true;  // keep whole pages until their sources change
         bool watch = true;  // notice those changes (tests of pages alone need not)
+        // A public site shows only what does not describe this machine, to anyone
+        // under any host name.
+        bool isPublic = false;
+        // The data directories as the MIME guard keeps them, checked before
+        // the databases are read; none: read as they are, and not watched.
+        mimedirs::DataDirs* dataDirs = nullptr;
     };
 
     explicit Sources(const Options& options);
@@ -61,6 +74,7 @@ private:
     distribution::Installed m_packages;
     knowledge::Knowledge m_knowledge{{m_mime, m_extensions, m_installed, m_packages, m_icons}};
     PageCache m_pages;
+    mimedirs::DataDirs* const m_dataDirs;
     std::vector<std::thread> m_warming;
     std::unique_ptr<Watcher> m_watcher; // last: it calls on everything above
 };

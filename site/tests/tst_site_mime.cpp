@@ -276,7 +276,7 @@ void TestSiteMime::commandLine_data() {
         << "C" << QStringList{"--nope"} << 2 << "err"
         << QStringList{"quelvix-site: 未知选项 --nope\n", "用法：quelvix-site [选项]"};
     QTest::newRow("missing value") << "C" << QStringList{"--port"} << 2 << "err"
-                                   << QStringList{"--port 后面缺少取值", "用法："};
+                                   << QStringList{"选项 --port 缺少取值", "用法："};
     QTest::newRow("port out of range") << "C" << QStringList{"--port", "70000"} << 2 << "err"
                                        << QStringList{"端口须是 0 到 65535 的数", "用法："};
     // Standard input is the read end of a pipe: the line is never written into it.

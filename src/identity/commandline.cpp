@@ -51,30 +51,6 @@ QString dashed(const QString& name) {
     return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
 }
 
-bool isValueOption(QString name) {
-    name.remove(QRegularExpression(QStringLiteral("^-+")));
-    return std::any_of(std::begin(qtValueOptions), std::end(qtValueOptions),
-                       [&name](const char* option) { return name == QLatin1String(option); });
-}
-
-// Why the command line is refused, in the words of the usage.
-QString refusal(const QCommandLineParser& parser) {
-    if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty()) {
-        QStringList options;
-        std::transform(unknown.begin(), unknown.end(), std::back_inserter(options), dashed);
-        return QStringLiteral("未知选项 %1").arg(options.join(QStringLiteral("、")));
-    }
-    // What is left is an option without its value, or a switch given one; the
-    // parser's own message names the option between single quotes.
-    const QString option =
-        QRegularExpression(QStringLiteral("'([^']*)'")).match(parser.errorText()).captured(1);
-    if (option.isEmpty()) {
-        return QStringLiteral("无法识别的命令行");
-    }
-    return isValueOption(option) ? QStringLiteral("选项 %1 缺少取值").arg(option)
-                                 : QStringLiteral("选项 %1 不带取值").arg(option);
-}
-
 const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
 const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
 
@@ -103,6 +79,28 @@ bool parse(QCommandLineParser& parser, const QStringList& arguments) {
 
 } // namespace
 
+QString commandLineRefusal(const QCommandLineParser& parser, bool chinese) {
+    const auto say = [chinese](const char* inChinese, const char* inEnglish) {
+        return QString::fromUtf8(chinese ? inChinese : inEnglish);
+    };
+    if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty()) {
+        QStringList options;
+        std::transform(unknown.begin(), unknown.end(), std::back_inserter(options), dashed);
+        return say("未知选项 %1", "unknown option %1").arg(options.join(say("、", ", ")));
+    }
+    // What is left is an option without its value, or a switch given one; the
+    // parser's own message names the option between single quotes. It is in
+    // English: neither program has a translator installed when it parses.
+    const QString error = parser.errorText();
+    const QString option = QRegularExpression(QStringLiteral("'([^']*)'")).match(error).captured(1);
+    if (option.isEmpty()) {
+        return say("无法识别的命令行", "the command line is not understood");
+    }
+    return error.startsWith(QLatin1String("Unexpected value"))
+               ? say("选项 %1 不带取值", "option %1 takes no value").arg(option)
+               : say("选项 %1 缺少取值", "option %1 needs a value").arg(option);
+}
+
 QList<QByteArray> fileArguments(int argc, char* argv[]) {
     const QStringList arguments = decoded(argc, argv);
     QCommandLineParser parser;
@@ -128,7 +126,7 @@ QList<QByteArray> fileArguments(int argc, char* argv[]) {
 std::optional<int> answerCommandLine(int argc, char* argv[]) {
     QCommandLineParser parser;
     if (!parse(parser, decoded(argc, argv))) {
-        std::fprintf(stderr, "%s：%s\n\n%s", program, qPrintable(refusal(parser)),
+        std::fprintf(stderr, "%s：%s\n\n%s", program, qPrintable(commandLineRefusal(parser)),
                      qPrintable(usageText()));
         return 2;
     }

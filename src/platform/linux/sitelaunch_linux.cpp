@@ -1,4 +1,5 @@
 #include "common/sitelaunch.h"
+#include "sockdiag.h"
 
 #include <QFile>
 #include <QSocketNotifier>
@@ -9,11 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <linux/inet_diag.h>
-#include <linux/netlink.h>
-#include <linux/sock_diag.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <optional>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -256,40 +253,6 @@ std::optional<std::vector<Listener>> listenersInTables(quint16 port) {
     return listeners;
 }
 
-// The answers to a dump, until the kernel says it is done.
-std::optional<std::vector<Listener>> readListeners(int fd, quint16 port) {
-    std::vector<Listener> listeners;
-    alignas(nlmsghdr) char buffer[16384];
-    for (;;) {
-        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return std::nullopt;
-        }
-        int left = int(got);
-        for (auto* message = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(message, left);
-             message = NLMSG_NEXT(message, left)) {
-            if (message->nlmsg_type == NLMSG_DONE) {
-                return listeners;
-            }
-            if (message->nlmsg_type == NLMSG_ERROR ||
-                message->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
-                return std::nullopt;
-            }
-            const auto* socket = static_cast<const inet_diag_msg*>(NLMSG_DATA(message));
-            if (ntohs(socket->id.idiag_sport) != port) {
-                continue;
-            }
-            const auto* bytes = reinterpret_cast<const quint8*>(socket->id.idiag_src);
-            listeners.push_back(
-                {socket->idiag_family == AF_INET ? v4Address(bytes) : v6Address(bytes),
-                 socket->idiag_uid});
-        }
-    }
-}
-
 Holder holderAmong(const std::vector<Listener>& listeners) {
     bool ours = false;
     for (const Listener& listener : listeners) {
@@ -304,42 +267,20 @@ Holder holderAmong(const std::vector<Listener>& listeners) {
     return ours ? Holder::Us : Holder::Nobody;
 }
 
-// The listening sockets of one address family on the port, from the
-// kernel's socket diagnostics: only listeners are sent, however many
-// connections the machine holds. Nothing when the kernel will not say.
-std::optional<std::vector<Listener>> listenersOn(int family, quint16 port) {
-    const int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
-    if (fd < 0) {
+// The listeners from the kernel's socket diagnostics, as the tables' text
+// would give them.
+std::optional<std::vector<Listener>> askKernel(quint16 port) {
+    const auto found = sockdiag::Table().listeners(port);
+    if (!found) {
         return std::nullopt;
     }
-    struct {
-        nlmsghdr header;
-        inet_diag_req_v2 request;
-    } ask{};
-    ask.header.nlmsg_len = sizeof ask;
-    ask.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-    ask.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    ask.request.sdiag_family = quint8(family);
-    ask.request.sdiag_protocol = IPPROTO_TCP;
-    ask.request.idiag_states = 1u << TCP_LISTEN;
-    std::optional<std::vector<Listener>> found;
-    if (send(fd, &ask, sizeof ask, 0) == ssize_t(sizeof ask)) {
-        found = readListeners(fd, port);
+    std::vector<Listener> listeners;
+    for (const sockdiag::Listener& listener : *found) {
+        const quint8* bytes = listener.address.data();
+        listeners.push_back(
+            {listener.family == AF_INET ? v4Address(bytes) : v6Address(bytes), listener.owner});
     }
-    close(fd);
-    return found;
-}
-
-std::optional<std::vector<Listener>> askKernel(quint16 port) {
-    std::vector<Listener> all;
-    for (const int family : {AF_INET, AF_INET6}) {
-        const auto listeners = listenersOn(family, port);
-        if (!listeners) {
-            return std::nullopt;
-        }
-        all.insert(all.end(), listeners->begin(), listeners->end());
-    }
-    return all;
+    return listeners;
 }
 
 } // namespace
