@@ -27,10 +27,6 @@ using Page = QByteArray;
 constexpr qsizetype maxFiles = 500;
 constexpr qsizetype namesPerLine = 3;
 
-const apppages::Blocks& blocks() {
-    return apppages::blocks();
-}
-
 // A block without values, as markup for another's value.
 Page rendered(const apppages::Block& block) {
     Page page;
@@ -66,7 +62,7 @@ QUrl addressOf(const QString& site, const Inspection& inspection) {
 }
 
 QString onePage(const Inspection& inspection) {
-    const apppages::Blocks& b = blocks();
+    const apppages::Blocks& b = apppages::blocks();
     return apppages::document(Value::html(rendered(b.untoldTitle)), Value::fill([&](Page& into) {
                                   b.untold.render(into, {inspection.name, whyNotTold(inspection)});
                               }));
@@ -103,7 +99,7 @@ QList<Group> grouped(const QList<Inspection>& inspections) {
 }
 
 void names(Page& page, const Group& group) {
-    const apppages::Blocks& b = blocks();
+    const apppages::Blocks& b = apppages::blocks();
     const auto list = [&](Page& into) {
         for (qsizetype i = 0; i < group.files.size() && i < namesPerLine; ++i) {
             if (i > 0) {
@@ -160,7 +156,7 @@ bool misleads(const Inspection& inspection) {
 }
 
 void line(Page& page, const QString& site, const Group& group) {
-    const apppages::Blocks& b = blocks();
+    const apppages::Blocks& b = apppages::blocks();
     const Inspection& first = linked(group);
     const auto fileNames = [&](Page& into) {
         names(into, group);
@@ -180,7 +176,7 @@ void line(Page& page, const QString& site, const Group& group) {
 }
 
 QString listPage(const QString& site, const QList<Inspection>& inspections, qsizetype given) {
-    const apppages::Blocks& b = blocks();
+    const apppages::Blocks& b = apppages::blocks();
     const QList<Group> groups = grouped(inspections);
     const auto items = [&](Page& into) {
         for (const Group& group : groups) {
@@ -420,7 +416,7 @@ Shown whileReading(const QList<QByteArray>& paths) {
     }
     Shown shown;
     shown.extension = filecheck::byName(paths.first()).extension;
-    const apppages::Blocks& b = blocks();
+    const apppages::Blocks& b = apppages::blocks();
     const auto what = [&](Page& into) {
         if (paths.size() > 1) {
             b.readingSeveral.render(into, {std::min(paths.size(), maxFiles)});
