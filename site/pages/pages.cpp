@@ -2,9 +2,9 @@
 
 #include "addresses.h"
 #include "identitynames.h"
+#include "sitelog.h"
 #include "template.h"
 
-#include <QFile>
 #include <QUrl>
 #include <algorithm>
 #include <utility>
@@ -14,9 +14,19 @@ namespace {
 
 using knowledge::Format;
 using knowledge::Program;
-using templates::Block;
 using templates::Value;
 using Page = QByteArray;
+
+// The site's templates, from :/pages, read at first use.
+const templates::Library& library() {
+    static const templates::Library site(QStringLiteral(":/pages"), lcSite);
+    return site;
+}
+
+struct Block : templates::Block {
+    Block(const char* name, std::initializer_list<const char*> names)
+        : templates::Block(library(), name, names) {}
+};
 
 constexpr qsizetype compactInstallable = 5;
 constexpr qsizetype fullInstallable = 20;
@@ -756,11 +766,7 @@ QByteArray fileAnswer(const FileAnswer& answer, const Catalog& catalog) {
 }
 
 QByteArray styleSheet() {
-    static const QByteArray style = [] {
-        QFile file(QStringLiteral(":/pages/style.css"));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }();
-    return style;
+    return templates::styleSheet();
 }
 
 QByteArray compact(const knowledge::Answer& answer, const Catalog& catalog) {
@@ -924,7 +930,7 @@ Framing::~Framing() {
 
 QStringList templateProblems() {
     blocks();
-    return templates::Library::site().problems();
+    return library().problems();
 }
 
 } // namespace pages

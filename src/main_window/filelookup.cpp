@@ -1,5 +1,7 @@
 #include "filelookup.h"
 
+#include "applog.h"
+#include "apppages.h"
 #include "filecheck.h"
 #include "lookup.h"
 #include "termination.h"
@@ -15,23 +17,21 @@
 namespace filelookup {
 namespace {
 
+using apppages::Value;
 using filecheck::Inspection;
 using Clock = std::chrono::steady_clock;
+using Page = QByteArray;
 
 // Each file costs a few reads; a selection of thousands would hold up the
 // window for nothing a list in the pane could show.
 constexpr qsizetype maxFiles = 500;
 constexpr qsizetype namesPerLine = 3;
 
-QString page(const QString& title, const QString& body) {
-    return QStringLiteral("<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
-                          "<title>%1</title><style>"
-                          "body{font-size:13px;margin:12px 16px;color:#222;background:#fff}"
-                          "h1{font-size:15px;margin:0 0 10px}ul{padding-left:18px;margin:0}"
-                          "li{margin:0 0 6px}code{font-size:12px}.muted{color:#666;font-size:12px}"
-                          ".warn{color:#a40e26;font-weight:bold}"
-                          "</style></head><body>%2</body></html>")
-        .arg(title.toHtmlEscaped(), body);
+// A block without values, as markup for another's value.
+Page rendered(const apppages::Block& block) {
+    Page page;
+    block.render(page);
+    return page;
 }
 
 // A file the content of which was read; anything else has a sentence.
@@ -62,9 +62,10 @@ QUrl addressOf(const QString& site, const Inspection& inspection) {
 }
 
 QString onePage(const Inspection& inspection) {
-    return page(QStringLiteral("无法判断文件类型"),
-                QStringLiteral("<h1>“%1”</h1><p>%2</p>")
-                    .arg(inspection.name.toHtmlEscaped(), whyNotTold(inspection).toHtmlEscaped()));
+    const apppages::Blocks& b = apppages::blocks();
+    return apppages::document(Value::html(rendered(b.untoldTitle)), Value::fill([&](Page& into) {
+                                  b.untold.render(into, {inspection.name, whyNotTold(inspection)});
+                              }));
 }
 
 // Files that went one way: a type, or the same sentence.
@@ -97,15 +98,19 @@ QList<Group> grouped(const QList<Inspection>& inspections) {
     return groups;
 }
 
-QString names(const Group& group) {
-    QStringList shown;
-    for (qsizetype i = 0; i < group.files.size() && i < namesPerLine; ++i) {
-        shown << QStringLiteral("“%1”").arg(group.files[i]->name.toHtmlEscaped());
-    }
-    const QString more = group.files.size() > namesPerLine ? QStringLiteral("等") : QString();
-    return QStringLiteral("%1 个文件：%2%3")
-        .arg(group.files.size())
-        .arg(shown.join(QStringLiteral("、")), more);
+void names(Page& page, const Group& group) {
+    const apppages::Blocks& b = apppages::blocks();
+    const auto list = [&](Page& into) {
+        for (qsizetype i = 0; i < group.files.size() && i < namesPerLine; ++i) {
+            if (i > 0) {
+                b.nameSeparator.render(into);
+            }
+            b.name.render(into, {group.files[i]->name});
+        }
+    };
+    b.names.render(page, {group.files.size(), Value::fill(list),
+                          group.files.size() > namesPerLine ? Value::html(rendered(b.moreNames))
+                                                            : Value::html({})});
 }
 
 // The file whose page the line links to: one whose name misleads, if any,
@@ -119,6 +124,8 @@ const Inspection& linked(const Group& group) {
     return *group.files.first();
 }
 
+// As the site's pages name a type where the app can: the database's comment
+// in the application's language (zh_CN, see identity::applyLanguage).
 QString describe(const QString& type) {
     const QMimeType known = QMimeDatabase().mimeTypeForName(type);
     return known.isValid() && !known.comment().isEmpty() ? known.comment() : type;
@@ -148,42 +155,43 @@ bool misleads(const Inspection& inspection) {
                        });
 }
 
-QString line(const QString& site, const Group& group) {
+void line(Page& page, const QString& site, const Group& group) {
+    const apppages::Blocks& b = apppages::blocks();
     const Inspection& first = linked(group);
+    const auto fileNames = [&](Page& into) {
+        names(into, group);
+    };
     if (!isTold(first)) {
-        return QStringLiteral("<li>%1<br><span class=\"muted\">%2</span></li>")
-            .arg(whyNotTold(first).toHtmlEscaped(), names(group));
+        b.untoldItem.render(page, {whyNotTold(first), Value::fill(fileNames)});
+        return;
     }
     const QUrl address = addressOf(site, first);
     const QString target =
         address.path(QUrl::FullyEncoded) + u'?' + address.query(QUrl::FullyEncoded);
     const bool warned = std::any_of(group.files.begin(), group.files.end(),
                                     [](const Inspection* i) { return misleads(*i); });
-    return QStringLiteral("<li><a href=\"%1\">%2</a> <code>%3</code>%4<br>"
-                          "<span class=\"muted\">%5</span></li>")
-        .arg(target.toHtmlEscaped(), describe(first).toHtmlEscaped(),
-             filecheck::confirmedType(first).toHtmlEscaped(),
-             warned ? QStringLiteral(" <span class=\"warn\">⚠ 名字与内容不符</span>") : QString(),
-             names(group));
+    b.toldItem.render(page, {target, describe(first), filecheck::confirmedType(first),
+                             warned ? Value::html(rendered(b.misleads)) : Value::html({}),
+                             Value::fill(fileNames)});
 }
 
 QString listPage(const QString& site, const QList<Inspection>& inspections, qsizetype given) {
+    const apppages::Blocks& b = apppages::blocks();
     const QList<Group> groups = grouped(inspections);
-    QString items;
-    for (const Group& group : groups) {
-        items += line(site, group);
-    }
-    const QString left =
-        given > inspections.size()
-            ? QStringLiteral("<p class=\"muted\">只看了前 %1 个文件，其余 %2 个没有查看。</p>")
-                  .arg(inspections.size())
-                  .arg(given - inspections.size())
-            : QString();
-    return page(QStringLiteral("文件类型"),
-                QStringLiteral("<h1>%1 个文件，%2 种结果</h1><ul>%3</ul>%4")
-                    .arg(inspections.size())
-                    .arg(groups.size())
-                    .arg(items, left));
+    const auto items = [&](Page& into) {
+        for (const Group& group : groups) {
+            line(into, site, group);
+        }
+    };
+    const auto left = [&](Page& into) {
+        if (given > inspections.size()) {
+            b.left.render(into, {inspections.size(), given - inspections.size()});
+        }
+    };
+    return apppages::document(Value::html(rendered(b.listTitle)), Value::fill([&](Page& into) {
+                                  b.list.render(into, {inspections.size(), groups.size(),
+                                                       Value::fill(items), Value::fill(left)});
+                              }));
 }
 
 Shown shownFor(const QString& site, const QList<Inspection>& inspections, qsizetype given,
@@ -214,6 +222,7 @@ QString seconds(std::chrono::milliseconds time) {
 }
 
 Inspection untold(const QByteArray& path, const QString& sentence) {
+    qCWarning(lcAppFiles, "%s: %s", path.constData(), qPrintable(sentence));
     Inspection inspection = filecheck::byName(path);
     inspection.outcome = filecheck::Outcome::Unreadable;
     inspection.sentence = sentence;
@@ -407,12 +416,17 @@ Shown whileReading(const QList<QByteArray>& paths) {
     }
     Shown shown;
     shown.extension = filecheck::byName(paths.first()).extension;
-    const QString what =
-        paths.size() > 1
-            ? QStringLiteral("正在读取这 %1 个文件，请稍候。").arg(std::min(paths.size(), maxFiles))
-            : QStringLiteral("正在读取这个文件，请稍候。");
-    shown.page = page(QStringLiteral("正在读取…"),
-                      QStringLiteral("<h1>正在读取…</h1><p class=\"muted\">%1</p>").arg(what));
+    const apppages::Blocks& b = apppages::blocks();
+    const auto what = [&](Page& into) {
+        if (paths.size() > 1) {
+            b.readingSeveral.render(into, {std::min(paths.size(), maxFiles)});
+        } else {
+            b.readingOne.render(into);
+        }
+    };
+    shown.page = apppages::document(
+        Value::html(rendered(b.readingTitle)),
+        Value::fill([&](Page& into) { b.reading.render(into, {Value::fill(what)}); }));
     return shown;
 }
 

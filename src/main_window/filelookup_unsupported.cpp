@@ -1,3 +1,4 @@
+#include "apppages.h"
 #include "filelookup.h"
 
 #include <QObject>
@@ -8,11 +9,11 @@ namespace {
 
 // Telling a file by its content needs the Linux build's detection.
 Shown cannotTell() {
+    const apppages::Blocks& b = apppages::blocks();
     Shown shown;
-    shown.page =
-        QStringLiteral("<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
-                       "<title>无法查看文件</title></head><body><p>这个版本不能查看文件的内容。"
-                       "请在上面的输入框中输入它的扩展名来查询。</p></body></html>");
+    shown.page = apppages::document(
+        apppages::Value::fill([&](QByteArray& into) { b.cannotTellTitle.render(into); }),
+        apppages::Value::fill([&](QByteArray& into) { b.cannotTell.render(into); }));
     return shown;
 }
 

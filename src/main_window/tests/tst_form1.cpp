@@ -1,5 +1,6 @@
 #include "fakeservices.h"
 #include "form1.h"
+#include "template.h"
 
 #include <QApplication>
 #include <QDir>
@@ -81,6 +82,8 @@ private slots:
     void fileOnCommandLine_data();
     void fileOnCommandLine();
     void droppedFilesAreListedByType();
+    void ownPagesWearTheSitesStyle_data();
+    void ownPagesWearTheSitesStyle();
 };
 
 namespace {
@@ -674,6 +677,41 @@ void TestForm1::droppedFilesAreListedByType() {
     QCOMPARE(page.count(QLatin1String("href=\"/filefound/pdf.html?type=application/pdf\"")), 1);
     QVERIFY2(page.contains(QLatin1String("notice=program")), qPrintable(page));
     QVERIFY(!page.contains(QLatin1String("not-a-file")));
+}
+
+// The pages the window makes itself read like the site's pages in the pane:
+// the site's one style sheet, its face and its compact body.
+void TestForm1::ownPagesWearTheSitesStyle_data() {
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QByteArrayList>("contents");
+    QTest::addColumn<int>("shown"); // which page: the first, while reading, or the second
+    const QByteArray pdf("%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n");
+    QTest::newRow("reading") << QStringList{QStringLiteral("空.pdf")} << QByteArrayList{{}} << 0;
+    QTest::newRow("a file that cannot be told")
+        << QStringList{QStringLiteral("空.pdf")} << QByteArrayList{{}} << 1;
+    QTest::newRow("several files") << QStringList{QStringLiteral("a.pdf"), QStringLiteral("b")}
+                                   << QByteArrayList{pdf, {}} << 1;
+}
+
+void TestForm1::ownPagesWearTheSitesStyle() {
+    QFETCH(QStringList, names);
+    QFETCH(QByteArrayList, contents);
+    QFETCH(int, shown);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QList<QByteArray> files;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        files << writeFile(dir, names[i], contents[i]);
+    }
+    Harness h;
+    h.form.openFiles(files);
+    QTRY_COMPARE(h.pages.size(), 2);
+    const QString& page = h.pages[shown].html;
+    const QString style = QString::fromUtf8(templates::styleSheet());
+    QVERIFY(!style.isEmpty());
+    QVERIFY2(page.contains(QStringLiteral("<style>") + style + QStringLiteral("</style>")),
+             qPrintable(page));
+    QVERIFY2(page.contains(QLatin1String("<body class=\"compact\">")), qPrintable(page));
 }
 
 QTEST_MAIN(TestForm1)

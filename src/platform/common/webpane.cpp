@@ -1,6 +1,8 @@
 #include "webpane.h"
 
 #include "addresses.h"
+#include "applog.h"
+#include "apppages.h"
 #include "browserlauncher.h"
 #include "identity.h"
 #include "localsite.h"
@@ -52,18 +54,14 @@ std::optional<EngineModule> loadEngineModule(QString* error) {
 // The pane's own page for an address it cannot show: made here, never
 // fetched, so it says what is wrong even when nothing answers.
 QString ownPage(const SiteAnswer& answer) {
-    return QStringLiteral(
-               "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
-               "<title>无法显示查询页面</title><style>"
-               "body{font-size:13px;margin:12px 16px;color:#222;background:#fff}"
-               "h1{font-size:15px;margin:0 0 10px}"
-               "code{display:block;padding:6px 8px;background:#f2f2f2;white-space:pre-wrap;"
-               "word-break:break-all;user-select:all}"
-               ".address{color:#666;font-size:12px;word-break:break-all}"
-               "</style></head><body><h1>无法显示查询页面</h1><p>%1</p><code>%2</code>"
-               "<p class=\"address\">网页地址：%3</p></body></html>")
-        .arg(answer.what.toHtmlEscaped(), answer.fix.toHtmlEscaped(),
-             answer.address.toString(QUrl::FullyEncoded).toHtmlEscaped());
+    const QString address = answer.address.toString(QUrl::FullyEncoded);
+    qCWarning(lcAppPane, "cannot show %s: %s", qPrintable(address), qPrintable(answer.what));
+    const apppages::Blocks& b = apppages::blocks();
+    return apppages::document(
+        templates::Value::fill([&](QByteArray& into) { b.paneTitle.render(into); }),
+        templates::Value::fill([&](QByteArray& into) {
+            b.paneFailure.render(into, {answer.what, answer.fix, address});
+        }));
 }
 
 // The one pane: it sees to the local site, loads the engine and shows the

@@ -1,5 +1,7 @@
 // The page templates' renderer: what reaches the page as text, what as
-// markup, and which mistakes in a template or its code it reports.
+// markup, and which mistakes in a template or its code it reports; and the
+// app's own templates against the code that fills them in.
+#include "apppages.h"
 #include "template.h"
 
 #include <QTest>
@@ -123,6 +125,20 @@ private Q_SLOTS:
         QCOMPARE(page, QByteArray("only one"));
         QCOMPARE(library.problems(),
                  QStringList{QStringLiteral("block t is rendered with 1 values for 2 names")});
+    }
+
+    void appTemplatesAndCodeAgree() { QCOMPARE(apppages::problems(), QStringList()); }
+
+    // The app's pages stand on no site: the one style sheet comes with them.
+    void appPagesCarryTheStyleSheet() {
+        const QByteArray style = templates::styleSheet();
+        QVERIFY(style.contains(":root{color-scheme:light dark;"));
+        const QString page = apppages::document(QStringLiteral("<题>"), Value::html("<p>x</p>"));
+        QVERIFY2(page.contains(QStringLiteral("<title>&lt;题&gt;</title><style>") +
+                               QString::fromUtf8(style) + QStringLiteral("</style>")),
+                 qPrintable(page));
+        QVERIFY2(page.contains(QLatin1String("<body class=\"compact\"><p>x</p></body>")),
+                 qPrintable(page));
     }
 };
 

@@ -1,7 +1,5 @@
 #include "template.h"
 
-#include "sitelog.h"
-
 #include <QDirIterator>
 #include <QFile>
 #include <algorithm>
@@ -162,8 +160,16 @@ void Value::appendTo(QByteArray& page, bool raw) const {
     }
 }
 
-Library::Library(const QString& folder)
-    : m_logs(true) {
+QByteArray styleSheet() {
+    static const QByteArray style = [] {
+        QFile file(QStringLiteral(":/render/style.css"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    return style;
+}
+
+Library::Library(const QString& folder, Log log)
+    : m_log(log) {
     QStringList files;
     QDirIterator found(folder, {QStringLiteral("*.html")}, QDir::Files);
     while (found.hasNext()) {
@@ -184,19 +190,14 @@ Library::Library(QByteArrayView text, const QString& file) {
     parse(text, file);
 }
 
-Library& Library::site() {
-    static Library library(QStringLiteral(":/pages"));
-    return library;
-}
-
 void Library::addProblem(const QString& problem) const {
     const QMutexLocker locker(&m_lock);
     if (!m_problems.contains(problem)) {
         m_problems << problem;
         // The test that renders every block keeps these from shipping; should
         // one slip through, the page leaves the value out and the log says why.
-        if (m_logs) {
-            qCWarning(lcSite, "page template: %s", qPrintable(problem));
+        if (m_log) {
+            qCWarning(m_log, "page template: %s", qPrintable(problem));
         }
     }
 }

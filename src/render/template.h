@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QHash>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QSet>
 #include <QString>
@@ -12,7 +13,8 @@
 #include <type_traits>
 #include <vector>
 
-// The site's pages are written as templates, files of named blocks:
+// The pages of the site and of the app are written as templates, files of
+// named blocks:
 //
 //   {{define item}}<li><a href="{{href}}">{{name}}</a>{{raw:details}}</li>{{end}}
 //
@@ -24,6 +26,10 @@
 // out, so a block can be laid out on as many lines as reads well.
 // {{! ...}} is a comment.
 namespace templates {
+
+// The one style sheet of every page, the site's and the app's: the site
+// serves it at /style.css, the app's pages carry it inline.
+QByteArray styleSheet();
 
 // Appends the text as HTML, escaped as {{name}} shows it.
 void appendEscaped(QByteArray& page, QStringView text);
@@ -79,13 +85,13 @@ private:
 // renders them.
 class Library {
 public:
+    // The program's own category, under which what is wrong is logged.
+    using Log = const QLoggingCategory& (*)();
+
     // Every *.html in the folder; what is wrong with them is logged too.
-    explicit Library(const QString& folder);
+    Library(const QString& folder, Log log);
     // One template text; for trying the renderer.
     Library(QByteArrayView text, const QString& file);
-
-    // The site's pages, from :/pages, read at first use.
-    static Library& site();
 
     // Syntax errors, blocks and code that disagree on their names, and blocks
     // nothing renders. Empty when all is well.
@@ -105,7 +111,7 @@ private:
     void addProblem(const QString& problem) const;
     const Segments* bind(const char* block) const;
 
-    bool m_logs = false;
+    Log m_log = nullptr;
     QByteArray m_text;
     QHash<QByteArray, Segments> m_blocks;
     mutable QMutex m_lock;
@@ -116,8 +122,6 @@ private:
 // One block, bound to the names its values are given under, in that order.
 class Block {
 public:
-    Block(const char* name, std::initializer_list<const char*> names)
-        : Block(Library::site(), name, names) {}
     Block(const Library& library, const char* name, std::initializer_list<const char*> names);
 
     // Appends the block to the page; the values in the order of the names.
