@@ -62,15 +62,16 @@ bool enginePresent() {
 }
 
 // The view composites in software, and Chromium is told to leave its GPU
-// process off. Drawing through OpenGL would need a context shared by the
-// whole application from before QApplication exists, which costs every start
-// (most of it with software OpenGL) for a pane most starts never use; its
-// first view would also make Qt recreate the window. Without that context the
-// engine must not try OpenGL at all.
+// process off. The application's shared OpenGL context, made by the pane just
+// before this module is loaded, is there only because the engine checks for
+// it when it starts; drawing through it would make Qt recreate the window for
+// OpenGL at the first view, and where no context could be made (no OpenGL at
+// all) the engine must not try OpenGL.
 void drawInSoftware() {
     // Qt WebEngine 6.4 logs its start-up settings at info level and, doing
     // so, reads the shared context's format without checking that there is
-    // one: a null dereference (later versions check). The log is not needed.
+    // one: a null dereference where none could be made (later versions
+    // check). The log is not needed.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
