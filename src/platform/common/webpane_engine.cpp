@@ -23,6 +23,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QWidget>
+#include <optional>
 
 namespace platform {
 namespace {
@@ -116,6 +117,14 @@ bool sameOrigin(const QUrl& a, const QUrl& b) {
     return a.scheme() == b.scheme() && a.host() == b.host() && a.port(-1) == b.port(-1);
 }
 
+// An extension's full page is meant for the browser, also on the site shown:
+// the pane keeps to the compact ones.
+bool fullPage(const QUrl& url) {
+    const std::optional<addresses::PageRequest> page =
+        addresses::pageOf(url.path(QUrl::FullyEncoded).toUtf8());
+    return page && page->page == addresses::Page::Search;
+}
+
 // The pane shows the lookup site and nothing else: no script runs, and a
 // link or form to anywhere else goes to the default browser.
 class SitePage final : public QWebEnginePage {
@@ -159,7 +168,8 @@ protected:
             type == NavigationTypeReload) {
             return true;
         }
-        if (sameOrigin(url, m_origin)) {
+        if (sameOrigin(url, m_origin) &&
+            !(isMainFrame && type == NavigationTypeLinkClicked && fullPage(url))) {
             return true;
         }
         if (isMainFrame &&
@@ -199,7 +209,7 @@ private:
         bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
             if (m_owner->isAction(url)) {
                 // not the page's own click: ignored
-            } else if (sameOrigin(url, m_owner->m_origin)) {
+            } else if (sameOrigin(url, m_owner->m_origin) && !fullPage(url)) {
                 m_owner->load(url);
             } else {
                 m_owner->m_hooks.openElsewhere(url);
