@@ -21,9 +21,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The window system plugins and Qt's Chinese texts are loaded, not linked.
+# The window system plugins, Qt's Chinese texts and libmagic are loaded, not linked.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "fonts-noto-cjk, xdg-utils, shared-mime-info, appstream, qt6-qpa-plugins, qt6-translations-l10n")
+    "fonts-noto-cjk, xdg-utils, shared-mime-info, appstream, qt6-qpa-plugins, qt6-translations-l10n, libmagic1")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "adwaita-icon-theme")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 

@@ -17,7 +17,6 @@ int main(int argc, char* argv[]) {
     }
     const QList<QByteArray> files = identity::fileArguments(argc, argv);
     platform::prepareProcess();
-    platform::prepareWebPane();
     identity::narrowFontsTo(identity::laidOutFontFile());
     QApplication app(argc, argv);
     const auto messenger = platform::makeMessenger();

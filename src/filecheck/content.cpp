@@ -3,6 +3,7 @@
 #include "kinds.h"
 
 #include <QHash>
+#include <QLibrary>
 #include <QMimeDatabase>
 #include <magic.h>
 
@@ -12,20 +13,43 @@ namespace {
 const QString plainText = QStringLiteral("text/plain");
 const QString unknownBytes = QStringLiteral("application/octet-stream");
 
+// libmagic is loaded with the first file looked at, not linked: an app that
+// looks at none does not map it, nor the compression libraries it brings.
+// Where it cannot be loaded, content is judged as without its database.
+struct MagicLibrary {
+    decltype(&magic_open) open = nullptr;
+    decltype(&magic_load) load = nullptr;
+    decltype(&magic_buffer) buffer = nullptr;
+    decltype(&magic_close) close = nullptr;
+};
+
+const MagicLibrary& magicLibrary() {
+    static const MagicLibrary library = [] {
+        QLibrary file(QStringLiteral("magic"), 1); // stays loaded
+        MagicLibrary found{reinterpret_cast<decltype(&magic_open)>(file.resolve("magic_open")),
+                           reinterpret_cast<decltype(&magic_load)>(file.resolve("magic_load")),
+                           reinterpret_cast<decltype(&magic_buffer)>(file.resolve("magic_buffer")),
+                           reinterpret_cast<decltype(&magic_close)>(file.resolve("magic_close"))};
+        return found.open && found.load && found.buffer && found.close ? found : MagicLibrary{};
+    }();
+    return library;
+}
+
 // One libmagic handle per thread: handles may not be shared, and loading the
 // compiled database costs more than a lookup.
 class Magic {
 public:
     Magic()
-        : cookie_(magic_open(MAGIC_MIME_TYPE)) {
-        if (cookie_ && magic_load(cookie_, nullptr) != 0) {
-            magic_close(cookie_);
+        : lib_(magicLibrary())
+        , cookie_(lib_.open ? lib_.open(MAGIC_MIME_TYPE) : nullptr) {
+        if (cookie_ && lib_.load(cookie_, nullptr) != 0) {
+            lib_.close(cookie_);
             cookie_ = nullptr;
         }
     }
     ~Magic() {
         if (cookie_)
-            magic_close(cookie_);
+            lib_.close(cookie_);
     }
     Magic(const Magic&) = delete;
     Magic& operator=(const Magic&) = delete;
@@ -33,11 +57,12 @@ public:
     QString typeOf(const QByteArray& bytes) const {
         if (!cookie_)
             return {};
-        const char* type = magic_buffer(cookie_, bytes.constData(), size_t(bytes.size()));
+        const char* type = lib_.buffer(cookie_, bytes.constData(), size_t(bytes.size()));
         return type ? QString::fromLatin1(type) : QString();
     }
 
 private:
+    const MagicLibrary& lib_;
     magic_t cookie_;
 };
 

@@ -62,10 +62,6 @@ ActionHandler pageActions(Messenger& messenger);
 
 using WebPaneFactory = std::function<std::unique_ptr<WebPane>(QWidget* host)>;
 
-// What the engine needs of the process before QApplication exists, though it
-// is only loaded later: an OpenGL context the whole application shares.
-void prepareWebPane();
-
 // The pane. It shows white until the engine is needed: the engine is loaded
 // on the first address, or as soon as a character is typed in the host's
 // window, so the window never waits for it and an idle app stays small. An

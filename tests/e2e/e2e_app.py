@@ -289,6 +289,11 @@ def lying_file(binary, env, lookup_site, site_binary, windows_program):
                       "no request names the file or its folder")
                 app.close_by_window_manager_request()
                 check(app.exit_status() == 0, "the window with a file's page closes normally")
+                said = app.said()
+                quiet = ("initialized from a plugin" not in said
+                         and "No suitable graphics backend" not in said)
+                check(quiet, "the engine starts without warnings"
+                      + ("" if quiet else f"; the app said:\n{said}"))
         finally:
             relay.shutdown()
             relay.server_close()

@@ -14,11 +14,21 @@
 #include <QEvent>
 #include <QKeyEvent>
 #include <QLibrary>
+#include <QOpenGLContext>
 #include <QPalette>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <optional>
+
+#if QT_CONFIG(opengl)
+QT_BEGIN_NAMESPACE
+// QtGui's own, exported for Qt's modules; QGuiApplication calls it when
+// asked for a shared context before it is constructed.
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+Q_GUI_EXPORT QOpenGLContext* qt_gl_global_share_context();
+QT_END_NAMESPACE
+#endif
 
 namespace platform {
 namespace {
@@ -29,10 +39,40 @@ struct EngineModule {
     ShowInEngineView show;
 };
 
+// Qt WebEngine looks for the application's shared OpenGL context the moment
+// its library is loaded: without one it says it "seems to be initialized from
+// a plugin", and its GPU thread, finding neither GLX nor EGL behind it, says
+// "No suitable graphics backend found". Asking QApplication for that context
+// would make every start create it (and map a software OpenGL driver) for a
+// pane most starts never use, so it is made here, just before the engine.
+// Where no OpenGL context can be had the engine still draws in software.
+void shareOpenGLContext() {
+#if QT_CONFIG(opengl)
+    if (qt_gl_global_share_context()) {
+        return;
+    }
+    auto* context = new QOpenGLContext;
+    context->setFormat(QSurfaceFormat::defaultFormat());
+    if (!context->create()) {
+        delete context;
+        return;
+    }
+    qt_gl_set_global_share_context(context);
+    // After the engine's own clean-up, which is registered later and so
+    // runs first, while the display the context belongs to is still open.
+    qAddPostRoutine([] {
+        QOpenGLContext* shared = qt_gl_global_share_context();
+        qt_gl_set_global_share_context(nullptr);
+        delete shared;
+    });
+#endif
+}
+
 // The module holding the engine: in the library directory, relative to the
 // executable's (bin/ and lib/quelvix/ both in the build tree and installed);
 // a test links one beside its own executable.
 std::optional<EngineModule> loadEngineModule(QString* error) {
+    shareOpenGLContext();
     const QDir appDir(QCoreApplication::applicationDirPath());
     QStringList tried;
     for (const QString& dir :
@@ -264,16 +304,6 @@ private:
 };
 
 } // namespace
-
-// Qt WebEngine looks for the application's shared OpenGL context when it is
-// loaded: without one it says it "seems to be initialized from a plugin",
-// and its GPU thread, finding neither GLX nor EGL through it, says "No
-// suitable graphics backend found". QApplication makes that context only
-// when asked before it is constructed. The engine still draws in software
-// (see the module); the context only lets it start as it expects.
-void prepareWebPane() {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-}
 
 std::unique_ptr<WebPane> attachWebPane(QWidget* host, LocalSite& site, BrowserLauncher& browser,
                                        Messenger& messenger) {

@@ -23,6 +23,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QWidget>
+#include <optional>
 
 namespace platform {
 namespace {
@@ -62,15 +63,16 @@ bool enginePresent() {
 }
 
 // The view composites in software, and Chromium is told to leave its GPU
-// process off. Drawing through OpenGL would need a context shared by the
-// whole application from before QApplication exists, which costs every start
-// (most of it with software OpenGL) for a pane most starts never use; its
-// first view would also make Qt recreate the window. Without that context the
-// engine must not try OpenGL at all.
+// process off. The application's shared OpenGL context, made by the pane just
+// before this module is loaded, is there only because the engine checks for
+// it when it starts; drawing through it would make Qt recreate the window for
+// OpenGL at the first view, and where no context could be made (no OpenGL at
+// all) the engine must not try OpenGL.
 void drawInSoftware() {
     // Qt WebEngine 6.4 logs its start-up settings at info level and, doing
     // so, reads the shared context's format without checking that there is
-    // one: a null dereference (later versions check). The log is not needed.
+    // one: a null dereference where none could be made (later versions
+    // check). The log is not needed.
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
@@ -113,6 +115,14 @@ bool unreachable(const QWebEngineLoadingInfo& info) {
 
 bool sameOrigin(const QUrl& a, const QUrl& b) {
     return a.scheme() == b.scheme() && a.host() == b.host() && a.port(-1) == b.port(-1);
+}
+
+// An extension's full page is meant for the browser, also on the site shown:
+// the pane keeps to the compact ones.
+bool fullPage(const QUrl& url) {
+    const std::optional<addresses::PageRequest> page =
+        addresses::pageOf(url.path(QUrl::FullyEncoded).toUtf8());
+    return page && page->page == addresses::Page::Search;
 }
 
 // The pane shows the lookup site and nothing else: no script runs, and a
@@ -158,7 +168,8 @@ protected:
             type == NavigationTypeReload) {
             return true;
         }
-        if (sameOrigin(url, m_origin)) {
+        if (sameOrigin(url, m_origin) &&
+            !(isMainFrame && type == NavigationTypeLinkClicked && fullPage(url))) {
             return true;
         }
         if (isMainFrame &&
@@ -198,7 +209,7 @@ private:
         bool acceptNavigationRequest(const QUrl& url, NavigationType, bool) override {
             if (m_owner->isAction(url)) {
                 // not the page's own click: ignored
-            } else if (sameOrigin(url, m_owner->m_origin)) {
+            } else if (sameOrigin(url, m_owner->m_origin) && !fullPage(url)) {
                 m_owner->load(url);
             } else {
                 m_owner->m_hooks.openElsewhere(url);
