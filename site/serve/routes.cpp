@@ -135,7 +135,7 @@ pages::Frame frameOf(bool isPublic, Sources& sources) {
             seen = &sources;
             generation = sources.pages().generation();
             QDateTime newest;
-            for (const QString& file : mimedirs::cacheFiles() + sources.catalog()->files()) {
+            for (const QString& file : sources.mimeCacheFiles() + sources.catalog()->files()) {
                 newest = std::max(newest, QFileInfo(file).lastModified());
             }
             date = newest.date();

@@ -75,3 +75,7 @@ void Sources::reloadCatalog() {
     }
     m_pages.invalidate("软件目录已重新读入");
 }
+
+QStringList Sources::mimeCacheFiles() const {
+    return m_dataDirs ? m_dataDirs->cacheFiles() : QStringList();
+}

@@ -58,6 +58,9 @@ public:
     // first request, which comes as soon as the site is up, finds most of it
     // done: the extension index, the icon themes and GIO's programs.
     void warmUp();
+    // The MIME caches the site reads from, for the date of its facts; none
+    // where the site was made without its data folders.
+    QStringList mimeCacheFiles() const;
 
 private:
     void forget(const char* why, PageCache::Clock::duration settling = {});
