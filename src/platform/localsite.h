@@ -52,7 +52,10 @@ public:
     using Then = std::function<void(const SiteAnswer& answer)>;
 
     LocalSite();
-    LocalSite(QString program, Starter starter, int waitMilliseconds = 2000);
+    // The wait is spent on the event loop, and a site that fails says so at
+    // once; only one that stays silent costs it all. On a busy machine a
+    // first start can take seconds, which is no reason for an error box.
+    LocalSite(QString program, Starter starter, int waitMilliseconds = 10000);
 
     // Calls then() once it is known where the address leads: at once for an
     // address that is not on loopback or a site that is missing; otherwise
