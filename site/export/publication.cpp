@@ -1,5 +1,7 @@
 #include "publication.h"
 
+#include "pages.h"
+
 #include "identitynames.h"
 
 #include <QRegularExpression>
@@ -73,18 +75,9 @@ QByteArray withHeadTags(const QByteArray& page, const QByteArray& tags) {
 }
 
 QByteArray headTags(const QUrl& root, const QByteArray& canonicalPath, const QString& description) {
-    QByteArray tags;
-    if (!canonicalPath.isEmpty()) {
-        tags += "<link rel=\"canonical\" href=\"" +
-                escaped(QString::fromUtf8(absolute(root, canonicalPath))) + "\">";
-    }
-    if (!description.isEmpty()) {
-        tags += "<meta name=\"description\" content=\"" + escaped(description) + "\">";
-    }
-    return tags +
-           "<link rel=\"search\" type=\"application/opensearchdescription+xml\" "
-           "href=\"/opensearch.xml\" title=\"" +
-           escaped(QString::fromUtf8(identity::names::applicationTitle)) + "\">";
+    const QString canonical =
+        canonicalPath.isEmpty() ? QString() : QString::fromUtf8(absolute(root, canonicalPath));
+    return pages::publishedHead(canonical, description);
 }
 
 QString descriptionOf(const QByteArray& page) {

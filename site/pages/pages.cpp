@@ -58,6 +58,9 @@ struct Blocks {
     Block image{"image", {"src", "size"}};
     Block noIcon{"noIcon", {"size"}};
     Block extensionLink{"extensionLink", {"href", "extension"}};
+    Block canonicalLink{"canonicalLink", {"href"}};
+    Block descriptionMeta{"descriptionMeta", {"content"}};
+    Block searchLink{"searchLink", {"product"}};
     // home.html
     Block homeTitle{"homeTitle", {"vendor"}};
     Block home{"home", {"vendor", "product"}};
@@ -906,6 +909,19 @@ QByteArray actionElsewhere() {
                         navigation(into);
                         b.actionElsewhere.render(into, {product});
                     }));
+}
+
+QByteArray publishedHead(const QString& canonical, const QString& description) {
+    const Blocks& b = blocks();
+    QByteArray head;
+    if (!canonical.isEmpty()) {
+        b.canonicalLink.render(head, {canonical});
+    }
+    if (!description.isEmpty()) {
+        b.descriptionMeta.render(head, {description});
+    }
+    b.searchLink.render(head, {product});
+    return head;
 }
 
 QByteArray about() {

@@ -53,6 +53,10 @@ QByteArray actionElsewhere();
 // (at addresses::aboutPath).
 QByteArray about();
 
+// The tags a deployed site's page carries in its head: its canonical address
+// (none where empty), its description (likewise) and the search box.
+QByteArray publishedHead(const QString& canonical, const QString& description);
+
 // Who reads the pages made on this thread, and how old their data is. Every
 // page's frame says so (the site's name, its footer), deep below the calls
 // that make its parts, which otherwise need not know; the date is asked for
