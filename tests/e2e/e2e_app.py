@@ -161,7 +161,10 @@ def scenarios(binary, env, log, search_site):
     app.focus()
     app.xdotool("type", "--delay", "50", "exe")
     app.xdotool("key", "ctrl+s")
-    wait_for(log.exists, 30, "xdg-open to be started")
+    # The stand-in's shell creates the log before printf writes to it, so
+    # the file alone is no sign that the address has been written.
+    wait_for(lambda: log.exists() and log.read_text().endswith("\n"), 30,
+             "xdg-open to be started")
     expected = f"{search_site}/soso/exe.htm\n"
     check(log.read_text() == expected, f"Ctrl+S hands over exactly {expected.strip()}")
 
