@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 // The desktop's programs, as its own file manager sees them: which one opens
 // a type, opening a file with one, and choosing the default. Programs are
@@ -17,9 +18,16 @@ QString defaultFor(const QString& type);
 QString open(const QString& program, const QByteArray& file);
 // Makes the program the person's own default for the type.
 QString setDefault(const QString& program, const QString& type);
-// Puts back the default the type had before setDefault: the program, or
-// with none, whatever the desktop chose before the person chose anything.
-QString restoreDefault(const QString& previous, const QString& type);
+
+// What the person's own list of choices says of one type: its default, the
+// programs they added and those they took away. Kept before setDefault so
+// that an undo puts back exactly that and touches nothing else.
+struct Choices {
+    QString type;
+    std::optional<QString> defaults, added, removed;
+};
+Choices choicesFor(const QString& type);
+QString restoreChoices(const Choices& before);
 
 // Whether a software centre takes appstream:// addresses.
 bool hasSoftwareCentre();

@@ -115,7 +115,8 @@ QString defaultName(const QString& program) {
                              : QStringLiteral("“%1”").arg(desktopapps::nameOf(program));
 }
 
-void undoDefault(Messenger& messenger, const PageAction& action, const QString& previous);
+void undoDefault(Messenger& messenger, const PageAction& action, const QString& previous,
+                 const desktopapps::Choices& choices);
 
 void setDefault(Messenger& messenger, const PageAction& action) {
     const QString& program = action.request.program;
@@ -131,6 +132,7 @@ void setDefault(Messenger& messenger, const PageAction& action) {
              QStringLiteral("设为默认")})) {
         return;
     }
+    const desktopapps::Choices choices = desktopapps::choicesFor(type);
     const QString failure = desktopapps::setDefault(program, type);
     if (!failure.isEmpty()) {
         messenger.show(action.window, {failure, {}, MessageIcon::Critical});
@@ -140,12 +142,14 @@ void setDefault(Messenger& messenger, const PageAction& action) {
     ActionBar::of(action.host)
         ->say(QStringLiteral("已把“%1”设为 %2 文件的默认程序（原来：%3）。")
                   .arg(desktopapps::nameOf(program), typeName(type), defaultName(previous)),
-              -2, QStringLiteral("撤销"),
-              [&messenger, action, previous] { undoDefault(messenger, action, previous); });
+              -2, QStringLiteral("撤销"), [&messenger, action, previous, choices] {
+                  undoDefault(messenger, action, previous, choices);
+              });
 }
 
-void undoDefault(Messenger& messenger, const PageAction& action, const QString& previous) {
-    const QString failure = desktopapps::restoreDefault(previous, action.request.type);
+void undoDefault(Messenger& messenger, const PageAction& action, const QString& previous,
+                 const desktopapps::Choices& choices) {
+    const QString failure = desktopapps::restoreChoices(choices);
     if (!failure.isEmpty()) {
         messenger.show(action.window, {failure, {}, MessageIcon::Critical});
         return;

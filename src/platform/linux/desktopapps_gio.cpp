@@ -8,6 +8,7 @@
 
 #include "desktopapps.h"
 
+#include <array>
 #include <memory>
 
 namespace platform::desktopapps {
@@ -76,15 +77,70 @@ QString setDefault(const QString& program, const QString& type) {
     return {};
 }
 
-QString restoreDefault(const QString& previous, const QString& type) {
-    // The person's own choices for the type go, which leaves the default the
-    // desktop had before any; the program before is then chosen again if
-    // that was a choice of the person's.
-    g_app_info_reset_type_associations(type.toUtf8().constData());
-    if (previous.isEmpty() || defaultFor(type) == previous) {
-        return {};
+namespace {
+
+// The groups of mimeapps.list that hold a person's choices, in the order of
+// the Choices fields.
+constexpr const char* choiceGroups[] = {"Default Applications", "Added Associations",
+                                        "Removed Associations"};
+
+struct KeyFileFree {
+    void operator()(GKeyFile* file) const { g_key_file_free(file); }
+};
+
+// GIO writes the person's choices to this file and no other.
+QByteArray choicesFile() {
+    return QByteArray(g_get_user_config_dir()) + "/mimeapps.list";
+}
+
+std::unique_ptr<GKeyFile, KeyFileFree> readChoices() {
+    std::unique_ptr<GKeyFile, KeyFileFree> file(g_key_file_new());
+    g_key_file_load_from_file(
+        file.get(), choicesFile().constData(),
+        GKeyFileFlags(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS), nullptr);
+    return file;
+}
+
+// Choices or const Choices: the field that holds the group's value.
+template <typename C> auto fieldOf(C& choices, int group) {
+    return std::array{&choices.defaults, &choices.added, &choices.removed}[group];
+}
+
+} // namespace
+
+Choices choicesFor(const QString& type) {
+    Choices choices{type, {}, {}, {}};
+    const auto file = readChoices();
+    const QByteArray key = type.toUtf8();
+    for (int group = 0; group < 3; ++group) {
+        if (gchar* value = g_key_file_get_value(file.get(), choiceGroups[group], key, nullptr)) {
+            *fieldOf(choices, group) = QString::fromUtf8(value);
+            g_free(value);
+        }
     }
-    return setDefault(previous, type);
+    return choices;
+}
+
+QString restoreChoices(const Choices& before) {
+    // The file as it is now, not as it was: other types' choices made since
+    // stay as they are.
+    const auto file = readChoices();
+    const QByteArray key = before.type.toUtf8();
+    for (int group = 0; group < 3; ++group) {
+        const std::optional<QString>& value = *fieldOf(before, group);
+        if (value) {
+            g_key_file_set_value(file.get(), choiceGroups[group], key, value->toUtf8());
+        } else {
+            g_key_file_remove_key(file.get(), choiceGroups[group], key, nullptr);
+        }
+    }
+    GError* error = nullptr;
+    // Written to a new file and renamed over the old one, so a crash leaves
+    // either list whole.
+    if (!g_key_file_save_to_file(file.get(), choicesFile().constData(), &error)) {
+        return failed(QStringLiteral("无法恢复原来的默认程序"), error);
+    }
+    return {};
 }
 
 bool hasSoftwareCentre() {

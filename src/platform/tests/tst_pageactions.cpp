@@ -38,6 +38,23 @@ QString gioMime() {
     return QString::fromUtf8(gio.readAllStandardOutput());
 }
 
+// The person's choices for the test type, each under its group, as the file
+// holds them: what an undo must put back.
+QStringList choicesInFile(const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    QStringList found;
+    QString group;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith('[')) {
+            group = QString::fromUtf8(line);
+        } else if (line.startsWith(QByteArray(testType) + "=")) {
+            found << group + " " + QString::fromUtf8(line);
+        }
+    }
+    return found;
+}
+
 QPushButton* barButton(QWidget& host, const QString& text) {
     for (QPushButton* button : host.findChildren<QPushButton*>()) {
         if (button->isVisible() && button->text() == text) {
@@ -125,20 +142,35 @@ void TestPageActions::opensTheFileWithTheProgram() {
 }
 
 void TestPageActions::defaultSetAndUndone_data() {
-    QTest::addColumn<QString>("before"); // the program that was the default; empty for none
+    QTest::addColumn<QString>("before");  // the default in effect; empty for none
+    QTest::addColumn<QByteArray>("list"); // the person's mimeapps.list; else made by setDefault
 
-    QTest::newRow("from no default") << "";
-    QTest::newRow("from another program") << "quelvix-test-a.desktop";
+    QTest::newRow("from no default") << "" << QByteArray();
+    QTest::newRow("from another program") << "quelvix-test-a.desktop" << QByteArray();
+    // The undo once cleared every choice the person had made for the type.
+    QTest::newRow("the person's other choices for the type kept")
+        << "quelvix-test-a.desktop"
+        << QByteArray("[Added Associations]\napplication/x-quelvix-test=quelvix-test-a.desktop;\n"
+                      "[Removed Associations]\n"
+                      "application/x-quelvix-test=quelvix-test-b.desktop;\n");
 }
 
 void TestPageActions::defaultSetAndUndone() {
     QFETCH(QString, before);
+    QFETCH(QByteArray, list);
 
-    QFile::remove(m_home.filePath("config/mimeapps.list"));
-    if (!before.isEmpty()) {
+    QFile choices(m_home.filePath("config/mimeapps.list"));
+    choices.remove();
+    if (!list.isEmpty()) {
+        QVERIFY(choices.open(QIODevice::WriteOnly));
+        choices.write(list);
+        choices.close();
+    }
+    if (list.isEmpty() && !before.isEmpty()) {
         QVERIFY(platform::desktopapps::setDefault(before, testType).isEmpty());
     }
     const QString was = gioMime();
+    const QStringList chosen = choicesInFile(choices.fileName());
     QCOMPARE(was.contains("quelvix-test-a.desktop\n") && was.startsWith("Default"),
              !before.isEmpty());
 
@@ -170,6 +202,7 @@ void TestPageActions::defaultSetAndUndone() {
     QVERIFY(undo);
     undo->click();
     QCOMPARE(gioMime(), was);
+    QCOMPARE(choicesInFile(choices.fileName()), chosen);
     QCOMPARE(reloads, 2);
     QVERIFY(messenger.messages.isEmpty());
 }

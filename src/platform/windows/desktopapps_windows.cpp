@@ -27,7 +27,11 @@ QString setDefault(const QString&, const QString&) {
     return unsupported();
 }
 
-QString restoreDefault(const QString&, const QString&) {
+Choices choicesFor(const QString& type) {
+    return {type, {}, {}, {}};
+}
+
+QString restoreChoices(const Choices&) {
     return unsupported();
 }
 
