@@ -14,7 +14,7 @@ endif()
 # The app starts the site beside itself and loads the module from the
 # library folder, laid out as installed: real files, no links standing in.
 foreach(file bin/quelvix bin/quelvix-site lib/quelvix/quelvix-webpane.so
-             share/quelvix/mime/mime.cache)
+             lib/quelvix/quelvix-actions.so share/quelvix/mime/mime.cache)
     if(NOT EXISTS ${WORK}/${file})
         message(FATAL_ERROR "the run command's build lacks ${file}")
     endif()
@@ -37,4 +37,4 @@ if(NOT result EQUAL 0 OR stray)
     list(JOIN stray "\n    " stray)
     message(FATAL_ERROR "the run command's build holds more than the app needs:\n    ${stray}")
 endif()
-message(STATUS "the run command's build holds the app, its web pane module and the site, and no tests")
+message(STATUS "the run command's build holds the app, its modules and the site, and no tests")

@@ -12,6 +12,7 @@ set(run_from_bin
     bin/quelvix
     bin/quelvix-site
     ${MODULE_DIR}/${MODULE}
+    ${MODULE_DIR}/${ACTIONS_MODULE}
     share/quelvix/mime/mime.cache)
 set(expected
     ${run_from_bin}

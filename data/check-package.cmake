@@ -12,6 +12,7 @@ endif()
 
 execute_process(COMMAND dpkg-deb --contents ${deb} OUTPUT_VARIABLE contents)
 foreach(file usr/bin/quelvix usr/bin/quelvix-site usr/${MODULE_DIR}/${MODULE}
+             usr/${MODULE_DIR}/${ACTIONS_MODULE}
              usr/share/quelvix/mime/mime.cache usr/lib/systemd/user/quelvix-site.service
              usr/share/applications/${APP_ID}.desktop usr/share/metainfo/${APP_ID}.metainfo.xml
              usr/share/icons/hicolor/48x48/apps/${APP_ID}.png

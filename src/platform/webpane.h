@@ -58,6 +58,8 @@ public:
 };
 
 // The desktop's own: opens with the program, makes it the default, installs.
+// Its module is loaded with the first action; where it cannot be, that
+// action is refused with the reason.
 ActionHandler pageActions(Messenger& messenger);
 
 using WebPaneFactory = std::function<std::unique_ptr<WebPane>(QWidget* host)>;

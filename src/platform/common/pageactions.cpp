@@ -2,10 +2,11 @@
 // a program, make a program the default for a type (and undo it), install a
 // program. Questions and failures go through the messenger; what lasts (an
 // install's progress, the undo) is a line under the page.
+#include "pageactions.h"
+
 #include "desktopapps.h"
 #include "installer.h"
 #include "messenger.h"
-#include "webpane.h"
 
 #include <QBoxLayout>
 #include <QClipboard>
@@ -236,7 +237,7 @@ void install(const std::shared_ptr<Installing>& state, const PageAction& action)
 
 } // namespace
 
-ActionHandler pageActions(Messenger& messenger) {
+ActionHandler desktopActions(Messenger& messenger) {
     auto installing = std::make_shared<Installing>();
     return [&messenger, installing](const PageAction& action) {
         switch (action.request.action) {

@@ -7,13 +7,12 @@
 #include "identity.h"
 #include "localsite.h"
 #include "messenger.h"
+#include "modules.h"
 #include "webpane_engine.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QEvent>
 #include <QKeyEvent>
-#include <QLibrary>
 #include <QOpenGLContext>
 #include <QPalette>
 #include <QPointer>
@@ -68,27 +67,17 @@ void shareOpenGLContext() {
 #endif
 }
 
-// The module holding the engine: in the library directory, relative to the
-// executable's (bin/ and lib/quelvix/ both in the build tree and installed);
-// a test links one beside its own executable.
 std::optional<EngineModule> loadEngineModule(QString* error) {
     shareOpenGLContext();
-    const QDir appDir(QCoreApplication::applicationDirPath());
-    QStringList tried;
-    for (const QString& dir :
-         {appDir.path(), appDir.filePath(QStringLiteral(QUELVIX_MODULE_DIR))}) {
-        QLibrary module(QDir(dir).filePath(QStringLiteral(QUELVIX_WEBPANE_MODULE)));
-        const EngineModule engine{
-            reinterpret_cast<CreateEngineView>(module.resolve("quelvix_engine_view")),
-            reinterpret_cast<LoadInEngineView>(module.resolve("quelvix_engine_load")),
-            reinterpret_cast<ShowInEngineView>(module.resolve("quelvix_engine_show"))};
-        if (engine.create && engine.load && engine.show) {
-            return engine; // The module stays loaded for the life of the process.
-        }
-        tried.append(module.errorString());
+    const auto functions = moduleFunctions(
+        QStringLiteral(QUELVIX_WEBPANE_MODULE),
+        {"quelvix_engine_view", "quelvix_engine_load", "quelvix_engine_show"}, error);
+    if (!functions) {
+        return std::nullopt;
     }
-    *error = tried.join(QStringLiteral("; "));
-    return std::nullopt;
+    return EngineModule{reinterpret_cast<CreateEngineView>((*functions)[0]),
+                        reinterpret_cast<LoadInEngineView>((*functions)[1]),
+                        reinterpret_cast<ShowInEngineView>((*functions)[2])};
 }
 
 // The pane's own page for an address it cannot show: made here, never
