@@ -47,6 +47,11 @@ SKIPPED_LANGUAGES = {
 # language is what a person most often means too: both are listed.
 ALSO_WHERE_KNOWN = {"TypeScript": {"ts"}, "Prolog": {"pl"}}
 
+# Extensions a hand-written format takes for what most people mean, where the
+# language is still what some mean: both are listed, the hand-written first
+# (advice.json's extensions say the order).
+ALSO_WHERE_HAND_WRITTEN = {"Alloy": {"als"}, "Wolfram Language": {"ma"}}
+
 # Languages whose English name would stand untranslated in a Chinese line
 # ("Java Server Pages 源代码"): what a Chinese developer calls them.
 CHINESE_NAMES = {
@@ -219,10 +224,11 @@ def language_types(languages, system, claimed, taken):
         if name in SKIPPED_LANGUAGES or kind not in KIND:
             continue
         also = ALSO_WHERE_KNOWN.get(name, set())
+        shared = ALSO_WHERE_HAND_WRITTEN.get(name, set())
         new = [
             e
             for e in dict.fromkeys(extensions)
-            if e not in claimed and (e not in system_extensions or e in also)
+            if (e not in claimed or e in shared) and (e not in system_extensions or e in also)
         ]
         if not new:
             continue
