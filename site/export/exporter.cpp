@@ -93,10 +93,11 @@ http::Response ask(routes::Site& site, const QByteArray& address) {
 // Page files for every extension a link may name, in the order given; an
 // extension's search page names its lookup page as the one address.
 QList<Task> pageTasks(const QStringList& extensions, const QByteArray& hashedStyle) {
-    QList<Task> tasks = {{{{"/", "index.html", "/"}}, {}},
-                         {{{addresses::aboutPath, addresses::aboutPath + 1, addresses::aboutPath}}, {}},
-                         {{{"/404.html", "404.html", {}}}, {}},
-                         {{{"/style.css", "style.css", {}}}, {}}};
+    QList<Task> tasks = {
+        {{{"/", "index.html", "/"}}, {}},
+        {{{addresses::aboutPath, addresses::aboutPath + 1, addresses::aboutPath}}, {}},
+        {{{"/404.html", "404.html", {}}}, {}},
+        {{{"/style.css", "style.css", {}}}, {}}};
     if (!hashedStyle.isEmpty()) {
         tasks.append({{{"/style.css", hashedStyle.mid(1), {}}}, {}});
     }
@@ -161,9 +162,8 @@ public:
             for (qsizetype i = m_next++; i < tasks.size() && !m_failed && !StopSignals::stopping();
                  i = m_next++) {
                 waitUntilPrepared(i);
-                QString description; // the lookup page's, for the search page too
                 for (const Job& job : tasks[i].jobs) {
-                    error = writeAnswer(job, &written, &icons, &description);
+                    error = writeAnswer(job, &written, &icons);
                     if (error.isEmpty() && job.canonical == job.address &&
                         written.contains(job.file)) {
                         canonical.append(job.address);
@@ -301,7 +301,7 @@ private:
     // The site's answer to the job, written and noted with the icons it
     // shows; an error when it could not be written.
     QString writeAnswer(const Job& job, QHash<QByteArray, webroot::FileRecord>* written,
-                        QSet<QByteArray>* icons, QString* description) {
+                        QSet<QByteArray>* icons) {
         http::Response response = ask(m_site, job.address);
         // The 404 page is the one page whose status says so.
         if (response.status != 200 && job.address != "/404.html") {
@@ -309,7 +309,7 @@ private:
         }
         const bool page = job.file.endsWith(".html") || job.file.endsWith(".htm");
         if (page && !m_publicRoot.isEmpty()) {
-            response.body = published(job, response, description);
+            response.body = published(job, response);
         }
         webroot::FileRecord record;
         bool shared = false;
@@ -328,17 +328,14 @@ private:
 
     // The page as a deployed site serves it: its one address, what it is
     // about, the search box for the browser, assets named by content.
-    QByteArray published(const Job& job, const http::Response& response, QString* description) {
+    QByteArray published(const Job& job, const http::Response& response) {
         QByteArray body = response.body;
         body.replace("href=\"/style.css\"", "href=\"" + m_style + '"');
         for (const QByteArray& icon : response.icons) {
             body.replace('"' + icon + '"', '"' + iconName(icon) + '"');
         }
-        if (job.canonical == job.address) {
-            *description = publication::descriptionOf(body);
-        }
         return publication::withHeadTags(
-            body, publication::headTags(m_publicRoot, job.canonical, *description));
+            body, publication::headTags(m_publicRoot, job.canonical, response.description));
     }
 
     QByteArray iconName(const QByteArray& address) {

@@ -1,10 +1,8 @@
 #include "publication.h"
 
+#include "identitynames.h"
 #include "pages.h"
 
-#include "identitynames.h"
-
-#include <QRegularExpression>
 #include <brotli/encode.h>
 #include <zlib.h>
 
@@ -18,18 +16,6 @@ constexpr int brotliQuality = 9;
 
 QByteArray escaped(const QString& text) {
     return text.toHtmlEscaped().toUtf8();
-}
-
-QString plain(const QString& html) {
-    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
-    QString text = html;
-    text.remove(tag);
-    return text.replace(QStringLiteral("&lt;"), QStringLiteral("<"))
-        .replace(QStringLiteral("&gt;"), QStringLiteral(">"))
-        .replace(QStringLiteral("&quot;"), QStringLiteral("\""))
-        .replace(QStringLiteral("&#39;"), QStringLiteral("'"))
-        .replace(QStringLiteral("&amp;"), QStringLiteral("&"))
-        .simplified();
 }
 
 QByteArray urlSet(const QUrl& root, const QList<QByteArray>& paths) {
@@ -78,19 +64,6 @@ QByteArray headTags(const QUrl& root, const QByteArray& canonicalPath, const QSt
     const QString canonical =
         canonicalPath.isEmpty() ? QString() : QString::fromUtf8(absolute(root, canonicalPath));
     return pages::publishedHead(canonical, description);
-}
-
-QString descriptionOf(const QByteArray& page) {
-    static const QRegularExpression title(QStringLiteral("<title>(.*?)</title>"));
-    static const QRegularExpression answer(
-        QStringLiteral("<p class=\"(?:answer|advice)[^\"]*\"[^>]*>(.*?)</p>"));
-    const QString html = QString::fromUtf8(page);
-    QString text = plain(title.match(html).captured(1));
-    const QString said = plain(answer.match(html).captured(1));
-    if (!said.isEmpty()) {
-        text += QStringLiteral("。") + said;
-    }
-    return text;
 }
 
 QList<QPair<QByteArray, QByteArray>> sitemaps(const QUrl& root, const QList<QByteArray>& paths) {

@@ -28,9 +28,6 @@ QByteArray withHeadTags(const QByteArray& page, const QByteArray& tags);
 // A page's canonical address, description and search link, escaped.
 QByteArray headTags(const QUrl& root, const QByteArray& canonicalPath, const QString& description);
 
-// What a page says of itself in a sentence: its title and its answer.
-QString descriptionOf(const QByteArray& page);
-
 // sitemap.xml, and with more addresses than one may hold, the parts it
 // names under sitemaps/: each file with its content, relative to the root.
 QList<QPair<QByteArray, QByteArray>> sitemaps(const QUrl& root, const QList<QByteArray>& paths);

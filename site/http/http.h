@@ -32,6 +32,9 @@ struct Response {
     // The site's own images the body shows, for an export to copy beside
     // it; never sent.
     QList<QByteArray> icons{};
+    // What the page says of itself in a line, as plain text, for an export
+    // to put in its head; never sent.
+    QString description{};
 };
 
 using Handler = std::function<Response(const Request&)>;

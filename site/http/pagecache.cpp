@@ -10,6 +10,11 @@ qint64 footprint(const QByteArray& bytes) {
     return bytes.capacity() > 0 ? bytes.capacity() + arrayHeader : 0;
 }
 
+qint64 footprint(const QString& text) {
+    constexpr qint64 arrayHeader = 32;
+    return text.capacity() > 0 ? text.capacity() * qint64(sizeof(QChar)) + arrayHeader : 0;
+}
+
 // Built pages come from converting text, whose buffer is sized for the worst
 // case: three times what most pages need. Each copy kept is cut to size.
 void squeeze(http::Response& response) {
@@ -23,11 +28,13 @@ void squeeze(http::Response& response) {
         icon.squeeze();
     }
     response.icons.squeeze();
+    response.description.squeeze();
 }
 
 qint64 cost(const QByteArray& key, const http::Response& response) {
     constexpr qint64 entry = 96; // the hash node, the list's header
     qint64 total = entry + footprint(key) + footprint(response.body) +
+                   footprint(response.description) +
                    response.headers.capacity() * qint64(sizeof(http::Field));
     for (const http::Field& field : response.headers) {
         total += footprint(field.first) + footprint(field.second);

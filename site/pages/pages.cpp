@@ -65,10 +65,15 @@ struct Blocks {
     Block homeTitle{"homeTitle", {"vendor"}};
     Block home{"home", {"vendor", "product"}};
     Block visitorsTitle{"visitorsTitle", {"product"}};
+    Block visitorsSummary{"visitorsSummary", {}};
     Block visitorsHome{"visitorsHome", {}};
     // format.html
     Block lookupTitle{"lookupTitle", {"extension", "about"}};
     Block fullTitle{"fullTitle", {"extension"}};
+    Block lookupSummary{"lookupSummary", {"extension", "names", "howTo"}};
+    Block summaryName{"summaryName", {"name"}};
+    Block summaryNameAfter{"summaryNameAfter", {"name"}};
+    Block summaryHowTo{"summaryHowTo", {"howTo"}};
     Block severalFormats{"severalFormats", {"count"}};
     Block compactHeading{"compactHeading", {"icon", "extension", "about"}};
     Block formatRule{"formatRule", {}};
@@ -144,6 +149,7 @@ struct Blocks {
     Block actionElsewhere{"actionElsewhere", {"product"}};
     // about.html
     Block aboutTitle{"aboutTitle", {"product"}};
+    Block aboutSummary{"aboutSummary", {"product"}};
     Block about{"about", {"product", "vendor", "dated"}};
 };
 
@@ -909,6 +915,25 @@ QByteArray actionElsewhere() {
                         navigation(into);
                         b.actionElsewhere.render(into, {product});
                     }));
+}
+
+QString summary(const knowledge::Answer& answer) {
+    const Blocks& b = blocks();
+    QString names;
+    for (qsizetype i = 0; i < answer.formats.size(); ++i) {
+        names += (i ? b.summaryNameAfter : b.summaryName).text({describe(answer.formats[i])});
+    }
+    const QString& howTo = answer.formats.isEmpty() ? QString() : answer.formats[0].howToOpen;
+    return b.lookupSummary.text(
+        {answer.extension, names, howTo.isEmpty() ? QString() : b.summaryHowTo.text({howTo})});
+}
+
+QString homeSummary() {
+    return blocks().visitorsSummary.text();
+}
+
+QString aboutSummary() {
+    return blocks().aboutSummary.text({product});
 }
 
 QByteArray publishedHead(const QString& canonical, const QString& description) {

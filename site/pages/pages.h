@@ -57,6 +57,13 @@ QByteArray about();
 // (none where empty), its description (likewise) and the search box.
 QByteArray publishedHead(const QString& canonical, const QString& description);
 
+// What a page says of itself in a line, as plain text, for its description:
+// a lookup page's (its formats and how the first is opened), the home's and
+// the about page's.
+QString summary(const knowledge::Answer& answer);
+QString homeSummary();
+QString aboutSummary();
+
 // Who reads the pages made on this thread, and how old their data is. Every
 // page's frame says so (the site's name, its footer), deep below the calls
 // that make its parts, which otherwise need not know; the date is asked for

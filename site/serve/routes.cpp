@@ -46,6 +46,11 @@ Response lasting(const QByteArray& type, const QByteArray& body) {
     return response;
 }
 
+Response described(Response response, QString description) {
+    response.description = std::move(description);
+    return response;
+}
+
 Response showing(Response response, const QList<knowledge::Format>& formats) {
     for (const knowledge::Format& format : formats) {
         for (const QString& icon : knowledge::iconsOf(format)) {
@@ -152,9 +157,9 @@ Response Site::fixedPage(const addresses::SiteRequest& asked, const QByteArray& 
     case addresses::Asked::Icon:
         return icon(path);
     case addresses::Asked::Home:
-        return html(200, pages::home(m_public));
+        return described(html(200, pages::home(m_public)), pages::homeSummary());
     case addresses::Asked::About:
-        return html(200, pages::about());
+        return described(html(200, pages::about()), pages::aboutSummary());
     case addresses::Asked::Style:
         return lasting("text/css; charset=utf-8", pages::styleSheet());
     case addresses::Asked::Action:
@@ -230,8 +235,10 @@ Response Site::lookupPage(const QString& typed, const QString& extension, bool f
             404, pages::notFound(answer.extension, knowledge.suggestions(answer.extension), full));
     }
     const pages::Catalog shown{catalog->isInstalled(), catalog->isAvailable()};
-    return showing(html(200, full ? pages::full(answer, shown) : pages::compact(answer, shown)),
-                   answer.formats);
+    return described(
+        showing(html(200, full ? pages::full(answer, shown) : pages::compact(answer, shown)),
+                answer.formats),
+        pages::summary(answer));
 }
 
 // The page for what a file's content is, with what its extension would

@@ -339,14 +339,56 @@ Block::Block(const Library& library, const char* name, std::initializer_list<con
     }
 }
 
-void Block::render(QByteArray& page, std::initializer_list<Value> values) const {
-    const qsizetype count = qsizetype(values.size());
+bool Value::appendTextTo(QString& text) const {
+    switch (m_kind) {
+    case Kind::Text:
+        text += QStringView(static_cast<const char16_t*>(m_data), m_size);
+        return true;
+    case Kind::Number:
+        text += QString::number(m_size);
+        return true;
+    case Kind::Html:
+    case Kind::Fill:
+        break;
+    }
+    return false;
+}
+
+void Block::checkCount(qsizetype count) const {
     if (count != m_slots) {
         m_library->addProblem(QStringLiteral("block %1 is rendered with %2 values for %3 names")
                                   .arg(QLatin1StringView(m_name))
                                   .arg(count)
                                   .arg(m_slots));
     }
+}
+
+QString Block::text(std::initializer_list<Value> values) const {
+    const qsizetype count = qsizetype(values.size());
+    checkCount(count);
+    const Value* given = values.begin();
+    QString text;
+    for (const Piece& piece : m_pieces) {
+        if (piece.slot < 0) {
+            const QByteArrayView literal(piece.text, piece.length);
+            if (literal.contains('<') || literal.contains('&')) {
+                m_library->addProblem(
+                    QStringLiteral("block %1 holds markup and is rendered as text")
+                        .arg(QLatin1StringView(m_name)));
+                continue;
+            }
+            text += QString::fromUtf8(literal);
+        } else if (piece.slot < count && !given[piece.slot].appendTextTo(text)) {
+            m_library->addProblem(QStringLiteral("block %1 is given markup and rendered as text")
+                                      .arg(QLatin1StringView(m_name)));
+        }
+    }
+    return text;
+}
+
+void Block::render(QByteArray& page, std::initializer_list<Value> values) const {
+    const qsizetype count = qsizetype(values.size());
+    checkCount(count);
     const Value* given = values.begin();
     for (const Piece& piece : m_pieces) {
         if (piece.slot < 0) {

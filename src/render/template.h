@@ -65,6 +65,8 @@ public:
     }
 
     void appendTo(QByteArray& page, bool raw) const;
+    // As plain text; false, and nothing appended, for markup.
+    bool appendTextTo(QString& text) const;
 
 private:
     enum class Kind { Text, Number, Html, Fill };
@@ -126,8 +128,15 @@ public:
 
     // Appends the block to the page; the values in the order of the names.
     void render(QByteArray& page, std::initializer_list<Value> values = {}) const;
+    // The block as plain text, where a page takes a text and not markup (a
+    // description in its head, which is escaped where it is put): literal
+    // text as written, text values as given. Markup, in the block or given
+    // to it, is left out and reported.
+    QString text(std::initializer_list<Value> values = {}) const;
 
 private:
+    void checkCount(qsizetype count) const;
+
     struct Piece {
         const char* text = nullptr;
         qsizetype length = 0;

@@ -117,6 +117,35 @@ private Q_SLOTS:
         }
     }
 
+    // A description is text wherever it goes: nothing in it is escaped
+    // twice, and markup does not pass for text.
+    void asText_data() {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("text and literal as written")
+            << QByteArray(".{{text}} — 文档{{newline}}") << QStringLiteral(".a<b>&c — 文档\n")
+            << QString();
+        QTest::newRow("markup given is left out")
+            << QByteArray("{{text}}{{raw:markup}}") << QStringLiteral("a<b>&c")
+            << QStringLiteral("block t is given markup and rendered as text");
+        QTest::newRow("a block with tags is refused")
+            << QByteArray("<b>{{text}}</b>") << QStringLiteral("a<b>&c")
+            << QStringLiteral("block t holds markup and is rendered as text");
+    }
+
+    void asText() {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, expected);
+        QFETCH(QString, problem);
+        const Library library("{{define t}}" + body + "{{end}}", QStringLiteral("row.html"));
+        const Block block(library, "t", names);
+        QCOMPARE(block.text({QStringLiteral("a<b>&c"), Value::html("<i>")}), expected);
+        const QStringList found = library.problems();
+        QCOMPARE(found.filter(QStringLiteral("rendered as text")),
+                 problem.isEmpty() ? QStringList() : QStringList{problem});
+    }
+
     void wrongNumberOfValuesIsReported() {
         const Library library("{{define t}}{{text}}{{raw:markup}}{{end}}", QStringLiteral("x"));
         const Block block(library, "t", names);
