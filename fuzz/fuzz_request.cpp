@@ -28,7 +28,7 @@ int sitePort() {
         // The routes judge the Host header by the site's usual port, so that the
         // seeds' requests reach them whatever port the system gave. The cache
         // stays off, so every input builds its page.
-        static routes::Site site({.port = 47380, .cache = false, .watch = false});
+        static routes::Site site({.port = 27380, .cache = false, .watch = false});
         server = new http::Server(
             [](const http::Request& request) { return site.respond(request); }, limits);
         port = server->listen(0);

@@ -360,7 +360,7 @@ void TestSiteExport::nginxServesWhatTheSiteServes() {
     server.replace("listen 80;", "listen 127.0.0.1:" + QByteArray::number(port) + ";");
     server.replace("listen [::]:80;", "");
     server.replace("root /var/www/quelvix;", "root " + m_export.toUtf8() + ";");
-    server.replace("server 127.0.0.1:47300;", "server " + dynamic.host() + ";");
+    server.replace("server 127.0.0.1:27300;", "server " + dynamic.host() + ";");
     server.replace("/etc/nginx/quelvix-proxy.conf", conf.toUtf8() + "/quelvix-proxy.conf");
     QVERIFY(writeFile(conf + "/quelvix.conf", server));
     QVERIFY(

@@ -10,7 +10,7 @@ trap 'rm -rf "$scratch"' EXIT
 printf '#!/bin/sh\nprintf "%%s\\n" "$@" > "%s/log.tmp"; mv "%s/log.tmp" "%s/log"\n' \
     "$scratch" "$scratch" "$scratch" > "$scratch/xdg-open"
 chmod +x "$scratch/xdg-open"
-address='http://127.0.0.1:47380/soso/%E6%96%87%E6%A1%A3.htm'
+address='http://127.0.0.1:27380/soso/%E6%96%87%E6%A1%A3.htm'
 PATH="$scratch:$PATH" "$wine" "$exe" "$address"
 for _ in $(seq 200); do
     [ -e "$scratch/log" ] && break

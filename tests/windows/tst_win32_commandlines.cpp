@@ -8,8 +8,8 @@ int wmain() {
                 "HKEY_LOCAL_MACHINE is sign-extended to 64 bits");
     check::that(win32::predefinedRoot(0x80000001) == std::uintptr_t(0xFFFFFFFF80000001ull),
                 "HKEY_CURRENT_USER is sign-extended to 64 bits");
-    check::that(win32::explorerCommandLine(L"http://127.0.0.1:47380/soso/exe.htm") ==
-                    std::wstring(L"explorer.exe \"http://127.0.0.1:47380/soso/exe.htm\""),
+    check::that(win32::explorerCommandLine(L"http://127.0.0.1:27380/soso/exe.htm") ==
+                    std::wstring(L"explorer.exe \"http://127.0.0.1:27380/soso/exe.htm\""),
                 "explorer.exe, a blank and the quoted address");
     const wchar_t* refused[] = {L"",
                                 L"http://x/a\"b",

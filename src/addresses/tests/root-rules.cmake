@@ -4,7 +4,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/../../../cmake/addresses.cmake)
 
 # root, loopback, port
 set(cases
-    "http://127.0.0.1:47380" TRUE 47380
+    "http://127.0.0.1:27380" TRUE 27380
     "http://127.0.0.1" TRUE 80
     "https://127.0.0.1" TRUE 443
     "https://127.1" TRUE 443

@@ -39,7 +39,7 @@ void TestAddresses::pagesComeBackFromTheirPaths() {
     QFETCH(int, page);
     QFETCH(QString, extension);
     const QString path = addresses::pagePath(Page(page), extension);
-    const QUrl address = addresses::under(QStringLiteral("http://127.0.0.1:47380"), path);
+    const QUrl address = addresses::under(QStringLiteral("http://127.0.0.1:27380"), path);
     QVERIFY(address.isValid());
     QCOMPARE(address.path(QUrl::FullyEncoded), path);
     const std::optional<addresses::PageRequest> read = addresses::pageOf(path.toLatin1());
@@ -68,7 +68,7 @@ void TestAddresses::portsFollowTheScheme_data() {
     QTest::addColumn<int>("port");
     QTest::newRow("http") << QUrl("http://127.0.0.1/") << 80;
     QTest::newRow("https") << QUrl("https://lookup.example.org/") << 443;
-    QTest::newRow("named port") << QUrl("http://127.0.0.1:47380/") << 47380;
+    QTest::newRow("named port") << QUrl("http://127.0.0.1:27380/") << 27380;
     QTest::newRow("https named port") << QUrl("https://lookup.example.org:8443/") << 8443;
 }
 
@@ -106,14 +106,14 @@ void TestAddresses::hostsOfTheSite_data() {
     QTest::addColumn<QByteArray>("host");
     QTest::addColumn<int>("port");
     QTest::addColumn<bool>("own");
-    QTest::newRow("address and port") << QByteArray("127.0.0.1:47380") << 47380 << true;
-    QTest::newRow("name in capitals") << QByteArray("LOCALHOST:47380") << 47380 << true;
-    QTest::newRow("IPv6") << QByteArray("[::1]:47380") << 47380 << true;
-    QTest::newRow("other port") << QByteArray("127.0.0.1:47381") << 47380 << false;
-    QTest::newRow("no port, not 80") << QByteArray("127.0.0.1") << 47380 << false;
+    QTest::newRow("address and port") << QByteArray("127.0.0.1:27380") << 27380 << true;
+    QTest::newRow("name in capitals") << QByteArray("LOCALHOST:27380") << 27380 << true;
+    QTest::newRow("IPv6") << QByteArray("[::1]:27380") << 27380 << true;
+    QTest::newRow("other port") << QByteArray("127.0.0.1:27381") << 27380 << false;
+    QTest::newRow("no port, not 80") << QByteArray("127.0.0.1") << 27380 << false;
     QTest::newRow("no port on 80") << QByteArray("localhost") << 80 << true;
     QTest::newRow("no port is not 443") << QByteArray("127.0.0.1") << 443 << false;
-    QTest::newRow("rebound name") << QByteArray("attacker.example:47380") << 47380 << false;
+    QTest::newRow("rebound name") << QByteArray("attacker.example:27380") << 27380 << false;
     QTest::newRow("empty") << QByteArray() << 80 << false;
 }
 
@@ -151,7 +151,7 @@ void TestAddresses::actionsComeBackOrNot_data() {
 void TestAddresses::actionsComeBackOrNot() {
     QFETCH(QString, pathAndQuery);
     QFETCH(bool, isAction);
-    const QUrl address = addresses::under(QStringLiteral("http://127.0.0.1:47380"), pathAndQuery);
+    const QUrl address = addresses::under(QStringLiteral("http://127.0.0.1:27380"), pathAndQuery);
     QVERIFY(addresses::isActionPath(address.path()));
     const std::optional<addresses::ActionRequest> read = addresses::actionOf(address);
     QCOMPARE(bool(read), isAction);

@@ -12,7 +12,7 @@
 
 namespace {
 
-const QString forum = QStringLiteral("http://127.0.0.1:47380");
+const QString forum = QStringLiteral("http://127.0.0.1:27380");
 const QString contact = QStringLiteral("012345678");
 
 // The accessible role and name of the named control.

@@ -40,10 +40,10 @@ void TestXdgBrowserLauncher::handsOverTheAddressAsOneArgument_data() {
     QTest::addColumn<QUrl>("address");
     QTest::addColumn<QByteArray>("argument");
 
-    QTest::newRow("plain") << QUrl("http://127.0.0.1:47380/soso/exe.htm")
-                           << QByteArray("http://127.0.0.1:47380/soso/exe.htm");
-    QTest::newRow("encoded blank") << QUrl("http://127.0.0.1:47380/soso/%20.htm")
-                                   << QByteArray("http://127.0.0.1:47380/soso/%20.htm");
+    QTest::newRow("plain") << QUrl("http://127.0.0.1:27380/soso/exe.htm")
+                           << QByteArray("http://127.0.0.1:27380/soso/exe.htm");
+    QTest::newRow("encoded blank") << QUrl("http://127.0.0.1:27380/soso/%20.htm")
+                                   << QByteArray("http://127.0.0.1:27380/soso/%20.htm");
     QTest::newRow("shell metacharacters stay inert")
         << QUrl("http://h/soso/a;b$(touch%20x)'&.htm")
         << QByteArray("http://h/soso/a;b$(touch%20x)'&.htm");

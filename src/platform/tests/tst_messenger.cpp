@@ -32,8 +32,8 @@ void TestMessenger::showsModalBox_data() {
         << "请输入文件格式！";
     QTest::newRow("address on a line of its own, as plain text")
         << "" << platform::MessageIcon::Critical << "Dornavel" << QMessageBox::Critical
-        << "http://127.0.0.1:47380/soso/<b>x</b>.htm"
-        << "请输入文件格式！\n\n网页地址：http://127.0.0.1:47380/soso/<b>x</b>.htm";
+        << "http://127.0.0.1:27380/soso/<b>x</b>.htm"
+        << "请输入文件格式！\n\n网页地址：http://127.0.0.1:27380/soso/<b>x</b>.htm";
 }
 
 void TestMessenger::showsModalBox() {
