@@ -123,17 +123,24 @@ void setDefault(Messenger& messenger, const PageAction& action) {
     const QString& program = action.request.program;
     const QString& type = action.request.type;
     const QString previous = desktopapps::defaultFor(type);
-    if (previous == program) {
+    const desktopapps::Choices choices = desktopapps::choicesFor(type);
+    const bool chosen =
+        choices.defaults &&
+        choices.defaults->split(QLatin1Char(';'), Qt::SkipEmptyParts).value(0) == program;
+    if (previous == program && chosen) {
         return;
     }
-    if (!messenger.ask(
+    // Where the desktop merely fell back on the program (the first that
+    // names the type), the page offers to choose it: choosing it changes
+    // nothing the person would notice, so it is done without a question.
+    if (previous != program &&
+        !messenger.ask(
             action.window,
             {QStringLiteral("把“%1”设为 %2 文件的默认打开程序吗？\n\n当前默认：%3")
                  .arg(desktopapps::nameOf(program), typeName(type), defaultName(previous)),
              QStringLiteral("设为默认")})) {
         return;
     }
-    const desktopapps::Choices choices = desktopapps::choicesFor(type);
     const QString failure = desktopapps::setDefault(program, type);
     if (!failure.isEmpty()) {
         messenger.show(action.window, {failure, {}, MessageIcon::Critical});
@@ -141,8 +148,11 @@ void setDefault(Messenger& messenger, const PageAction& action) {
     }
     action.reload();
     ActionBar::of(action.host)
-        ->say(QStringLiteral("已把“%1”设为 %2 文件的默认程序（原来：%3）。")
-                  .arg(desktopapps::nameOf(program), typeName(type), defaultName(previous)),
+        ->say(previous == program
+                  ? QStringLiteral("已把“%1”设为 %2 文件的默认程序。")
+                        .arg(desktopapps::nameOf(program), typeName(type))
+                  : QStringLiteral("已把“%1”设为 %2 文件的默认程序（原来：%3）。")
+                        .arg(desktopapps::nameOf(program), typeName(type), defaultName(previous)),
               -2, QStringLiteral("撤销"), [&messenger, action, previous, choices] {
                   undoDefault(messenger, action, previous, choices);
               });

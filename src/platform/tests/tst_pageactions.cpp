@@ -16,6 +16,9 @@
 namespace {
 
 constexpr char testType[] = "application/x-quelvix-test";
+// A type the desktop opens with quelvix-test-a only because it is the first
+// program to name it: nobody chose it.
+constexpr char fallbackType[] = "application/x-quelvix-fallback";
 
 // A program that writes each argument it is given on a line of its own.
 void writeProgram(const QString& dataHome, const QString& id, const QString& record) {
@@ -27,8 +30,8 @@ void writeProgram(const QString& dataHome, const QString& id, const QString& rec
     program.setPermissions(program.permissions() | QFileDevice::ExeOwner);
     QFile desktop(dataHome + "/applications/" + id);
     QVERIFY(desktop.open(QIODevice::WriteOnly));
-    desktop.write("[Desktop Entry]\nType=Application\nName=" + id.toUtf8() +
-                  "\nExec=" + script.toUtf8() + " %f\nMimeType=" + testType + ";\n");
+    desktop.write("[Desktop Entry]\nType=Application\nName=" + id.toUtf8() + "\nExec=" +
+                  script.toUtf8() + " %f\nMimeType=" + testType + ";" + fallbackType + ";\n");
 }
 
 QString gioMime() {
@@ -38,9 +41,9 @@ QString gioMime() {
     return QString::fromUtf8(gio.readAllStandardOutput());
 }
 
-// The person's choices for the test type, each under its group, as the file
+// The person's choices for the type, each under its group, as the file
 // holds them: what an undo must put back.
-QStringList choicesInFile(const QString& path) {
+QStringList choicesInFile(const QString& path, const QByteArray& type = testType) {
     QFile file(path);
     file.open(QIODevice::ReadOnly);
     QStringList found;
@@ -48,7 +51,7 @@ QStringList choicesInFile(const QString& path) {
     for (const QByteArray& line : file.readAll().split('\n')) {
         if (line.startsWith('[')) {
             group = QString::fromUtf8(line);
-        } else if (line.startsWith(QByteArray(testType) + "=")) {
+        } else if (line.startsWith(type + "=")) {
             found << group + " " + QString::fromUtf8(line);
         }
     }
@@ -75,6 +78,7 @@ private slots:
     void opensTheFileWithTheProgram();
     void defaultSetAndUndone_data();
     void defaultSetAndUndone();
+    void fallbackChosenWithoutAQuestion();
 
 private:
     QTemporaryDir m_home;
@@ -91,6 +95,10 @@ void TestPageActions::initTestCase() {
     m_record = m_home.filePath("arguments");
     writeProgram(m_home.filePath("data"), "quelvix-test-a.desktop", m_record);
     writeProgram(m_home.filePath("data"), "quelvix-test-b.desktop", m_record);
+    // What update-desktop-database would write, for the fallback type only.
+    QFile cache(m_home.filePath("data/applications/mimeinfo.cache"));
+    QVERIFY(cache.open(QIODevice::WriteOnly));
+    cache.write(QByteArray("[MIME Cache]\n") + fallbackType + "=quelvix-test-a.desktop;\n");
 }
 
 void TestPageActions::opensTheFileWithTheProgram_data() {
@@ -204,6 +212,36 @@ void TestPageActions::defaultSetAndUndone() {
     QCOMPARE(gioMime(), was);
     QCOMPARE(choicesInFile(choices.fileName()), chosen);
     QCOMPARE(reloads, 2);
+    QVERIFY(messenger.messages.isEmpty());
+}
+
+// 设为默认 on the program the desktop fell back on was once a click that did
+// nothing: it was the default already, though nobody had chosen it.
+void TestPageActions::fallbackChosenWithoutAQuestion() {
+    QFile choices(m_home.filePath("config/mimeapps.list"));
+    choices.remove();
+    QWidget host;
+    new QVBoxLayout(&host);
+    host.show();
+    RecordingMessenger messenger;
+    messenger.answer = false;
+    platform::pageActions(messenger)(
+        {{addresses::Action::SetDefault, "quelvix-test-a.desktop", fallbackType, {}, {}},
+         {},
+         &host,
+         &host,
+         [] {
+         }});
+    QCOMPARE(messenger.questions.size(), 0);
+    QCOMPARE(
+        choicesInFile(choices.fileName(), fallbackType),
+        QStringList{
+            QStringLiteral("[Default Applications] %1=quelvix-test-a.desktop").arg(fallbackType)}
+            << QStringLiteral("[Added Associations] %1=quelvix-test-a.desktop;").arg(fallbackType));
+    QPushButton* undo = barButton(host, QStringLiteral("撤销"));
+    QVERIFY(undo);
+    undo->click();
+    QCOMPARE(choicesInFile(choices.fileName(), fallbackType), QStringList());
     QVERIFY(messenger.messages.isEmpty());
 }
 
