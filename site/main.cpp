@@ -1,6 +1,6 @@
 #include "commandline.h"
 #include "exporter.h"
-#include "formats/owndata.h"
+#include "owndata.h"
 #include "http.h"
 #include "knowledge.h"
 #include "mimedirs.h"

@@ -13,7 +13,6 @@ namespace {
 
 struct Data {
     QHash<QString, Advice> types;
-    QHash<QString, QStringList> extensions;
     QHash<QString, Tool> tools;
     QHash<QString, int> commonness;
 };
@@ -50,10 +49,6 @@ Data parse(const QJsonObject& root) {
     for (auto entry = types.begin(); entry != types.end(); ++entry) {
         data.types.insert(entry.key(), adviceOf(entry.value().toObject()));
     }
-    const QJsonObject extensions = root.value(QLatin1String("extensions")).toObject();
-    for (auto entry = extensions.begin(); entry != extensions.end(); ++entry) {
-        data.extensions.insert(entry.key().toCaseFolded(), builtin::strings(entry.value()));
-    }
     data.commonness = ranksOf(root.value(QLatin1String("commonness")).toObject());
     const QJsonObject tools = root.value(QLatin1String("tools")).toObject();
     for (auto entry = tools.begin(); entry != tools.end(); ++entry) {
@@ -83,10 +78,6 @@ Advice about(const QMimeType& type) {
         }
     }
     return {};
-}
-
-QStringList orderOf(const QString& extension) {
-    return data().extensions.value(extension.toCaseFolded());
 }
 
 Tool tool(const QString& package) {

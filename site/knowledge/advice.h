@@ -28,9 +28,6 @@ struct Tool {
 // What the data says of the type (by its name or an alias); empty if nothing.
 Advice about(const QMimeType& type);
 
-// The types the data names for an extension, most likely first.
-QStringList orderOf(const QString& extension);
-
 // What the advice says of a package the catalog lacks; empty if nothing.
 Tool tool(const QString& package);
 

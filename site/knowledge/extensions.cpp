@@ -1,6 +1,7 @@
 #include "extensions.h"
 
 #include "advice.h"
+#include "meanings.h"
 
 #include <QDir>
 #include <QFile>
@@ -208,7 +209,7 @@ QStringList Index::typesNamed(const QString& extension) {
     }
     rest += otherCase;
     QStringList advised;
-    for (const QString& name : advice::orderOf(extension)) {
+    for (const QString& name : filecheck::meaningsOf(extension)) {
         advised << m_database.mimeTypeForName(name).name(); // the data may name an alias
     }
     QStringList ordered;

@@ -1,6 +1,7 @@
 #include "words.h"
 
 #include "advice.h"
+#include "meanings.h"
 #include "extensions.h"
 #include "ranking.h"
 
@@ -95,7 +96,7 @@ QStringList pageNames(const QMimeType& type, extensions::Index& extensions) {
         }
     }
     std::stable_partition(names.begin(), names.end(), [&](const QString& name) {
-        return advice::orderOf(name).value(0) == type.name();
+        return filecheck::meaningsOf(name).value(0) == type.name();
     });
     return names;
 }

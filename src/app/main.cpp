@@ -4,6 +4,7 @@
 #include "identity.h"
 #include "keyboard.h"
 #include "localsite.h"
+#include "owndata.h"
 #include "process.h"
 #include "termination.h"
 #include "webpane.h"
@@ -17,6 +18,8 @@ int main(int argc, char* argv[]) {
     }
     const QList<QByteArray> files = identity::fileArguments(argc, argv);
     platform::prepareProcess();
+    // A file given is named by the same format table as the site's pages.
+    owndata::putFirst();
     identity::narrowFontsTo(identity::laidOutFontFile());
     QApplication app(argc, argv);
     const auto messenger = platform::makeMessenger();

@@ -1,5 +1,7 @@
 #include "names.h"
 
+#include "meanings.h"
+
 #include <QFile>
 #include <QMimeDatabase>
 
@@ -131,7 +133,7 @@ QStringList typesByName(const QString& name) {
         if (!types.contains(type.name()))
             types.append(type.name());
     }
-    return types;
+    return inOrderOfMeaning(extensionOf(plain), types);
 }
 
 } // namespace filecheck

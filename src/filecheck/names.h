@@ -27,8 +27,9 @@ QString innerExtensionOf(const QString& name);
 // out of sight in a narrow column.
 bool hidesExtensionBehindBlanks(const QString& name);
 
-// The MIME types the name alone suggests, the database's own pick first;
-// several where an extension has several meanings (.ts, .pm, .wps).
+// The MIME types the name alone suggests: several where an extension has
+// several meanings (.ts, .pm, .wps), in the order people mean them (see
+// meanings.h), else the database's own pick first.
 QStringList typesByName(const QString& name);
 
 } // namespace filecheck

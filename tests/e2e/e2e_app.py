@@ -297,6 +297,21 @@ def lying_file(binary, env, lookup_site, site_binary, windows_program):
                          and "No suitable graphics backend" not in said)
                 check(quiet, "the engine starts without warnings"
                       + ("" if quiet else f"; the app said:\n{said}"))
+
+                # A WPS document: the app names it by the site's own format
+                # table and order, as the page for .wps does, not as the
+                # desktop's database alone would (Microsoft Works).
+                document = Path(scratch) / "报告.wps"
+                document.write_bytes(bytes.fromhex("d0cf11e0a1b11ae1") + bytes(16)
+                                     + bytes.fromhex("3e000300feff0900060000") + bytes(4096))
+                app = App(binary, env, [str(document)])
+                wait_for(lambda: any(t.startswith("/filefound/wps.html") for t, _ in relay.seen),
+                         90, "the pane to ask for the WPS document's page")
+                target = next(t for t, _ in relay.seen if t.startswith("/filefound/wps.html"))
+                check(target.startswith("/filefound/wps.html?type=application/wps-office.wps"),
+                      f"a WPS document is asked for as one: {target}")
+                app.close_by_window_manager_request()
+                check(app.exit_status() == 0, "the window with the document's page closes normally")
         finally:
             relay.shutdown()
             relay.server_close()

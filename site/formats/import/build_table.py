@@ -49,7 +49,7 @@ ALSO_WHERE_KNOWN = {"TypeScript": {"ts"}, "Prolog": {"pl"}}
 
 # Extensions a hand-written format takes for what most people mean, where the
 # language is still what some mean: both are listed, the hand-written first
-# (advice.json's extensions say the order).
+# (meanings.json says the order).
 ALSO_WHERE_HAND_WRITTEN = {"Alloy": {"als"}, "Wolfram Language": {"ma"}}
 
 # Languages whose English name would stand untranslated in a Chinese line
@@ -302,23 +302,24 @@ def shared_globs(types, system_extensions):
     return stubs
 
 
-def check_advice(path, types, system):
-    """Every type the advice names exists, and every extension's order names
-    only formats that extension has."""
+def check_advice(path, meanings_path, types, system):
+    """Every type the advice names exists, and every extension's order of
+    meanings names only formats that extension has."""
     system_names, _, system_extensions = system
     own = {t.name.lower(): t for t in types}
     advice = json.loads(Path(path).read_text(encoding="utf-8"))
+    meanings = json.loads(Path(meanings_path).read_text(encoding="utf-8"))
     problems = [
         f"advice for unknown type {name}"
         for name in advice["types"]
         if name.lower() not in own and name.lower() not in system_names
     ]
-    for extension, order in advice["extensions"].items():
+    for extension, order in meanings["extensions"].items():
         having = {t.name.lower() for t in types if extension in t.extensions()}
         having |= {n.lower() for n, _ in system_extensions.get(extension, [])}
         problems += [f".{extension} has no format {n}" for n in order if n.lower() not in having]
     if problems:
-        sys.exit("advice.json:\n  " + "\n  ".join(problems))
+        sys.exit("advice.json, meanings.json:\n  " + "\n  ".join(problems))
 
 
 def magic_xml(element, indent):
@@ -390,7 +391,7 @@ def main():
         read_languages(npm / "linguist-languages/data"), system, claimed, taken)
     types = hand + described + sorted(languages, key=lambda t: t.name)
     check(types, system_names)
-    check_advice(FORMATS / "advice.json", types, system)
+    check_advice(FORMATS / "advice.json", FORMATS / "meanings.json", types, system)
     stubs = shared_globs(types, system_extensions)
     sources = ", ".join(
         f"{name} {package_version(npm / name)}" for name in ("linguist-languages", "mime-db"))

@@ -167,6 +167,10 @@ private:
 
 void TestFilecheck::initTestCase() {
     QVERIFY(dir_.isValid());
+    // As the app reads them: the site's format table before the desktop's.
+    if (!QString(QUELVIX_OWN_DATA).isEmpty()) {
+        qputenv("XDG_DATA_DIRS", QUELVIX_OWN_DATA ":/usr/local/share:/usr/share");
+    }
     const QString work = dir_.filePath("work");
     QVERIFY(QDir().mkpath(work));
     samples_["png"] = readAll(firstFile("/usr/share/icons", "*.png"));
@@ -185,6 +189,9 @@ void TestFilecheck::initTestCase() {
                                     "c.execute('create table bills (amount)')\n"
                                     "c.commit()\n",
                                     work + "/sample.sqlite3");
+    // An OLE2 compound file's header, as WPS Office and old Microsoft Office write.
+    samples_["ole"] = QByteArray::fromHex("d0cf11e0a1b11ae1") + QByteArray(16, '\0') +
+                      QByteArray::fromHex("3e000300feff0900060000") + QByteArray(4096, '\0');
     samples_["script"] = "#!/bin/sh\nset -eu\necho \"$1\" >\"$2\"\n";
     // Bytes that match no signature, the same on every run.
     QByteArray noise(64 * 1024, Qt::Uninitialized);
@@ -222,6 +229,12 @@ void TestFilecheck::detection_data() {
     const QStringList disguise{"program in disguise"};
     const QStringList hidden{"hidden extension"};
 
+    // Works and WPS share .wps and one container: the page for .wps puts
+    // WPS first, and a file named so must be called the same.
+    QTest::newRow("WPS document, as its extension's page means it") << "ole"
+                                                                    << "报告.wps"
+                                                                    << "application/wps-office.wps"
+                                                                    << "wps" << none;
     QTest::newRow("PNG") << "png"
                          << "icon.png"
                          << "image/png"

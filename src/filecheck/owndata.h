@@ -11,9 +11,11 @@ QString folder();
 
 // Puts folder() first in this process's XDG_DATA_DIRS, so that QMimeDatabase
 // and GIO read the site's formats before the desktop's, while the desktop's
-// own database stays as it is. Call it after the QCoreApplication exists and
-// before anything reads MIME or application data: both cache what they read.
-// Returns the folder put first, or an empty string when there is none.
+// own database stays as it is: the site for its pages, the app for the files
+// it is given, so that both name a file's format alike. Call it before
+// anything reads MIME or application data: both cache what they read. The
+// programs the process starts inherit it. Returns the folder put first, or
+// an empty string when there is none.
 QString putFirst();
 
 } // namespace owndata

@@ -15,8 +15,7 @@ QString folder() {
     // Called before the application object exists, and for the program
     // itself, not a link to it (the app keeps one beside itself).
     const QString programDir = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
-    const QString candidate =
-        QDir::cleanPath(programDir + QStringLiteral("/../share/quelvix"));
+    const QString candidate = QDir::cleanPath(programDir + QStringLiteral("/../share/quelvix"));
     // A folder without the compiled table would only slow every lookup down.
     if (!QFileInfo(candidate + QStringLiteral("/mime/mime.cache")).isFile()) {
         return {};
