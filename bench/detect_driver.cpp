@@ -6,6 +6,7 @@
 //                        for one whole pass
 //     bench_detect show  prints what inspect() found, one block per file
 #include "filecheck.h"
+#include "owndata.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -94,6 +95,8 @@ void show(const QList<QByteArray>& paths) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the app looks: the site's format table before the desktop's.
+    owndata::putFirst();
     QCoreApplication app(argc, argv);
     const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
     if (mode == "time") {
