@@ -35,8 +35,7 @@ QHash<QString, int> ranksOf(const QJsonObject& table) {
 }
 
 Advice adviceOf(const QJsonObject& entry) {
-    return {entry.value(QLatin1String("description")).toString(),
-            entry.value(QLatin1String("maker")).toString(),
+    return {entry.value(QLatin1String("maker")).toString(),
             entry.value(QLatin1String("open")).toString(),
             entry.value(QLatin1String("linux")).toBool(true),
             builtin::strings(entry.value(QLatin1String("keywords"))),

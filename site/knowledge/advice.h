@@ -9,10 +9,10 @@
 // (formats/advice.json).
 namespace advice {
 
+// A format's name, where the advice renames it, is filecheck::formatName's.
 struct Advice {
-    QString description; // replaces the database's comment
-    QString maker;       // the program that makes such files
-    QString howToOpen;   // how to open them on this system
+    QString maker;     // the program that makes such files
+    QString howToOpen; // how to open them on this system
     bool opensOnLinux = true;
     QStringList keywords; // more words the search finds the type by
     QStringList packages; // the packages of the programs howToOpen names, in its order

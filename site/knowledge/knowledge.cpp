@@ -3,6 +3,7 @@
 #include "advice.h"
 #include "distribution.h"
 #include "extensions.h"
+#include "formatname.h"
 #include "icons.h"
 #include "installed.h"
 #include "words.h"
@@ -143,10 +144,6 @@ void addAdvised(QList<catalog::Program>* programs, const ranking::Target& target
                      });
 }
 
-QString describe(const QMimeType& type, const advice::Advice& said) {
-    return said.description.isEmpty() ? type.comment() : said.description;
-}
-
 void iconOf(const QMimeType& type, const icons::Themes& themes, Format* format) {
     for (const QString& name : {type.iconName(), type.genericIconName()}) {
         format->iconFile = themes.file(name);
@@ -176,7 +173,7 @@ std::shared_ptr<const TypeFacts> workOutFacts(const QString& name, const Parts& 
     const advice::Advice said = advice::about(type);
     Format format;
     format.mimeType = type.name();
-    format.description = describe(type, said);
+    format.description = filecheck::formatName(type);
     format.maker = said.maker;
     format.howToOpen = said.howToOpen;
     format.opensOnLinux = said.opensOnLinux;
@@ -249,7 +246,7 @@ QString Knowledge::descriptionOf(const QString& name) {
         return facts->format.description;
     }
     const QMimeType type = m_parts.mime.mimeTypeForName(name);
-    return describe(type, advice::about(type));
+    return filecheck::formatName(type);
 }
 
 ParentGroup& Knowledge::groupFor(const QString& parent, QList<ParentGroup>* groups) {

@@ -1,8 +1,9 @@
 #include "words.h"
 
 #include "advice.h"
-#include "meanings.h"
 #include "extensions.h"
+#include "formatname.h"
+#include "meanings.h"
 #include "ranking.h"
 
 #include <QDir>
@@ -103,7 +104,7 @@ QStringList pageNames(const QMimeType& type, extensions::Index& extensions) {
 
 Entry entryOf(const QMimeType& type, const QString& english, extensions::Index& extensions) {
     const advice::Advice said = advice::about(type);
-    const QString description = said.description.isEmpty() ? type.comment() : said.description;
+    const QString description = filecheck::formatName(type);
     const QStringList names = QStringList{type.name()} + type.aliases();
     const QString text = QStringList{description, type.comment(), english, names.join('\n'),
                                      familyWords(type.name())}

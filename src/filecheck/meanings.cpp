@@ -10,7 +10,7 @@ namespace filecheck {
 namespace {
 
 QHash<QString, QStringList> load() {
-    QFile file(QStringLiteral(":/filecheck/meanings.json"));
+    QFile file(QStringLiteral(":/formats/meanings.json"));
     file.open(QIODevice::ReadOnly);
     const QJsonObject extensions = QJsonDocument::fromJson(file.readAll())
                                        .object()

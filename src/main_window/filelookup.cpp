@@ -3,6 +3,7 @@
 #include "applog.h"
 #include "apppages.h"
 #include "filecheck.h"
+#include "formatname.h"
 #include "lookup.h"
 #include "termination.h"
 
@@ -124,11 +125,11 @@ const Inspection& linked(const Group& group) {
     return *group.files.first();
 }
 
-// As the site's pages name a type where the app can: the database's comment
-// in the application's language (zh_CN, see identity::applyLanguage).
+// As the site's pages name a type.
 QString describe(const QString& type) {
     const QMimeType known = QMimeDatabase().mimeTypeForName(type);
-    return known.isValid() && !known.comment().isEmpty() ? known.comment() : type;
+    const QString name = known.isValid() ? filecheck::formatName(known) : QString();
+    return name.isEmpty() ? type : name;
 }
 
 // What a line says the files are: what the content bears out, or what only
