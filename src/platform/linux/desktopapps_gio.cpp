@@ -93,11 +93,22 @@ QByteArray choicesFile() {
     return QByteArray(g_get_user_config_dir()) + "/mimeapps.list";
 }
 
-std::unique_ptr<GKeyFile, KeyFileFree> readChoices() {
+// The person's list, empty where there is none yet; null, with GIO's
+// reason, where there is one that cannot be read: that one is never
+// written over.
+std::unique_ptr<GKeyFile, KeyFileFree> readChoices(GError** error) {
     std::unique_ptr<GKeyFile, KeyFileFree> file(g_key_file_new());
-    g_key_file_load_from_file(
-        file.get(), choicesFile().constData(),
-        GKeyFileFlags(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS), nullptr);
+    GError* failure = nullptr;
+    if (!g_key_file_load_from_file(
+            file.get(), choicesFile().constData(),
+            GKeyFileFlags(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS), &failure) &&
+        !g_error_matches(failure, G_FILE_ERROR, G_FILE_ERROR_NOENT)) {
+        g_propagate_error(error, failure);
+        return nullptr;
+    }
+    if (failure) {
+        g_error_free(failure);
+    }
     return file;
 }
 
@@ -110,7 +121,12 @@ template <typename C> auto fieldOf(C& choices, int group) {
 
 Choices choicesFor(const QString& type) {
     Choices choices{type, {}, {}, {}};
-    const auto file = readChoices();
+    GError* error = nullptr;
+    const auto file = readChoices(&error);
+    if (!file) {
+        g_error_free(error);
+        return choices;
+    }
     const QByteArray key = type.toUtf8();
     for (int group = 0; group < 3; ++group) {
         if (gchar* value = g_key_file_get_value(file.get(), choiceGroups[group], key, nullptr)) {
@@ -124,7 +140,11 @@ Choices choicesFor(const QString& type) {
 QString restoreChoices(const Choices& before) {
     // The file as it is now, not as it was: other types' choices made since
     // stay as they are.
-    const auto file = readChoices();
+    GError* error = nullptr;
+    const auto file = readChoices(&error);
+    if (!file) {
+        return failed(QStringLiteral("无法恢复原来的默认程序"), error);
+    }
     const QByteArray key = before.type.toUtf8();
     for (int group = 0; group < 3; ++group) {
         const std::optional<QString>& value = *fieldOf(before, group);
@@ -134,7 +154,6 @@ QString restoreChoices(const Choices& before) {
             g_key_file_remove_key(file.get(), choiceGroups[group], key, nullptr);
         }
     }
-    GError* error = nullptr;
     // Written to a new file and renamed over the old one, so a crash leaves
     // either list whole.
     if (!g_key_file_save_to_file(file.get(), choicesFile().constData(), &error)) {

@@ -79,6 +79,7 @@ private slots:
     void defaultSetAndUndone_data();
     void defaultSetAndUndone();
     void fallbackChosenWithoutAQuestion();
+    void undoLeavesAListItCannotReadAlone();
 
 private:
     QTemporaryDir m_home;
@@ -243,6 +244,37 @@ void TestPageActions::fallbackChosenWithoutAQuestion() {
     undo->click();
     QCOMPARE(choicesInFile(choices.fileName(), fallbackType), QStringList());
     QVERIFY(messenger.messages.isEmpty());
+}
+
+// A list changed meanwhile into one that cannot be read is the person's
+// still: 撤销 says why it cannot, and writes nothing over it.
+void TestPageActions::undoLeavesAListItCannotReadAlone() {
+    QFile choices(m_home.filePath("config/mimeapps.list"));
+    choices.remove();
+    QWidget host;
+    new QVBoxLayout(&host);
+    host.show();
+    RecordingMessenger messenger;
+    messenger.answer = true;
+    platform::pageActions(messenger)(
+        {{addresses::Action::SetDefault, "quelvix-test-b.desktop", testType, {}, {}},
+         {},
+         &host,
+         &host,
+         [] {
+         }});
+    const QByteArray unreadable = "the person's own notes, not a key file\n";
+    QVERIFY(choices.open(QIODevice::WriteOnly));
+    choices.write(unreadable);
+    choices.close();
+    QPushButton* undo = barButton(host, QStringLiteral("撤销"));
+    QVERIFY(undo);
+    undo->click();
+    QCOMPARE(messenger.messages.size(), 1);
+    QVERIFY2(messenger.messages[0].text.startsWith(QStringLiteral("无法恢复原来的默认程序")),
+             qPrintable(messenger.messages[0].text));
+    QVERIFY(choices.open(QIODevice::ReadOnly));
+    QCOMPARE(choices.readAll(), unreadable);
 }
 
 QTEST_MAIN(TestPageActions)
