@@ -7,6 +7,8 @@ lookup to the default browser, and ends with status 0 on each way out.
 With a Windows program, `quelvix 发票.pdf` on a copy of it must show the
 site's page with its notice, and the site must not learn the file's name: a
 recording relay on the lookup port stands between the app and the real site.
+Through the same relay, `quelvix 报告.wps` on a WPS document must ask for the
+WPS page, as the site's own format table names it.
 
 Needs Xvfb, xdotool and python3-xlib. A stand-in for xdg-open, first on PATH,
 records the arguments it is started with.
