@@ -58,6 +58,26 @@ QStringList choicesInFile(const QString& path, const QByteArray& type = testType
     return found;
 }
 
+// A pane's host, shown, with room for the line under the page.
+struct Pane {
+    Pane() {
+        new QVBoxLayout(&host);
+        host.show();
+    }
+    QWidget host;
+};
+
+// The page's 设为默认 link for the program and type, followed in the pane.
+void chooseDefault(
+    platform::Messenger& messenger, Pane& pane, const QString& program, const QString& type,
+    std::function<void()> reload = [] {}) {
+    platform::pageActions(messenger)({{addresses::Action::SetDefault, program, type, {}, {}},
+                                      {},
+                                      &pane.host,
+                                      &pane.host,
+                                      std::move(reload)});
+}
+
 QPushButton* barButton(QWidget& host, const QString& text) {
     for (QPushButton* button : host.findChildren<QPushButton*>()) {
         if (button->isVisible() && button->text() == text) {
@@ -183,20 +203,12 @@ void TestPageActions::defaultSetAndUndone() {
     QCOMPARE(was.contains("quelvix-test-a.desktop\n") && was.startsWith("Default"),
              !before.isEmpty());
 
-    QWidget host;
-    new QVBoxLayout(&host);
-    host.show();
+    Pane pane;
+    QWidget& host = pane.host;
     RecordingMessenger messenger;
     messenger.answer = true;
     int reloads = 0;
-    platform::pageActions(messenger)(
-        {{addresses::Action::SetDefault, "quelvix-test-b.desktop", testType, {}, {}},
-         {},
-         &host,
-         &host,
-         [&reloads] {
-             ++reloads;
-         }});
+    chooseDefault(messenger, pane, "quelvix-test-b.desktop", testType, [&reloads] { ++reloads; });
     QCOMPARE(messenger.questions.size(), 1);
     QVERIFY2(messenger.questions[0].text.contains(
                  before.isEmpty() ? QStringLiteral("当前默认：没有默认程序")
@@ -221,25 +233,17 @@ void TestPageActions::defaultSetAndUndone() {
 void TestPageActions::fallbackChosenWithoutAQuestion() {
     QFile choices(m_home.filePath("config/mimeapps.list"));
     choices.remove();
-    QWidget host;
-    new QVBoxLayout(&host);
-    host.show();
+    Pane pane;
     RecordingMessenger messenger;
     messenger.answer = false;
-    platform::pageActions(messenger)(
-        {{addresses::Action::SetDefault, "quelvix-test-a.desktop", fallbackType, {}, {}},
-         {},
-         &host,
-         &host,
-         [] {
-         }});
+    chooseDefault(messenger, pane, "quelvix-test-a.desktop", fallbackType);
     QCOMPARE(messenger.questions.size(), 0);
     QCOMPARE(
         choicesInFile(choices.fileName(), fallbackType),
         QStringList{
             QStringLiteral("[Default Applications] %1=quelvix-test-a.desktop").arg(fallbackType)}
             << QStringLiteral("[Added Associations] %1=quelvix-test-a.desktop;").arg(fallbackType));
-    QPushButton* undo = barButton(host, QStringLiteral("撤销"));
+    QPushButton* undo = barButton(pane.host, QStringLiteral("撤销"));
     QVERIFY(undo);
     undo->click();
     QCOMPARE(choicesInFile(choices.fileName(), fallbackType), QStringList());
@@ -251,23 +255,15 @@ void TestPageActions::fallbackChosenWithoutAQuestion() {
 void TestPageActions::undoLeavesAListItCannotReadAlone() {
     QFile choices(m_home.filePath("config/mimeapps.list"));
     choices.remove();
-    QWidget host;
-    new QVBoxLayout(&host);
-    host.show();
+    Pane pane;
     RecordingMessenger messenger;
     messenger.answer = true;
-    platform::pageActions(messenger)(
-        {{addresses::Action::SetDefault, "quelvix-test-b.desktop", testType, {}, {}},
-         {},
-         &host,
-         &host,
-         [] {
-         }});
+    chooseDefault(messenger, pane, "quelvix-test-b.desktop", testType);
     const QByteArray unreadable = "the person's own notes, not a key file\n";
     QVERIFY(choices.open(QIODevice::WriteOnly));
     choices.write(unreadable);
     choices.close();
-    QPushButton* undo = barButton(host, QStringLiteral("撤销"));
+    QPushButton* undo = barButton(pane.host, QStringLiteral("撤销"));
     QVERIFY(undo);
     undo->click();
     QCOMPARE(messenger.messages.size(), 1);
