@@ -1,18 +1,16 @@
 #include "formatname.h"
 
-#include <QFile>
+#include "builtin.h"
+
 #include <QHash>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 namespace filecheck {
 namespace {
 
 QHash<QString, QString> load() {
-    QFile file(QStringLiteral(":/formats/advice.json"));
-    file.open(QIODevice::ReadOnly);
-    const QJsonObject types =
-        QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String("types")).toObject();
+    const QJsonObject types = builtin::document(QStringLiteral(":/formats/advice.json"))
+                                  .value(QLatin1String("types"))
+                                  .toObject();
     QHash<QString, QString> names;
     for (auto entry = types.begin(); entry != types.end(); ++entry) {
         const QString name =

@@ -1,28 +1,19 @@
 #include "meanings.h"
 
-#include <QFile>
+#include "builtin.h"
+
 #include <QHash>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 namespace filecheck {
 namespace {
 
 QHash<QString, QStringList> load() {
-    QFile file(QStringLiteral(":/formats/meanings.json"));
-    file.open(QIODevice::ReadOnly);
-    const QJsonObject extensions = QJsonDocument::fromJson(file.readAll())
-                                       .object()
+    const QJsonObject extensions = builtin::document(QStringLiteral(":/formats/meanings.json"))
                                        .value(QLatin1String("extensions"))
                                        .toObject();
     QHash<QString, QStringList> order;
     for (auto entry = extensions.begin(); entry != extensions.end(); ++entry) {
-        QStringList types;
-        for (const QJsonValue& type : entry.value().toArray()) {
-            types << type.toString();
-        }
-        order.insert(entry.key().toCaseFolded(), types);
+        order.insert(entry.key().toCaseFolded(), builtin::strings(entry.value()));
     }
     return order;
 }

@@ -1,5 +1,6 @@
 #include "builtin.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,7 +15,8 @@ QJsonObject document(const QString& resource) {
                                      ? QJsonDocument::fromJson(file.readAll(), &error)
                                      : QJsonDocument();
     if (!parsed.isObject()) {
-        std::fprintf(stderr, "quelvix-site: %s is unreadable: %s\n", qPrintable(resource),
+        std::fprintf(stderr, "%s: %s is unreadable: %s\n",
+                     qUtf8Printable(QCoreApplication::applicationName()), qPrintable(resource),
                      qPrintable(file.isOpen() ? error.errorString() : file.errorString()));
         return {};
     }

@@ -4,7 +4,8 @@
 #include <QString>
 #include <QStringList>
 
-// The data built into the site as resources (:/formats/*.json).
+// The format data built in as resources (:/formats/*.json), the site's and
+// what of it the app reads too.
 namespace builtin {
 
 // The document's top object. It is built in, so a fault in it is the
